@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QApplication>
+#include <QStringList>
+
+// The application object: an error that escapes an event handler is shown
+// in the standard error box instead of ending the program.
+class TApplication final : public QApplication
+{
+    Q_OBJECT
+
+public:
+    TApplication(int &argc, char **argv);
+    bool notify(QObject *receiver, QEvent *event) override;
+};
+
+// True when an argument after the program path is exactly "-d".
+bool HasDebugSwitch(const QStringList &arguments);
+
+// Start-up after the single-instance check: creates the six windows in
+// their fixed order and shows the main window (and the log in debug mode).
+void CreateWindows();
+void DestroyWindows();

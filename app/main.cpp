@@ -1,0 +1,40 @@
+#include <cstdio>
+
+#include "application.h"
+#include "apptitle.h"
+#include "devices.h"
+#include "errors.h"
+#include "log.h"
+#include "singleinstance.h"
+
+int main(int argc, char *argv[])
+{
+    TApplication app(argc, argv);
+    try {
+        ApplicationTitle = ApplicationTitleFromPath(QCoreApplication::applicationFilePath());
+        SingleInstanceGuard guard(QStringLiteral("TarvexNetscryMutex"), ApplicationTitle);
+        if (!guard.Acquire()) {
+            // A copy under another name has another socket: nothing comes forward.
+            if (guard.AskFirstToComeForward())
+                std::fprintf(stderr, "%s: brought the running instance forward\n", argv[0]);
+            else
+                std::fprintf(stderr, "%s: another instance is running\n", argv[0]);
+            return 0;
+        }
+
+        DebugMode = HasDebugSwitch(QCoreApplication::arguments());
+        CreateWindows();
+        guard.Listen();
+        QObject::connect(&guard, &SingleInstanceGuard::ComeForwardRequested, DeviceForm,
+                         [] { BringWindowForward(DeviceForm); });
+
+        DeviceForm->show();
+        if (DebugMode)
+            LogForm->show();
+        app.exec();
+        DestroyWindows();
+    } catch (const std::exception &e) {
+        ShowException(QString::fromUtf8(e.what()));
+    }
+    return 0;
+}

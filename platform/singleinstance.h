@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+class QWidget;
+
+// Lets one instance run per user. The lock is held by an open descriptor,
+// so the kernel releases it when the process dies, however it dies; a local
+// socket named after the application title lets a second instance ask the
+// first one to come forward.
+class SingleInstanceGuard final : public QObject
+{
+    Q_OBJECT
+
+public:
+    SingleInstanceGuard(const QString &mutexName, const QString &title, QObject *parent = nullptr);
+    ~SingleInstanceGuard() override;
+
+    // True when this is the first instance. A lock that cannot be created
+    // for any other reason lets this instance run as the first one.
+    bool Acquire();
+
+    // Second instance: asks the first instance of the same title to come
+    // forward; true when it confirmed. A first instance under another title
+    // is not found and nothing comes forward.
+    bool AskFirstToComeForward(int timeoutMs = 2000);
+
+    // First instance: answers the requests of later instances.
+    bool Listen();
+
+    QString LockPath() const;
+    QString SocketPath() const;
+
+signals:
+    void ComeForwardRequested();
+
+private:
+    void AnswerPendingConnections();
+
+    QString mutexName_;
+    QString title_;
+    QLocalServer *server_ = nullptr;
+#ifdef _WIN32
+    void *mutex_ = nullptr;
+#else
+    int lockFd_ = -1;
+#endif
+};
+
+// Restores the main window if minimised, activates it and raises the
+// dialog that is open in it, if any.
+void BringWindowForward(QWidget *mainWindow);

@@ -1,0 +1,164 @@
+#include "tvpinterface.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "log.h"
+#include "upgrade.h"
+
+TTVPInterface *CurrentInterface = nullptr;
+
+namespace {
+
+QString text(const char *p)
+{
+    return p ? QString::fromUtf8(p) : QString();
+}
+
+} // namespace
+
+TTVPInterface::TTVPInterface(QObject *owner)
+    : QObject(owner)
+{
+    DiscoveryTimer = new QTimer(this);
+    DiscoveryTimer->setObjectName(QStringLiteral("DiscoveryTimer"));
+    DiscoveryTimer->setInterval(500);
+    DiscoveryTimer->setTimerType(Qt::PreciseTimer);
+    connect(DiscoveryTimer, &QTimer::timeout, this, &TTVPInterface::DiscoveryTick);
+
+    TVPSetApplicationCallback(LibraryCallback, DebugMode ? 1 : 0);
+
+    // Library events reach us through the message loop, modal loops included.
+    const int handle = TVPEventHandle();
+    if (handle >= 0) {
+        EventNotifier = new QSocketNotifier(handle, QSocketNotifier::Read, this);
+        connect(EventNotifier, &QSocketNotifier::activated, this,
+                &TTVPInterface::ProcessLibraryEvents);
+    }
+    CurrentInterface = this;
+}
+
+TTVPInterface::~TTVPInterface()
+{
+    // A late event must not reach a destroyed object.
+    if (CurrentInterface == this)
+        CurrentInterface = nullptr;
+}
+
+void TTVPInterface::StartDiscovery()
+{
+    DiscoveryCount = 4;
+    // An already running timer keeps its rhythm.
+    if (!DiscoveryTimer->isActive())
+        DiscoveryTimer->start();
+    if (OnDiscoveryProgress)
+        OnDiscoveryProgress(this, 0);
+    Discover();
+}
+
+void TTVPInterface::DiscoveryTick()
+{
+    if (DiscoveryCount <= 0) {
+        DiscoveryTimer->stop();
+        if (OnDiscoveryDone)
+            OnDiscoveryDone(this);
+        return;
+    }
+    --DiscoveryCount;
+    Discover();
+    if (OnDiscoveryProgress)
+        OnDiscoveryProgress(this, 1);
+}
+
+void TTVPInterface::Discover()
+{
+    TVPDiscover();
+}
+
+int TTVPInterface::GetIP(const uint8_t *ID)
+{
+    return TVPGetIP(ID);
+}
+
+void TTVPInterface::SetIP(const uint8_t *ID, const QString &IPAddress, const QString &SubnetMask,
+                          const QString &DefaultGateway, bool UseDHCP)
+{
+    TVPSetIP(ID, IPAddress.toLatin1().constData(), SubnetMask.toLatin1().constData(),
+             DefaultGateway.toLatin1().constData(), UseDHCP ? 1 : 0);
+}
+
+void TTVPInterface::DispatchEvent(uint32_t Code, TDeviceInfo Info)
+{
+    switch (Code) {
+    case TVPEventDeviceFound:
+        if (OnDeviceFound)
+            OnDeviceFound(this, &Info);
+        break;
+    case TVPEventGetIPReply:
+    case TVPEventSetIPReply:
+        if (OnDeviceReply)
+            OnDeviceReply(this, &Info);
+        break;
+    default:
+        break;
+    }
+}
+
+void TTVPInterface::ProcessLibraryEvents()
+{
+    TVPProcessEvents();
+}
+
+void TVP_CALL LibraryCallback(uint32_t Code, const void *Record)
+{
+    if (!Record)
+        return;
+    TDeviceInfo info;
+    switch (Code) {
+    case TVPEventLog:
+        LogLine(text(static_cast<const TVPLogRecord *>(Record)->Text));
+        return;
+    case TVPEventDeviceFound: {
+        const auto *r = static_cast<const TVPDeviceFoundRecord *>(Record);
+        info.ID = text(r->ID);
+        info.Interface = text(r->Interface);
+        info.IPAddress = text(r->IPAddress);
+        info.Name = text(r->Name);
+        info.Type = text(r->Type);
+        break;
+    }
+    case TVPEventGetIPReply: {
+        const auto *r = static_cast<const TVPGetIPReplyRecord *>(Record);
+        info.ID = text(r->ID);
+        info.Interface = text(r->Interface);
+        info.IPAddress = text(r->IPAddress);
+        info.SubnetMask = text(r->SubnetMask);
+        info.DefaultGateway = text(r->DefaultGateway);
+        info.UseDHCP = r->UseDHCP;
+        break;
+    }
+    case TVPEventSetIPReply: {
+        const auto *r = static_cast<const TVPSetIPReplyRecord *>(Record);
+        info.ID = text(r->ID);
+        info.IPAddress = text(r->IPAddress);
+        break;
+    }
+    case TVPEventUpgrade:
+        HandleUpgradeEvent(Code, Record);
+        return;
+    default:
+        return;
+    }
+    if (CurrentInterface)
+        CurrentInterface->DispatchEvent(Code, std::move(info));
+}
+
+void MacToID(const QString &IDText, uint8_t *ID)
+{
+    TVPMacToID(IDText.toLatin1().constData(), ID);
+}
+
+bool PingDevice(const QString &IPAddress)
+{
+    return (TVPPingDevice(IPAddress.toLatin1().constData()) & 0xff) != 0;
+}

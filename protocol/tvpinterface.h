@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+#include "tvp.h"
+
+class QSocketNotifier;
+class QTimer;
+
+// One device event as the windows see it; texts are copied out of the
+// library's record, so the handler's pointer is valid only during the call.
+struct TDeviceInfo
+{
+    QString Name;
+    QString Type;
+    QString IPAddress;
+    QString ID;
+    uint8_t UseDHCP = 0;
+    QString SubnetMask;
+    QString DefaultGateway;
+    QString Interface;
+};
+
+class TTVPInterface;
+
+using TDeviceEvent = std::function<void(TTVPInterface *Sender, const TDeviceInfo *Info)>;
+using TDiscoveryProgressEvent = std::function<void(TTVPInterface *Sender, int Step)>;
+using TNotifyEvent = std::function<void(TTVPInterface *Sender)>;
+
+// The program's one link to the TVP library: registers the callback, runs
+// the discovery cycle and hands device events to the subscribed window.
+class TTVPInterface final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TTVPInterface(QObject *owner);
+    ~TTVPInterface() override;
+    TTVPInterface(const TTVPInterface &) = delete;
+    TTVPInterface &operator=(const TTVPInterface &) = delete;
+
+    QTimer *DiscoveryTimer = nullptr;
+
+    // Each slot holds one subscriber at most; assigning replaces it.
+    TDeviceEvent OnDeviceFound;
+    TDeviceEvent OnDeviceReply;
+    TDiscoveryProgressEvent OnDiscoveryProgress;
+    TNotifyEvent OnDiscoveryDone;
+
+    int DiscoveryCount = 0;
+
+    void StartDiscovery();
+    void Discover();
+    int GetIP(const uint8_t *ID);
+    void SetIP(const uint8_t *ID, const QString &IPAddress, const QString &SubnetMask,
+               const QString &DefaultGateway, bool UseDHCP);
+    void DispatchEvent(uint32_t Code, TDeviceInfo Info);
+
+public slots:
+    void DiscoveryTick();
+
+private slots:
+    void ProcessLibraryEvents();
+
+private:
+    QSocketNotifier *EventNotifier = nullptr;
+};
+
+// Reached by LibraryCallback, which the library calls without context.
+extern TTVPInterface *CurrentInterface;
+
+void TVP_CALL LibraryCallback(uint32_t Code, const void *Record);
+void MacToID(const QString &IDText, uint8_t *ID);
+bool PingDevice(const QString &IPAddress);

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Netscry needs,
+# when any is missing. Uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build clang libclang-rt-14-dev
+    qt6-base-dev qt6-svg-dev libqt6svg6
+    libgtest-dev libgmock-dev libbenchmark-dev
+    tftpd-hpa curl iproute2 util-linux
+    xvfb xauth imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+elif command -v sudo >/dev/null; then
+    sudo=(sudo)
+else
+    echo "missing packages (install them as root): ${missing[*]}" >&2
+    exit 1
+fi
+echo "installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+# The tests start their own TFTP server on loopback; the package's system
+# service would listen on every interface, so it stays off.
+if printf '%s\n' "${missing[@]}" | grep -qx tftpd-hpa; then
+    if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+        "${sudo[@]}" systemctl disable --now tftpd-hpa >/dev/null 2>&1 || true
+    else
+        "${sudo[@]}" service tftpd-hpa stop >/dev/null 2>&1 || true
+    fi
+fi

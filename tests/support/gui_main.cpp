@@ -1,0 +1,32 @@
+// Test main for GUI tests: the program's own application object, offscreen
+// unless told otherwise, and a failure for every broken .ui connection.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+
+#include "application.h"
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+void failOnBrokenConnections(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    if (type == QtWarningMsg
+        && (msg.contains(QLatin1String("No such slot")) || msg.contains(QLatin1String("No such signal"))))
+        ADD_FAILURE() << "broken connection: " << msg.toStdString();
+    if (previousHandler)
+        previousHandler(type, context, msg);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    previousHandler = qInstallMessageHandler(failOnBrokenConnections);
+    ::testing::InitGoogleTest(&argc, argv);
+    TApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,236 @@
+/*
+ * tvp.h - the Tarvex device protocol (TVP) library.
+ *
+ * Finds devices on the local networks, reads and changes their IP settings,
+ * probes their reachability, chooses free addresses and uploads firmware.
+ * The wire protocol is described in docs/protocol.md.
+ *
+ * Threading: every call is made from one thread, the host's event-loop
+ * thread. Answers to TVPDiscover, TVPGetIP and TVPSetIP (event codes 1 to 3)
+ * and log lines (code 0) are queued and delivered only from
+ * TVPProcessEvents(), never from inside a request call and never from a
+ * thread of the library's own. The host watches TVPEventHandle() and calls
+ * TVPProcessEvents() whenever it becomes readable. Upgrade events (code 4)
+ * are delivered during TVPUpgradeDevice(), on the thread that called it.
+ *
+ * Environment:
+ *   TVP_INTERFACES  comma-separated interface names to use (e.g. "lo" or
+ *                   "eth0,eth1"); unset: every up, broadcast-capable IPv4
+ *                   interface except loopback. Loopback is used only when
+ *                   named here.
+ *   TVP_PORT        UDP port of the device protocol (default TVP_DEFAULT_PORT).
+ *   TVP_TFTP_PORT   UDP port of the devices' TFTP servers (default 69).
+ * The environment is read when the library starts, at the first call.
+ */
+#ifndef TARVEX_TVP_H
+#define TARVEX_TVP_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  define TVP_CALL __cdecl
+#  if defined(TVP_BUILDING_LIBRARY)
+#    define TVP_API __declspec(dllexport)
+#  else
+#    define TVP_API __declspec(dllimport)
+#  endif
+#else
+#  define TVP_CALL
+#  if defined(TVP_BUILDING_LIBRARY)
+#    define TVP_API __attribute__((visibility("default")))
+#  else
+#    define TVP_API
+#  endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** Default UDP port of the device protocol. */
+#define TVP_DEFAULT_PORT 30718
+
+/** Size of the binary device identifier filled by TVPMacToID(). */
+#define TVP_ID_SIZE 8
+
+/** Size of each output buffer of TVPChooseIPAddress(), terminator included. */
+#define TVP_ADDRESS_TEXT_SIZE 16
+
+/** Event codes passed to the application callback. */
+enum TVPEventCode {
+    TVPEventLog = 0,         /**< record: TVPLogRecord */
+    TVPEventDeviceFound = 1, /**< record: TVPDeviceFoundRecord */
+    TVPEventGetIPReply = 2,  /**< record: TVPGetIPReplyRecord */
+    TVPEventSetIPReply = 3,  /**< record: TVPSetIPReplyRecord */
+    TVPEventUpgrade = 4      /**< record: TVPUpgradeRecord */
+};
+
+/** Kinds of TVPUpgradeRecord. */
+enum TVPUpgradeKind {
+    TVPUpgradeStarted = 0,  /**< Value: total size of the image in bytes */
+    TVPUpgradeProgress = 1  /**< Value: bytes acknowledged by the device */
+};
+
+/** Results of TVPUpgradeDevice(). */
+enum TVPUpgradeResult {
+    TVPUpgradeOK = 0,          /**< the last block was acknowledged */
+    TVPUpgradeNoAnswer = 1,    /**< no answer to the write request, or the device is busy; worth one retry */
+    TVPUpgradeFileError = 2,   /**< the image file is missing, empty of a name or unreadable */
+    TVPUpgradeBadAddress = 3,  /**< the address text is empty or not a dotted quad */
+    TVPUpgradeDeviceError = 4, /**< the device answered with a TFTP error */
+    TVPUpgradeStalled = 5,     /**< the transfer started but the device stopped answering */
+    TVPUpgradeLocalError = 6   /**< a local socket could not be opened or used */
+};
+
+/* Event records. Texts are zero-terminated and valid only during the
+ * callback; a text field may be NULL, which reads as empty. */
+
+/** Code 0: one log line. */
+typedef struct TVPLogRecord {
+    const char *Text;
+} TVPLogRecord;
+
+/** Code 1: a device answered a discovery broadcast. */
+typedef struct TVPDeviceFoundRecord {
+    const char *ID;
+    const char *Interface;
+    const char *IPAddress;
+    const char *Name;
+    const char *Type;
+} TVPDeviceFoundRecord;
+
+/** Code 2: a device's IP settings. */
+typedef struct TVPGetIPReplyRecord {
+    const char *ID;
+    const char *Interface;
+    const char *IPAddress;
+    const char *SubnetMask;
+    const char *DefaultGateway;
+    uint8_t UseDHCP; /**< non-zero: the device obtains its address by DHCP */
+} TVPGetIPReplyRecord;
+
+/** Code 3: a device has written new settings. */
+typedef struct TVPSetIPReplyRecord {
+    const char *ID;
+    const char *IPAddress;
+} TVPSetIPReplyRecord;
+
+/** Code 4: firmware transfer progress. */
+typedef struct TVPUpgradeRecord {
+    uint32_t Kind; /**< TVPUpgradeKind; other values are to be ignored */
+    int32_t Value;
+} TVPUpgradeRecord;
+
+/**
+ * The application callback.
+ * \param[in] code   a TVPEventCode (hosts ignore codes above 4)
+ * \param[in] record the event's record, valid only during the call
+ */
+typedef void (TVP_CALL *TVPCallback)(uint32_t code, const void *record);
+
+/**
+ * Registers the application callback, replacing any earlier one.
+ * \param[in] callback receives every event; NULL drops them
+ * \param[in] debug    1: also report log lines (code 0); 0: none
+ */
+TVP_API void TVP_CALL TVPSetApplicationCallback(TVPCallback callback, int debug);
+
+/**
+ * A pollable descriptor that is readable while events are pending.
+ * \return a file descriptor (a socket on Windows), or -1 if the library
+ *         could not start
+ */
+TVP_API int TVP_CALL TVPEventHandle(void);
+
+/**
+ * Delivers every pending event through the callback, on the calling thread.
+ * Never blocks.
+ * \return the number of events delivered
+ */
+TVP_API int TVP_CALL TVPProcessEvents(void);
+
+/**
+ * Sends one discovery broadcast on every selected interface. Each answer
+ * arrives later as a TVPEventDeviceFound, duplicates included.
+ * \return 0 when sent on at least one interface, -1 otherwise
+ */
+TVP_API int TVP_CALL TVPDiscover(void);
+
+/**
+ * Whether a device answers a probe at an address.
+ * \param[in] address dotted-quad text
+ * \return 1 reachable, 0 not reachable or an invalid address
+ */
+TVP_API int TVP_CALL TVPPingDevice(const char *address);
+
+/**
+ * Converts an ID text (a MAC address) into the binary identifier. A
+ * malformed text gives an identifier that matches no device.
+ * \param[in]  idText the device's ID text
+ * \param[out] id     TVP_ID_SIZE bytes
+ * \return 0 for a well-formed text, -1 otherwise
+ */
+TVP_API int TVP_CALL TVPMacToID(const char *idText, uint8_t *id);
+
+/**
+ * Asks a device for its IP settings; the answer arrives later as a
+ * TVPEventGetIPReply.
+ * \param[in] id TVP_ID_SIZE bytes from TVPMacToID()
+ * \return 0 when sent, -1 otherwise
+ */
+TVP_API int TVP_CALL TVPGetIP(const uint8_t *id);
+
+/**
+ * Gives a device new IP settings; the acknowledgement arrives later as a
+ * TVPEventSetIPReply. Invalid address texts are refused before anything is
+ * sent.
+ * \param[in] id      TVP_ID_SIZE bytes from TVPMacToID()
+ * \param[in] address dotted quad (ignored by the device when useDHCP)
+ * \param[in] mask    dotted quad
+ * \param[in] gateway dotted quad, or empty for none
+ * \param[in] useDHCP non-zero: obtain the address by DHCP
+ * \return 0 when sent, -1 for invalid arguments or a send failure
+ */
+TVP_API int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char *mask,
+                              const char *gateway, uint8_t useDHCP);
+
+/**
+ * Chooses a free address on the subnet of one interface.
+ * \param[in]  interfaceText an Interface text as reported in TVPEventDeviceFound
+ * \param[out] address       TVP_ADDRESS_TEXT_SIZE bytes
+ * \param[out] mask          TVP_ADDRESS_TEXT_SIZE bytes
+ * \param[out] gateway       TVP_ADDRESS_TEXT_SIZE bytes; empty text when there is none
+ * \return 1 when an address was chosen, 0 otherwise
+ */
+TVP_API int TVP_CALL TVPChooseIPAddress(const char *interfaceText, char *address, char *mask,
+                                        char *gateway);
+
+/**
+ * Uploads a firmware image to a device over TFTP. Blocks until the transfer
+ * is over; reports TVPEventUpgrade events through the callback meanwhile.
+ * \param[in] path    the image file
+ * \param[in] address the device's dotted-quad address
+ * \return a TVPUpgradeResult
+ */
+TVP_API int32_t TVP_CALL TVPUpgradeDevice(const char *path, const char *address);
+
+/**
+ * Stops the library's thread, closes its sockets and forgets the callback.
+ * The next call starts it again, reading the environment anew.
+ */
+TVP_API void TVP_CALL TVPCleanup(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+#if defined(__i386__) || defined(_M_IX86)
+static_assert(offsetof(TVPDeviceFoundRecord, Type) == 16, "record layout");
+static_assert(offsetof(TVPGetIPReplyRecord, DefaultGateway) == 16, "record layout");
+static_assert(offsetof(TVPGetIPReplyRecord, UseDHCP) == 20, "record layout");
+static_assert(offsetof(TVPSetIPReplyRecord, IPAddress) == 4, "record layout");
+static_assert(offsetof(TVPUpgradeRecord, Value) == 4, "record layout");
+#endif
+#endif
+
+#endif /* TARVEX_TVP_H */
