@@ -11,6 +11,5 @@ int TVPMacToID(const char *, uint8_t *id) { for (int i = 0; i < TVP_ID_SIZE; ++i
 int TVPGetIP(const uint8_t *) { return -1; }
 int TVPSetIP(const uint8_t *, const char *, const char *, const char *, uint8_t) { return -1; }
 int TVPChooseIPAddress(const char *, char *, char *, char *) { return 0; }
-int32_t TVPUpgradeDevice(const char *, const char *) { return TVPUpgradeLocalError; }
 void TVPCleanup(void) {}
 }
