@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,9 @@ struct TftpServerConfig
     int replyDelayMs = 0;                   // added before every reply
     double lossRate = 0.0;                  // share of received packets dropped
     bool duplicate = false;                 // send every reply twice
-    // Behaviour of the device at a (host-order) address; nullptr: no such
+    // Behaviour of the device at a (host-order) address; nullopt: no such
     // device, the request is ignored.
-    std::function<std::unique_ptr<UpgradeBehaviour>(uint32_t deviceAddress)> behaviourFor;
+    std::function<std::optional<UpgradeBehaviour>(uint32_t deviceAddress)> behaviourFor;
     // A complete image, called once per successful transfer.
     std::function<void(uint32_t deviceAddress, const std::string &fileName,
                        std::vector<uint8_t> image)> received;
