@@ -42,6 +42,13 @@ void CreateWindows()
     LogForm = new TLogForm;
 }
 
+void ShowWindows()
+{
+    DeviceForm->show();
+    if (DebugMode)
+        LogForm->show();
+}
+
 void DestroyWindows()
 {
     delete LogForm;

@@ -17,7 +17,9 @@ public:
 // True when an argument after the program path is exactly "-d".
 bool HasDebugSwitch(const QStringList &arguments);
 
-// Start-up after the single-instance check: creates the six windows in
-// their fixed order and shows the main window (and the log in debug mode).
+// Start-up after the single-instance check: the six windows, created in
+// their fixed order.
 void CreateWindows();
+// Shows the main window, and the log window beside it in debug mode.
+void ShowWindows();
 void DestroyWindows();

@@ -28,9 +28,7 @@ int main(int argc, char *argv[])
         QObject::connect(&guard, &SingleInstanceGuard::ComeForwardRequested, DeviceForm,
                          [] { BringWindowForward(DeviceForm); });
 
-        DeviceForm->show();
-        if (DebugMode)
-            LogForm->show();
+        ShowWindows();
         app.exec();
         DestroyWindows();
     } catch (const std::exception &e) {

@@ -25,6 +25,10 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The device library never talks to the machine's real interfaces from
+    // a test; tests in their own namespace name their interfaces themselves.
+    if (qEnvironmentVariableIsEmpty("TVP_INTERFACES"))
+        qputenv("TVP_INTERFACES", "lo");
     previousHandler = qInstallMessageHandler(failOnBrokenConnections);
     ::testing::InitGoogleTest(&argc, argv);
     TApplication app(argc, argv);
