@@ -1,0 +1,326 @@
+#include "tftp_client.h"
+
+#include "tftp_packet.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace tvp::tftp {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string AddressText(uint32_t address, uint16_t port)
+{
+    return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 0xff) + '.' +
+           std::to_string((address >> 8) & 0xff) + '.' + std::to_string(address & 0xff) + ':' +
+           std::to_string(port);
+}
+
+class Client
+{
+public:
+    Client(const UploadParams &params, const std::vector<uint8_t> &image)
+        : p_(params), image_(image)
+    {
+    }
+    ~Client()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    UploadResult Run();
+
+private:
+    enum class Wait { Packet, Timeout, Failed };
+
+    void Log(const std::string &line) const
+    {
+        if (p_.log)
+            p_.log("TFTP " + line);
+    }
+    bool Send(const uint8_t *bytes, size_t size, uint16_t port);
+    bool Send(const std::vector<uint8_t> &bytes, uint16_t port) { return Send(bytes.data(), bytes.size(), port); }
+    Wait Receive(Clock::time_point deadline, Packet &packet);
+    UploadResult Request(Negotiated &negotiated);
+    UploadResult Transfer(const Negotiated &negotiated);
+    bool SendWindow();
+    UploadResult DeviceError(const Packet &packet) const;
+
+    const UploadParams &p_;
+    const std::vector<uint8_t> &image_;
+    int fd_ = -1;
+    uint16_t tid_ = 0; // the server's port once it answered: the transfer id
+    uint8_t buffer_[kMaxPacket + 1];
+    std::vector<uint8_t> out_;
+    // transfer state: blocks are numbered 1..blockCount_ without wrapping
+    uint64_t blockCount_ = 0;
+    uint64_t acked_ = 0;  // highest block acknowledged in order
+    uint64_t sentTo_ = 0; // highest block sent in the current window
+    uint16_t blockSize_ = kDefaultBlockSize;
+    uint16_t window_ = 1;
+    unsigned duplicates_ = 0;
+};
+
+bool Client::Send(const uint8_t *bytes, size_t size, uint16_t port)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(p_.address);
+    to.sin_port = htons(port);
+    for (;;) {
+        if (sendto(fd_, bytes, size, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) >= 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        // a full send queue is not fatal: the packet counts as lost
+        if (errno == ENOBUFS || errno == EAGAIN)
+            return true;
+        Log(std::string("send failed: ") + std::strerror(errno));
+        return false;
+    }
+}
+
+Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
+{
+    for (;;) {
+        auto now = Clock::now();
+        if (now >= deadline)
+            return Wait::Timeout;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        pollfd pfd{fd_, POLLIN, 0};
+        int n = poll(&pfd, 1, static_cast<int>(std::min<long long>(left, 60000)));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            Log(std::string("poll failed: ") + std::strerror(errno));
+            return Wait::Failed;
+        }
+        if (n == 0)
+            continue;
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        // one byte more than the largest packet, so oversize datagrams are seen
+        ssize_t got = recvfrom(fd_, buffer_, sizeof buffer_, MSG_TRUNC,
+                               reinterpret_cast<sockaddr *>(&from), &fromLen);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == ECONNREFUSED)
+                continue;
+            Log(std::string("receive failed: ") + std::strerror(errno));
+            return Wait::Failed;
+        }
+        const uint32_t source = ntohl(from.sin_addr.s_addr);
+        const uint16_t port = ntohs(from.sin_port);
+        if (from.sin_family != AF_INET || source != p_.address) {
+            Log("dropped a packet from " + AddressText(source, port) + ": not the device");
+            continue;
+        }
+        if (tid_ && port != tid_) {
+            // RFC 1350: tell the stray sender, carry on with the transfer
+            Log("dropped a packet from port " + std::to_string(port) + ": unknown transfer id");
+            Send(EncodeError(ErrUnknownTid, "unknown transfer id"), port);
+            continue;
+        }
+        auto parsed = Parse(buffer_, static_cast<size_t>(std::min<ssize_t>(got, sizeof buffer_)));
+        if (!parsed || static_cast<size_t>(got) > kMaxPacket) {
+            Log("dropped a malformed packet of " + std::to_string(got) + " bytes");
+            continue;
+        }
+        if (!tid_)
+            tid_ = port;
+        packet = std::move(*parsed);
+        return Wait::Packet;
+    }
+}
+
+UploadResult Client::DeviceError(const Packet &packet) const
+{
+    Log("device error " + std::to_string(packet.errorCode) + ": \"" + packet.text + "\"");
+    return UploadResult::DeviceError;
+}
+
+UploadResult Client::Request(Negotiated &negotiated)
+{
+    Options asked;
+    std::string summary = "no options";
+    if (p_.negotiate) {
+        const auto block = std::clamp<uint16_t>(p_.blockSize, kMinBlockSize, kMaxBlockSize);
+        const auto window = std::clamp<uint16_t>(p_.windowSize, 1, kWindowCap);
+        asked = {{"blksize", std::to_string(block)},
+                 {"tsize", std::to_string(image_.size())},
+                 {"windowsize", std::to_string(window)}};
+        summary = "blksize " + asked[0].second + ", tsize " + asked[1].second + ", windowsize " +
+                  asked[2].second;
+    }
+    const auto wrq = EncodeRequest(Opcode::Wrq, p_.fileName, "octet", asked);
+    const std::string target = AddressText(p_.address, p_.port);
+    for (int attempt = 0; attempt <= p_.retries; ++attempt) {
+        Log((attempt ? "write request resent to " : "write request to ") + target + " for \"" +
+            p_.fileName + "\" (" + std::to_string(image_.size()) + " bytes), asking " + summary);
+        if (!Send(wrq, p_.port))
+            return UploadResult::LocalError;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(p_.timeoutMs);
+        Packet packet;
+        for (;;) {
+            Wait w = Receive(deadline, packet);
+            if (w == Wait::Failed)
+                return UploadResult::LocalError;
+            if (w == Wait::Timeout)
+                break;
+            if (packet.opcode == Opcode::Error) {
+                if (IsBusy(packet)) {
+                    Log("device busy");
+                    return UploadResult::NoAnswer;
+                }
+                return DeviceError(packet);
+            }
+            if (packet.opcode == Opcode::Oack) {
+                auto accepted = AcceptOack(asked, packet.options);
+                if (!accepted) {
+                    Log("refused the option acknowledgement");
+                    Send(EncodeError(ErrOptionRefused, "option refused"), tid_);
+                    return UploadResult::DeviceError;
+                }
+                negotiated = *accepted;
+                Log("negotiated blksize " + std::to_string(negotiated.blockSize) + ", windowsize " +
+                    std::to_string(negotiated.windowSize) +
+                    (negotiated.tsize ? ", tsize " + std::to_string(*negotiated.tsize) : ""));
+                return UploadResult::Ok;
+            }
+            if (packet.opcode == Opcode::Ack && packet.block == 0) {
+                negotiated = Negotiated{};
+                Log(p_.negotiate ? "no option acknowledgement: plain 512-byte lock-step"
+                                 : "write request acknowledged: plain 512-byte lock-step");
+                return UploadResult::Ok;
+            }
+            Log("dropped an unexpected answer to the write request");
+            tid_ = 0; // only a proper answer fixes the transfer id
+        }
+    }
+    Log("no answer from " + target);
+    return UploadResult::NoAnswer;
+}
+
+bool Client::SendWindow()
+{
+    const uint64_t last = std::min<uint64_t>(acked_ + window_, blockCount_);
+    for (uint64_t block = acked_ + 1; block <= last; ++block) {
+        const uint64_t offset = (block - 1) * blockSize_;
+        const size_t size = static_cast<size_t>(std::min<uint64_t>(blockSize_, image_.size() - offset));
+        out_.resize(4 + size);
+        out_[0] = 0;
+        out_[1] = static_cast<uint8_t>(Opcode::Data);
+        out_[2] = static_cast<uint8_t>((block >> 8) & 0xff); // wraps past 65535
+        out_[3] = static_cast<uint8_t>(block & 0xff);
+        if (size)
+            std::memcpy(out_.data() + 4, image_.data() + offset, size);
+        if (!Send(out_, tid_))
+            return false;
+    }
+    sentTo_ = last;
+    return true;
+}
+
+UploadResult Client::Transfer(const Negotiated &negotiated)
+{
+    blockSize_ = negotiated.blockSize;
+    window_ = std::clamp<uint16_t>(negotiated.windowSize, 1, kWindowCap);
+    // a file that fills its last block exactly ends with an empty one
+    blockCount_ = image_.size() / blockSize_ + 1;
+    if (p_.progress)
+        p_.progress(0, image_.size());
+
+    int timeouts = 0;
+    if (!SendWindow())
+        return UploadResult::LocalError;
+    auto deadline = Clock::now() + std::chrono::milliseconds(p_.timeoutMs);
+    for (;;) {
+        Packet packet;
+        Wait w = Receive(deadline, packet);
+        if (w == Wait::Failed)
+            return UploadResult::LocalError;
+        if (w == Wait::Timeout) {
+            if (++timeouts > p_.retries) {
+                Log("transfer stalled at block " + std::to_string(acked_ + 1) + " of " +
+                    std::to_string(blockCount_) + " after " + std::to_string(p_.retries) +
+                    " retransmissions");
+                return UploadResult::Stalled;
+            }
+            Log("timeout: resending blocks " + std::to_string(acked_ + 1) + " to " +
+                std::to_string(sentTo_) + " (retransmission " + std::to_string(timeouts) + ")");
+            if (!SendWindow())
+                return UploadResult::LocalError;
+            deadline = Clock::now() + std::chrono::milliseconds(p_.timeoutMs);
+            continue;
+        }
+        if (packet.opcode == Opcode::Error)
+            return DeviceError(packet);
+        if (packet.opcode != Opcode::Ack) {
+            ++duplicates_; // a repeated OACK, or nonsense: never a reason to resend
+            continue;
+        }
+        // blocks newly acknowledged, counted modulo the 16-bit block number
+        const uint16_t advance = static_cast<uint16_t>(packet.block - static_cast<uint16_t>(acked_));
+        if (advance == 0 || advance > sentTo_ - acked_) {
+            // a duplicate or stale ACK: resending on it is the sorcerer's apprentice bug
+            ++duplicates_;
+            continue;
+        }
+        acked_ += advance;
+        timeouts = 0;
+        if (p_.progress)
+            p_.progress(1, std::min<uint64_t>(acked_ * blockSize_, image_.size()));
+        if (acked_ == blockCount_) {
+            Log("transfer complete: " + std::to_string(image_.size()) + " bytes in " +
+                std::to_string(blockCount_) + " blocks" +
+                (duplicates_ ? ", " + std::to_string(duplicates_) + " duplicate answers ignored" : ""));
+            return UploadResult::Ok;
+        }
+        if (acked_ < sentTo_)
+            Log("device acknowledged block " + std::to_string(acked_) + " of a window up to " +
+                std::to_string(sentTo_) + ": resending from " + std::to_string(acked_ + 1));
+        if (!SendWindow())
+            return UploadResult::LocalError;
+        deadline = Clock::now() + std::chrono::milliseconds(p_.timeoutMs);
+    }
+}
+
+UploadResult Client::Run()
+{
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        Log(std::string("cannot open a socket: ") + std::strerror(errno));
+        return UploadResult::LocalError;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
+        Log(std::string("cannot bind a socket: ") + std::strerror(errno));
+        return UploadResult::LocalError;
+    }
+    Negotiated negotiated;
+    UploadResult r = Request(negotiated);
+    if (r != UploadResult::Ok)
+        return r;
+    return Transfer(negotiated);
+}
+
+} // namespace
+
+UploadResult Upload(const UploadParams &params, const std::vector<uint8_t> &image)
+{
+    if (params.address == 0 || params.port == 0)
+        return UploadResult::BadAddress;
+    return Client(params, image).Run();
+}
+
+} // namespace tvp::tftp
