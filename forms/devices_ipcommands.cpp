@@ -2,5 +2,37 @@
 #include "devices.h"
 #include "ui_devices.h"
 
-void TDeviceForm::SetIPConfigExecute() {}
-void TDeviceForm::AutoSetIPExecute() {}
+#include "devicecomm.h"
+#include "ipconfig.h"
+#include "tvp.h"
+#include "tvpinterface.h"
+
+void TDeviceForm::SetIPConfigExecute()
+{
+    const QTreeWidgetItem *row = SelectedRow();
+    if (!row)
+        return;
+    IPConfigForm->DeviceID = row->text(ColID);
+    // only acknowledged new settings are worth a new scan
+    if (IPConfigForm->exec() == mrOk)
+        ScanExecute();
+}
+
+void TDeviceForm::AutoSetIPExecute()
+{
+    const QTreeWidgetItem *row = SelectedRow();
+    if (!row)
+        return;
+    char address[TVP_ADDRESS_TEXT_SIZE] = {};
+    char mask[TVP_ADDRESS_TEXT_SIZE] = {};
+    char gateway[TVP_ADDRESS_TEXT_SIZE] = {};
+    if ((TVPChooseIPAddress(row->text(ColInterface).toLatin1().constData(), address, mask, gateway)
+         & 0xff) == 0)
+        return;
+    uint8_t id[TVP_ID_SIZE] = {};
+    MacToID(row->text(ColID), id);
+    // the answer is not awaited: the new scan shows whether it took
+    ProtocolInterface->SetIP(id, QString::fromLatin1(address), QString::fromLatin1(mask),
+                             QString::fromLatin1(gateway), false);
+    ScanExecute();
+}

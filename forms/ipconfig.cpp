@@ -1,16 +1,139 @@
 #include "ipconfig.h"
 #include "ui_ipconfig.h"
 
+#include <QAbstractEventDispatcher>
+#include <QLoggingCategory>
+#include <QShowEvent>
+
+#include "devicecomm.h"
+#include "errors.h"
+#include "log.h"
+#include "tvpinterface.h"
+
+Q_LOGGING_CATEGORY(lcIPConfig, "netscry.ipconfig")
+
 TIPConfigForm *IPConfigForm = nullptr;
+
+QString StripBlanks(const QString &Text)
+{
+    QString result;
+    result.reserve(Text.size());
+    for (const QChar c : Text) {
+        if (c != QLatin1Char(' '))
+            result += c;
+    }
+    return result;
+}
 
 TIPConfigForm::TIPConfigForm(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::TIPConfigForm)
 {
     ui->setupUi(this);
+    // the command list refreshes its commands whenever the program goes idle
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            &TIPConfigForm::ActionList1Update);
 }
 
 TIPConfigForm::~TIPConfigForm()
 {
     delete ui;
+}
+
+void TIPConfigForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // runs before the window appears: the wait dialog is seen first
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TIPConfigForm::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    // shown again where it last stood
+    if (!event->spontaneous())
+        setAttribute(Qt::WA_Moved);
+}
+
+void TIPConfigForm::reject()
+{
+    done(mrCancel);
+}
+
+bool TIPConfigForm::IsFromThisDevice(const TDeviceInfo *Info) const
+{
+    if (Info && Info->ID == DeviceID)
+        return true;
+    // a late answer of another device must not pass for this one's
+    if (DebugMode)
+        qCInfo(lcIPConfig) << "ignored a reply from" << (Info ? Info->ID : QString())
+                           << "while addressing" << DeviceID;
+    return false;
+}
+
+void TIPConfigForm::FormShow()
+{
+    uint8_t id[TVP_ID_SIZE] = {};
+    MacToID(DeviceID, id);
+    if (CurrentInterface) {
+        CurrentInterface->OnDeviceReply = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
+            GetIPReply(Sender, Info);
+        };
+        CurrentInterface->GetIP(id);
+    }
+    DeviceCommForm->exec();
+}
+
+void TIPConfigForm::GetIPReply(TTVPInterface *, const TDeviceInfo *Info)
+{
+    if (!IsFromThisDevice(Info))
+        return;
+    ui->IPAddress->setText(Info->IPAddress);
+    ui->DefaultGateway->setText(Info->DefaultGateway);
+    ui->SubnetMask->setText(Info->SubnetMask);
+    ui->AddrAuto->setChecked(Info->UseDHCP != 0);
+    ui->AddrStatic->setChecked(Info->UseDHCP == 0);
+    DeviceCommForm->SetModalResult(mrOk);
+    LogLine(QStringLiteral("Got IP"));
+}
+
+void TIPConfigForm::SetIPReply(TTVPInterface *, const TDeviceInfo *Info)
+{
+    if (!IsFromThisDevice(Info))
+        return;
+    DeviceCommForm->SetModalResult(mrOk);
+}
+
+void TIPConfigForm::ActionList1Update()
+{
+    const bool enabled = !ui->AddrAuto->isChecked();
+    ui->IPAddress->setEnabled(enabled);
+    ui->DefaultGateway->setEnabled(enabled);
+    ui->SubnetMask->setEnabled(enabled);
+    ui->Panel1->setEnabled(enabled);
+}
+
+void TIPConfigForm::ApplyExecute()
+{
+    RunHandler([this] {
+        ActionList1Update();
+        if (StripBlanks(ui->IPAddress->displayText()) == QLatin1String("..."))
+            throw EInputError("IP address must be entered.");
+        uint8_t id[TVP_ID_SIZE] = {};
+        MacToID(DeviceID, id);
+        if (CurrentInterface) {
+            CurrentInterface->OnDeviceReply = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
+                SetIPReply(Sender, Info);
+            };
+        }
+        const QString mask = StripBlanks(ui->SubnetMask->displayText());
+        const QString gateway = StripBlanks(ui->DefaultGateway->displayText());
+        const bool useDHCP = ui->AddrAuto->isChecked();
+        const QString address = StripBlanks(ui->IPAddress->displayText());
+        if (CurrentInterface)
+            CurrentInterface->SetIP(id, address, mask, gateway, useDHCP);
+        if (DeviceCommForm->exec() == mrOk)
+            done(mrOk);
+    });
 }

@@ -1,0 +1,82 @@
+// Shared by the IP configuration tests: the program's windows, a stepwise
+// script that drives modal loops from inside, and a record of what the
+// dialogs handed to the device library.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QProgressBar;
+class QWidget;
+
+namespace iptest {
+
+// Creates the program's six windows once, with the log kept.
+void EnsureWindows();
+
+int LogCount(const QString &line);
+QStringList LogLines();
+
+QProgressBar *WaitProgress();
+// The IP dialog has a visible native window (not merely a show in progress).
+bool OnScreen(QWidget *w);
+
+// Runs its steps in order from the event loop, at most one per tick, each
+// once its condition holds; whatever modal loop is running meanwhile keeps
+// running. After the deadline it fails the test and ends any open wait.
+class Script final : public QObject
+{
+public:
+    explicit Script(int deadlineMs = 15000);
+    ~Script() override;
+    Script &When(std::function<bool()> condition, std::function<void()> action);
+    Script &Then(std::function<void()> action);
+    bool Finished() const { return next_ >= steps_.size(); }
+
+private:
+    struct Step
+    {
+        std::function<bool()> condition;
+        std::function<void()> action;
+    };
+    void tick();
+    std::vector<Step> steps_;
+    size_t next_ = 0;
+    QTimer timer_;
+    QTimer deadline_;
+};
+
+// What the dialogs asked of the device library.
+using DeviceIdBytes = std::array<uint8_t, 8>;
+struct SetIPCall
+{
+    DeviceIdBytes id{};
+    std::string address, mask, gateway;
+    int useDHCP = 0;
+};
+struct LibraryCalls
+{
+    std::vector<DeviceIdBytes> getIP;
+    std::vector<SetIPCall> setIP;
+    // false: nothing reaches the library, replies come from the test;
+    // true: every call also goes on to the real library.
+    bool forward = false;
+    void Clear()
+    {
+        getIP.clear();
+        setIP.clear();
+    }
+};
+LibraryCalls &Calls();
+
+// The identifier the fake conversion gives an ID text.
+DeviceIdBytes FakeIdOf(const std::string &idText);
+
+} // namespace iptest
