@@ -376,18 +376,20 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
     ++s.inWindow;
     s.timeouts = 0;
     s.deadline = now + kSessionTimeout;
-    const bool last = packet.dataSize < s.blockSize;
-    if (last || s.inWindow >= s.window)
-        Acknowledge(s);
-    if (last && s.state == State::Receiving) {
-        s.state = State::Done;
-        s.deadline = now + kDally;
-        Log(AddressText(s.device) + ": received \"" + s.fileName + "\", " + std::to_string(s.image.size()) +
-            " bytes in " + std::to_string(s.expected - 1) + " blocks");
-        if (config.received)
-            config.received(s.device, s.fileName, std::move(s.image));
-        s.image = {};
+    if (packet.dataSize == s.blockSize) {
+        if (s.inWindow >= s.window)
+            Acknowledge(s);
+        return;
     }
+    // the image is stored before the last ACK says so
+    s.state = State::Done;
+    s.deadline = now + kDally;
+    Log(AddressText(s.device) + ": received \"" + s.fileName + "\", " + std::to_string(s.image.size()) +
+        " bytes in " + std::to_string(s.expected - 1) + " blocks");
+    if (config.received)
+        config.received(s.device, s.fileName, std::move(s.image));
+    s.image = {};
+    Acknowledge(s);
 }
 
 void TftpServer::Impl::OnSessionReadable(Session &s)

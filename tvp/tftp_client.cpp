@@ -69,6 +69,7 @@ private:
     uint16_t blockSize_ = kDefaultBlockSize;
     uint16_t window_ = 1;
     unsigned duplicates_ = 0;
+    uint64_t reported_ = 0;
 };
 
 bool Client::Send(const uint8_t *bytes, size_t size, uint16_t port)
@@ -277,8 +278,10 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
         }
         acked_ += advance;
         timeouts = 0;
-        if (p_.progress)
-            p_.progress(1, std::min<uint64_t>(acked_ * blockSize_, image_.size()));
+        const uint64_t position = std::min<uint64_t>(acked_ * blockSize_, image_.size());
+        if (p_.progress && position > reported_) // the empty last block adds nothing to report
+            p_.progress(1, position);
+        reported_ = position;
         if (acked_ == blockCount_) {
             Log("transfer complete: " + std::to_string(image_.size()) + " bytes in " +
                 std::to_string(blockCount_) + " blocks" +

@@ -1,0 +1,340 @@
+// The TFTP write client against the simulator's server (in process),
+// against tftpd-hpa, and against scripted fakes.
+#include "tftp_client.h"
+#include "tftp_packet.h"
+#include "tftp_peers.h"
+#include "tftp_server.h"
+#include "test_support.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace tftptest;
+using devsim::UpgradeBehaviour;
+using tvp::tftp::UploadResult;
+namespace tftp = tvp::tftp;
+
+namespace {
+
+// The simulator's server on 127.0.0.1, one device there.
+class Sim
+{
+public:
+    explicit Sim(std::optional<UpgradeBehaviour> behaviour,
+                 std::function<void(devsim::TftpServerConfig &)> tweak = {})
+    {
+        devsim::TftpServerConfig c;
+        c.behaviourFor = [behaviour](uint32_t address) {
+            return address == kLoopback ? behaviour : std::nullopt;
+        };
+        c.received = [this](uint32_t, const std::string &name, std::vector<uint8_t> image) {
+            std::lock_guard lock(mutex_);
+            images_.emplace_back(name, std::move(image));
+        };
+        if (tweak)
+            tweak(c);
+        server_ = std::make_unique<devsim::TftpServer>(c);
+        if (!server_->Start())
+            throw std::runtime_error("simulator TFTP server did not start");
+    }
+    uint16_t port() const { return server_->Port(); }
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> images()
+    {
+        std::lock_guard lock(mutex_);
+        return images_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> images_;
+    std::unique_ptr<devsim::TftpServer> server_;
+};
+
+// One upload with its events and log lines recorded.
+struct Transfer
+{
+    tftp::UploadParams params;
+    std::vector<std::pair<uint32_t, uint64_t>> events;
+    std::vector<std::string> log;
+
+    explicit Transfer(uint16_t port, int timeoutMs = 200)
+    {
+        params.address = kLoopback;
+        params.port = port;
+        params.fileName = "image.bin";
+        params.timeoutMs = timeoutMs;
+        params.retries = 3;
+        params.progress = [this](uint32_t kind, uint64_t value) { events.emplace_back(kind, value); };
+        params.log = [this](const std::string &line) { log.push_back(line); };
+    }
+    UploadResult Upload(const std::vector<uint8_t> &image) { return tftp::Upload(params, image); }
+    bool Logged(const std::string &part) const
+    {
+        for (const auto &l : log)
+            if (l.find(part) != std::string::npos)
+                return true;
+        return false;
+    }
+    std::string Log() const
+    {
+        std::string all;
+        for (const auto &l : log)
+            all += l + "\n";
+        return all;
+    }
+};
+
+// Kind 0 with the total first, then kind 1 rising to `reached`.
+void ExpectEvents(const Transfer &run, uint64_t total, uint64_t reached)
+{
+    ASSERT_FALSE(run.events.empty());
+    EXPECT_EQ(run.events.front(), (std::pair<uint32_t, uint64_t>(0, total)));
+    uint64_t last = 0;
+    for (size_t i = 1; i < run.events.size(); ++i) {
+        EXPECT_EQ(run.events[i].first, 1u);
+        EXPECT_GT(run.events[i].second, last) << "event " << i;
+        last = run.events[i].second;
+    }
+    EXPECT_EQ(last, reached);
+}
+
+} // namespace
+
+TEST(TftpClientSimulator, WindowedUploadArrivesIntactWithRisingProgress)
+{
+    const size_t sizes[] = {0, 1, 1427, 1428, 1429, 1428 * 16, 1428 * 16 + 1, 300000};
+    for (size_t size : sizes) {
+        Sim sim(UpgradeBehaviour::Succeed);
+        Transfer run(sim.port());
+        const auto image = RandomImage(size, static_cast<unsigned>(size));
+        ASSERT_EQ(run.Upload(image), UploadResult::Ok) << size << "\n" << run.Log();
+        EXPECT_TRUE(run.Logged("negotiated blksize 1428, windowsize 16, tsize " + std::to_string(size)))
+            << run.Log();
+        auto images = sim.images();
+        ASSERT_EQ(images.size(), 1u) << size;
+        EXPECT_EQ(images[0].first, "image.bin");
+        EXPECT_TRUE(images[0].second == image) << size;
+        if (size > 0)
+            ExpectEvents(run, size, size);
+    }
+}
+
+TEST(TftpClientSimulator, SurvivesLossDuplicatesAndDelay)
+{
+    Sim sim(UpgradeBehaviour::Succeed, [](devsim::TftpServerConfig &c) {
+        c.lossRate = 0.05;
+        c.duplicate = true;
+        c.replyDelayMs = 1;
+    });
+    Transfer run(sim.port(), 60);
+    run.params.retries = 20;
+    const auto image = RandomImage(400000, 7);
+    ASSERT_EQ(run.Upload(image), UploadResult::Ok) << run.Log();
+    auto images = sim.images();
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_TRUE(images[0].second == image);
+    ExpectEvents(run, image.size(), image.size());
+}
+
+TEST(TftpClientSimulator, ResultFollowsTheDeviceBehaviour)
+{
+    struct Case { const char *what; std::optional<UpgradeBehaviour> behaviour; UploadResult result; };
+    const Case cases[] = {
+        {"succeeds", UpgradeBehaviour::Succeed, UploadResult::Ok},
+        {"busy", UpgradeBehaviour::BusyFirst, UploadResult::NoAnswer},
+        {"fails", UpgradeBehaviour::Fail, UploadResult::DeviceError},
+        {"stalls", UpgradeBehaviour::Stall, UploadResult::Stalled},
+        {"no such device", std::nullopt, UploadResult::NoAnswer},
+    };
+    const auto image = RandomImage(200000, 3);
+    for (const Case &c : cases) {
+        Sim sim(c.behaviour);
+        Transfer run(sim.port(), 50);
+        EXPECT_EQ(run.Upload(image), c.result) << c.what << "\n" << run.Log();
+        EXPECT_EQ(sim.images().size(), c.result == UploadResult::Ok ? 1u : 0u) << c.what;
+        if (c.result == UploadResult::Stalled) {
+            // it started, moved, and stopped short
+            ASSERT_GE(run.events.size(), 2u);
+            ExpectEvents(run, image.size(), run.events.back().second);
+            EXPECT_LT(run.events.back().second, image.size());
+        } else if (c.result != UploadResult::Ok) {
+            EXPECT_TRUE(run.events.empty()) << c.what;
+        }
+    }
+}
+
+TEST(TftpClientSimulator, BusyDeviceTakesTheImageOnRetry)
+{
+    Sim sim(UpgradeBehaviour::BusyFirst);
+    const auto image = RandomImage(50000, 4);
+    Transfer first(sim.port());
+    ASSERT_EQ(first.Upload(image), UploadResult::NoAnswer);
+    EXPECT_TRUE(first.Logged("device busy")) << first.Log();
+    Transfer second(sim.port());
+    ASSERT_EQ(second.Upload(image), UploadResult::Ok) << second.Log();
+    auto images = sim.images();
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_TRUE(images[0].second == image);
+}
+
+TEST(TftpClientSimulator, BlockNumbersRollOverPast65535)
+{
+    Sim sim(UpgradeBehaviour::Succeed);
+    Transfer run(sim.port(), 500);
+    run.params.blockSize = 8;
+    run.params.windowSize = 64;
+    const auto image = RandomImage(65536 * 8 + 100, 5); // 65549 blocks
+    ASSERT_EQ(run.Upload(image), UploadResult::Ok) << run.Log();
+    EXPECT_TRUE(run.Logged("65549 blocks")) << run.Log();
+    auto images = sim.images();
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_TRUE(images[0].second == image);
+    ExpectEvents(run, image.size(), image.size());
+}
+
+TEST(TftpClientSimulator, WithoutOptionsUsesPlainLockStep)
+{
+    Sim sim(UpgradeBehaviour::Succeed);
+    Transfer run(sim.port());
+    run.params.negotiate = false;
+    const auto image = RandomImage(5000, 6);
+    ASSERT_EQ(run.Upload(image), UploadResult::Ok) << run.Log();
+    EXPECT_TRUE(run.Logged("plain 512-byte lock-step")) << run.Log();
+    // one progress event per 512-byte block
+    EXPECT_EQ(run.events.size(), 1u + 5000 / 512 + 1);
+    auto images = sim.images();
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_TRUE(images[0].second == image);
+}
+
+TEST(TftpClientTftpd, UploadIsByteIdenticalWithoutWindowsize)
+{
+    if (!Tftpd::Available())
+        GTEST_SKIP() << "in.tftpd (tftpd-hpa) is not installed, or no address keeps it on loopback";
+    testsupport::TempDir dir;
+    Tftpd tftpd(dir.path());
+    ASSERT_TRUE(tftpd.running()) << "in.tftpd did not start";
+    const size_t sizes[] = {1, 512, 1428, 1428 * 3, 100000, 1 << 20};
+    for (size_t size : sizes) {
+        Transfer run(tftpd.port());
+        run.params.fileName = "fw-" + std::to_string(size) + ".bin";
+        const auto image = RandomImage(size, static_cast<unsigned>(size) + 1);
+        ASSERT_EQ(run.Upload(image), UploadResult::Ok) << size << "\n" << run.Log();
+        // tftpd-hpa knows no windowsize: it leaves it out and the client steps
+        EXPECT_TRUE(run.Logged("negotiated blksize 1428, windowsize 1")) << run.Log();
+        ExpectEvents(run, size, size);
+        const std::string path = dir.path() + "/" + run.params.fileName;
+        for (int i = 0; i < 100 && ReadFile(path).size() != size; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(ReadFile(path) == image) << size;
+    }
+}
+
+TEST(TftpClientTftpd, FallsBackToLockStepWhenNoOptionIsAcknowledged)
+{
+    if (!Tftpd::Available())
+        GTEST_SKIP() << "in.tftpd (tftpd-hpa) is not installed, or no address keeps it on loopback";
+    testsupport::TempDir dir;
+    Tftpd tftpd(dir.path(), {"--refuse", "blksize", "--refuse", "tsize"});
+    ASSERT_TRUE(tftpd.running()) << "in.tftpd did not start";
+    Transfer run(tftpd.port());
+    const auto image = RandomImage(3000, 9);
+    ASSERT_EQ(run.Upload(image), UploadResult::Ok) << run.Log();
+    EXPECT_TRUE(run.Logged("no option acknowledgement: plain 512-byte lock-step")) << run.Log();
+    const std::string path = dir.path() + "/image.bin";
+    for (int i = 0; i < 100 && ReadFile(path).size() != image.size(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(ReadFile(path) == image);
+}
+
+// A lock-step server that acknowledges every block twice, while a stranger
+// on another port sends an ACK of its own.
+TEST(TftpClientFake, DuplicateAcksAndStrangersCauseNoResends)
+{
+    const auto image = RandomImage(512 * 5 + 10, 11);
+    std::map<uint16_t, int> copies;
+    std::vector<uint8_t> got;
+    std::vector<uint8_t> strangerAnswer;
+    {
+        FakeServer fake([&](UdpSocket &, const std::vector<uint8_t> &, const sockaddr_in &client) {
+            UdpSocket transfer, stranger;
+            transfer.SendTo(client, tftp::EncodeAck(0)); // no OACK: 512-byte lock-step
+            for (;;) {
+                auto bytes = transfer.Receive(std::chrono::milliseconds(500));
+                if (!bytes)
+                    return;
+                auto p = tftp::Parse(bytes->data(), bytes->size());
+                if (!p || p->opcode != tftp::Opcode::Data)
+                    return;
+                if (copies[p->block]++ == 0)
+                    got.insert(got.end(), p->data, p->data + p->dataSize);
+                transfer.SendTo(client, tftp::EncodeAck(p->block));
+                transfer.SendTo(client, tftp::EncodeAck(p->block));
+                if (p->block == 1) {
+                    stranger.SendTo(client, tftp::EncodeAck(1));
+                    strangerAnswer = stranger.Receive(std::chrono::milliseconds(500)).value_or(std::vector<uint8_t>{});
+                }
+                if (p->dataSize < 512)
+                    return;
+            }
+        });
+        Transfer run(fake.port(), 300);
+        run.params.negotiate = false;
+        EXPECT_EQ(run.Upload(image), UploadResult::Ok) << run.Log();
+    } // the fake's thread has ended here
+    EXPECT_TRUE(got == image);
+    for (const auto &[block, n] : copies)
+        EXPECT_EQ(n, 1) << "block " << block << " sent " << n << " times";
+    auto answer = tftp::Parse(strangerAnswer.data(), strangerAnswer.size());
+    ASSERT_TRUE(answer) << "the stranger heard nothing";
+    EXPECT_EQ(answer->opcode, tftp::Opcode::Error);
+    EXPECT_EQ(answer->errorCode, tftp::ErrUnknownTid);
+}
+
+TEST(TftpClientFake, AnswersToTheWriteRequestDecideTheResult)
+{
+    struct Case { const char *what; std::vector<uint8_t> answer; UploadResult result; bool refusal; };
+    const Case cases[] = {
+        {"blksize above the request", tftp::EncodeOack({{"blksize", "2000"}}), UploadResult::DeviceError, true},
+        {"windowsize above the request", tftp::EncodeOack({{"windowsize", "17"}}), UploadResult::DeviceError, true},
+        {"option never asked", tftp::EncodeOack({{"rollover", "0"}}), UploadResult::DeviceError, true},
+        {"error", tftp::EncodeError(tftp::ErrDiskFull, "flash full"), UploadResult::DeviceError, false},
+        {"busy", tftp::EncodeError(tftp::ErrNotDefined, "Busy"), UploadResult::NoAnswer, false},
+        {"malformed OACK is ignored", {0, 6, 'b', 'l', 'k'}, UploadResult::NoAnswer, false},
+        {"DATA is not an answer", tftp::EncodeData(1, nullptr, 0), UploadResult::NoAnswer, false},
+    };
+    for (const Case &c : cases) {
+        std::optional<uint16_t> refusedWith;
+        {
+            FakeServer fake([&](UdpSocket &, const std::vector<uint8_t> &, const sockaddr_in &client) {
+                UdpSocket transfer;
+                transfer.SendTo(client, c.answer);
+                if (auto bytes = transfer.Receive(std::chrono::milliseconds(300)))
+                    if (auto p = tftp::Parse(bytes->data(), bytes->size()); p && p->opcode == tftp::Opcode::Error)
+                        refusedWith = p->errorCode;
+            });
+            Transfer run(fake.port(), 50);
+            run.params.retries = 1;
+            EXPECT_EQ(run.Upload(RandomImage(2000, 1)), c.result) << c.what << "\n" << run.Log();
+            EXPECT_TRUE(run.events.empty()) << c.what;
+        }
+        EXPECT_EQ(refusedWith.has_value(), c.refusal) << c.what;
+        if (c.refusal && refusedWith) {
+            EXPECT_EQ(*refusedWith, tftp::ErrOptionRefused) << c.what;
+        }
+    }
+}
+
+TEST(TftpClient, UnroutableDeviceIsALocalError)
+{
+    if (!testsupport::InPrivateNetns())
+        GTEST_SKIP() << "needs the private network namespace (NETSCRY_NETNS=1) where only loopback exists";
+    Transfer run(69);
+    run.params.address = 0x0a000001; // 10.0.0.1: no route inside the namespace
+    EXPECT_EQ(run.Upload(RandomImage(10, 1)), UploadResult::LocalError) << run.Log();
+}
