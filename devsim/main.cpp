@@ -1,0 +1,211 @@
+// tvp-devsim: plays any number of TVP devices on one link (loopback by
+// default) for tests, benchmarks and demonstrations. See --help.
+#include "devices.h"
+#include "server.h"
+#include "tftp_server.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "usage: tvp-devsim [options]\n"
+    "devices (default: the sample LAN):\n"
+    "  --json FILE            devices from a JSON file (see devsim/sample-lan.json)\n"
+    "  --devices N            N generated devices Sim-0001... at 127.1.x.y/8\n"
+    "  --unreachable SHARE    share of generated devices that answer no probe (0..1)\n"
+    "network:\n"
+    "  --port N               TVP UDP port (default 30718; 0: ephemeral)\n"
+    "  --tftp-port N          TFTP port (default 69; 0: ephemeral)\n"
+    "  --interface NAME       tie the TVP socket to this interface (default lo; \"\" for none)\n"
+    "  --bind ADDRESS         TVP bind address (default 0.0.0.0, limited by --interface)\n"
+    "  --tftp-bind ADDRESS    TFTP bind address (default 0.0.0.0; only device addresses are served)\n"
+    "faults:\n"
+    "  --reply-delay-ms N     delay every answer\n"
+    "  --loss SHARE           ignore this share of requests (TFTP: of packets)\n"
+    "  --duplicate            send every answer twice\n"
+    "  --malformed SHARE      corrupt this share of answers\n"
+    "  --seed N               random seed of the fault knobs (default 1)\n"
+    "  --quiet                no line per request\n"
+    "Prints \"READY port=<udp> tftp-port=<tftp>\" on stdout once listening.\n";
+
+volatile bool g_stop = false;
+int g_stopPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    g_stop = true;
+    char c = 0;
+    (void)!write(g_stopPipe[1], &c, 1);
+}
+
+std::mutex g_outMutex;
+const auto g_start = std::chrono::steady_clock::now();
+
+void Print(const std::string &line)
+{
+    double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - g_start).count();
+    std::lock_guard lock(g_outMutex);
+    std::fprintf(stdout, "[%10.6f] %s\n", t, line.c_str());
+    std::fflush(stdout);
+}
+
+bool ParseNumber(const char *text, double lo, double hi, double *out)
+{
+    char *end = nullptr;
+    double v = std::strtod(text, &end);
+    if (!*text || *end || !(v >= lo && v <= hi))
+        return false;
+    *out = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    devsim::ServerConfig config;
+    config.port = 30718;
+    int tftpPort = 69;
+    std::string jsonPath, tftpBind = "0.0.0.0";
+    int generated = -1;
+    double unreachable = 0.0;
+    bool quiet = false;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](double lo, double hi) {
+            double v = 0;
+            if (i + 1 >= argc || !ParseNumber(argv[i + 1], lo, hi, &v)) {
+                std::fprintf(stderr, "tvp-devsim: %s needs a number from %g to %g\n%s", a.c_str(), lo, hi, kUsage);
+                std::exit(2);
+            }
+            ++i;
+            return v;
+        };
+        auto text = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "tvp-devsim: %s needs a value\n%s", a.c_str(), kUsage);
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--json") {
+            jsonPath = text();
+        } else if (a == "--devices") {
+            generated = int(value(0, 1000000));
+        } else if (a == "--unreachable") {
+            unreachable = value(0, 1);
+        } else if (a == "--port") {
+            config.port = uint16_t(value(0, 65535));
+        } else if (a == "--tftp-port") {
+            tftpPort = int(value(0, 65535));
+        } else if (a == "--interface") {
+            config.interface = text();
+        } else if (a == "--bind") {
+            config.bindAddress = text();
+        } else if (a == "--tftp-bind") {
+            tftpBind = text();
+        } else if (a == "--reply-delay-ms") {
+            config.replyDelayMs = int(value(0, 60000));
+        } else if (a == "--loss") {
+            config.lossRate = value(0, 1);
+        } else if (a == "--duplicate") {
+            config.duplicate = true;
+        } else if (a == "--malformed") {
+            config.malformedRate = value(0, 1);
+        } else if (a == "--seed") {
+            config.seed = uint32_t(value(0, 4294967295.0));
+        } else if (a == "--quiet") {
+            quiet = true;
+        } else {
+            std::fprintf(stderr, "tvp-devsim: unknown option %s\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+
+    std::vector<devsim::Device> devices;
+    if (generated >= 0) {
+        devices = devsim::GenerateDevices(generated, unreachable);
+    } else {
+        std::string error;
+        if (jsonPath.empty())
+            jsonPath = NETSCRY_SAMPLE_LAN;
+        if (!devsim::LoadDevices(jsonPath, &devices, &error)) {
+            std::fprintf(stderr, "tvp-devsim: %s: %s\n", jsonPath.c_str(), error.c_str());
+            return 2;
+        }
+    }
+
+    config.log = [quiet](const std::string &line) {
+        if (!quiet)
+            Print(line);
+    };
+    devsim::Server server(config, devices);
+    std::string error;
+    if (!server.Open(&error)) {
+        std::fprintf(stderr, "tvp-devsim: %s\n", error.c_str());
+        return 1;
+    }
+
+    devsim::TftpServerConfig tftp;
+    tftp.bindAddress = tftpBind;
+    tftp.port = uint16_t(tftpPort);
+    tftp.replyDelayMs = config.replyDelayMs;
+    tftp.lossRate = config.lossRate;
+    tftp.duplicate = config.duplicate;
+    tftp.behaviourFor = [&server](uint32_t address) { return server.BehaviourAt(address); };
+    tftp.received = [](uint32_t address, const std::string &name, std::vector<uint8_t> image) {
+        Print("tftp: " + tvp::wire::FormatDottedQuad(address) + " received \"" + name + "\", " +
+              std::to_string(image.size()) + " bytes");
+    };
+    tftp.log = [quiet](const std::string &line) {
+        if (!quiet)
+            Print(line);
+    };
+    devsim::TftpServer tftpServer(tftp);
+    if (!tftpServer.Start()) {
+        std::fprintf(stderr, "tvp-devsim: the TFTP server could not start on %s:%d\n", tftpBind.c_str(), tftpPort);
+        return 1;
+    }
+    const unsigned tftpListening = tftpServer.Port();
+
+    if (pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return 1;
+    struct sigaction sa{};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    for (const auto &d : devices)
+        if (!quiet && devices.size() <= 64)
+            Print("device " + tvp::wire::FormatMac(d.id) + " \"" + d.name + "\" " +
+                  tvp::wire::FormatDottedQuad(d.address) + (d.answersProbes ? "" : " (answers no probe)") +
+                  " upgrade " + devsim::BehaviourName(d.upgrade));
+    Print(std::to_string(devices.size()) + " devices on " +
+          (config.interface.empty() ? std::string("any interface") : config.interface) + ", " + config.bindAddress +
+          ":" + std::to_string(server.Port()));
+    {
+        std::lock_guard lock(g_outMutex);
+        std::printf("READY port=%u tftp-port=%u\n", unsigned(server.Port()), tftpListening);
+        std::fflush(stdout);
+    }
+    server.Run(&g_stop, g_stopPipe[0]);
+    tftpServer.Stop();
+    Print("stopped");
+    return 0;
+}

@@ -1,0 +1,332 @@
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace devsim {
+
+namespace wire = tvp::wire;
+using Clock = std::chrono::steady_clock;
+
+Server::Server(ServerConfig config, std::vector<Device> devices)
+    : config_(std::move(config)), devices_(std::move(devices)), random_(config_.seed), started_(Clock::now())
+{
+}
+
+Server::~Server()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+void Server::Log(const std::string &line)
+{
+    if (config_.log)
+        config_.log(line);
+}
+
+bool Server::Open(std::string *error)
+{
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        *error = std::string("socket: ") + std::strerror(errno);
+        return false;
+    }
+    int one = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+    int size = 4 << 20;
+    if (setsockopt(fd_, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    if (!config_.interface.empty() &&
+        setsockopt(fd_, SOL_SOCKET, SO_BINDTODEVICE, config_.interface.c_str(), socklen_t(config_.interface.size())) != 0) {
+        *error = "cannot tie the socket to " + config_.interface + ": " + std::strerror(errno);
+        return false;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(config_.port);
+    if (inet_pton(AF_INET, config_.bindAddress.c_str(), &local.sin_addr) != 1) {
+        *error = "bad bind address " + config_.bindAddress;
+        return false;
+    }
+    socklen_t len = sizeof local;
+    if (bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&local), &len) != 0) {
+        *error = std::string("bind: ") + std::strerror(errno);
+        return false;
+    }
+    port_ = ntohs(local.sin_port);
+    return true;
+}
+
+std::optional<UpgradeBehaviour> Server::BehaviourAt(uint32_t address)
+{
+    std::lock_guard lock(mu_);
+    for (const auto &d : devices_)
+        if (d.address == address)
+            return d.upgrade;
+    return std::nullopt;
+}
+
+void Server::Run(const volatile bool *stop, int stopFd)
+{
+    while (!*stop) {
+        int timeout = 100;
+        if (!outgoing_.empty()) {
+            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(outgoing_.top().at - Clock::now()).count();
+            timeout = int(std::max<long long>(0, std::min<long long>(wait + 1, timeout)));
+        }
+        pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        int n = poll(fds, stopFd >= 0 ? 2 : 1, timeout);
+        if (n < 0 && errno != EINTR)
+            return;
+        if (n > 0 && stopFd >= 0 && fds[1].revents)
+            return;
+        if (n > 0 && (fds[0].revents & POLLIN))
+            ReceiveAll();
+        SendDue();
+    }
+}
+
+void Server::ReceiveAll()
+{
+    for (int round = 0; round < 1024; ++round) {
+        uint8_t buffer[wire::kMaxMessage + 1];
+        sockaddr_in from{};
+        iovec iov{buffer, sizeof buffer};
+        alignas(cmsghdr) char control[256];
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT);
+        if (n < 0)
+            return;
+        uint32_t dst = 0;
+        unsigned ifindex = 0;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
+                c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+                in_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                dst = ntohl(info.ipi_addr.s_addr);
+                ifindex = unsigned(info.ipi_ifindex);
+            }
+        }
+        if ((msg.msg_flags & MSG_TRUNC) || size_t(n) > wire::kMaxMessage) {
+            Log("ignored an oversized datagram from " + wire::FormatDottedQuad(ntohl(from.sin_addr.s_addr)));
+            continue;
+        }
+        Handle(buffer, size_t(n), ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), dst, ifindex);
+    }
+}
+
+void Server::Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t srcPort, uint32_t dstAddr,
+                    unsigned ifindex)
+{
+    const std::string peer = wire::FormatDottedQuad(srcAddr) + ":" + std::to_string(srcPort);
+    wire::Message req;
+    if (!wire::Decode(data, size, &req)) {
+        Log("ignored a malformed datagram (" + std::to_string(size) + " bytes) from " + peer);
+        return;
+    }
+    if (!wire::IsRequest(req.opcode))
+        return; // an answer of another simulator
+    if (size < wire::kMinRequest) {
+        Log("ignored a short request (" + std::to_string(size) + " bytes) from " + peer);
+        return;
+    }
+    if (config_.lossRate > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < config_.lossRate) {
+        Log("lost request opcode " + std::to_string(req.opcode) + " txid " + std::to_string(req.txid) + " from " + peer);
+        return;
+    }
+    const uint32_t broadcast = 0xffffffffu;
+    std::lock_guard lock(mu_);
+    switch (req.opcode) {
+    case wire::Discover: {
+        for (const auto &d : devices_) {
+            wire::Message r;
+            r.opcode = wire::DiscoverReply;
+            r.txid = req.txid;
+            r.id = d.id;
+            r.name = d.name;
+            r.type = d.type;
+            r.address = d.address;
+            Reply(wire::Encode(r), size, broadcast, srcPort, 0, ifindex);
+        }
+        Log("discover txid " + std::to_string(req.txid) + " from " + peer + " to " + wire::FormatDottedQuad(dstAddr) +
+            ": " + std::to_string(devices_.size()) + " answers");
+        break;
+    }
+    case wire::GetIP:
+    case wire::SetIP: {
+        Device *dev = nullptr;
+        for (auto &d : devices_)
+            if (d.id == req.id)
+                dev = &d;
+        const char *what = req.opcode == wire::GetIP ? "getip" : "setip";
+        if (!dev) {
+            Log(std::string(what) + " txid " + std::to_string(req.txid) + " from " + peer + " for " +
+                wire::FormatMac(req.id) + ": no such device");
+            return;
+        }
+        wire::Message r;
+        r.txid = req.txid;
+        r.id = dev->id;
+        if (req.opcode == wire::GetIP) {
+            r.opcode = wire::GetIPReply;
+            r.address = dev->address;
+            r.mask = dev->mask;
+            r.gateway = dev->gateway;
+            r.dhcp = dev->dhcp;
+            Log(std::string("getip txid ") + std::to_string(req.txid) + " from " + peer + " for " + dev->name +
+                ": " + wire::FormatDottedQuad(dev->address));
+        } else {
+            r.opcode = wire::SetIPReply;
+            bool dhcp = req.dhcp.value_or(false);
+            uint32_t a = req.address.value_or(0), m = req.mask.value_or(0);
+            int prefix = 0;
+            while (prefix < 32 && (m & (0x80000000u >> prefix)))
+                ++prefix;
+            bool maskOk = prefix > 0 && (prefix == 32 || (m << prefix) == 0);
+            bool ok = dhcp || (maskOk && a != 0 && a != 0xffffffffu);
+            if (ok) {
+                // the same settings again change nothing: a resent request is harmless
+                dev->dhcp = dhcp;
+                if (!dhcp) {
+                    dev->address = a;
+                    dev->mask = m;
+                    dev->gateway = req.gateway.value_or(0);
+                }
+            }
+            r.status = ok ? wire::StatusOK : wire::StatusRefused;
+            r.address = dev->address;
+            Log(std::string("setip txid ") + std::to_string(req.txid) + " from " + peer + " for " + dev->name +
+                (ok ? ": now " + (dhcp ? std::string("DHCP ") : std::string()) + wire::FormatDottedQuad(dev->address) +
+                          "/" + std::to_string(prefix)
+                    : std::string(": refused")));
+        }
+        Reply(wire::Encode(r), size, broadcast, srcPort, 0, ifindex);
+        break;
+    }
+    case wire::Probe: {
+        const Device *dev = nullptr;
+        for (const auto &d : devices_)
+            if (d.address == dstAddr)
+                dev = &d;
+        std::string line = "probe txid " + std::to_string(req.txid) + " from " + peer + " to " +
+                           wire::FormatDottedQuad(dstAddr);
+        if (!dev) {
+            Log(line + ": no device");
+            return;
+        }
+        if (!dev->answersProbes) {
+            Log(line + ": " + dev->name + " stays silent");
+            return;
+        }
+        wire::Message r;
+        r.opcode = wire::ProbeReply;
+        r.txid = req.txid;
+        r.id = dev->id;
+        // answered from the probed address, as the device itself would
+        Reply(wire::Encode(r), size, srcAddr, srcPort, dstAddr, ifindex);
+        Log(line + ": answered by " + dev->name);
+        break;
+    }
+    }
+}
+
+void Server::Corrupt(std::vector<uint8_t> &bytes)
+{
+    switch (std::uniform_int_distribution<int>(0, 3)(random_)) {
+    case 0: // wrong magic
+        bytes[0] ^= 0xff;
+        break;
+    case 1: // cut inside the fields
+        if (bytes.size() > wire::kHeaderSize + 1)
+            bytes.resize(wire::kHeaderSize + 1 + (bytes.size() - wire::kHeaderSize - 1) / 2);
+        break;
+    case 2: // a field claiming more bytes than follow
+        if (bytes.size() > wire::kHeaderSize + 1)
+            bytes[wire::kHeaderSize + 1] = 0xff;
+        else
+            bytes.insert(bytes.end(), {wire::FieldName, 200, 'x'});
+        break;
+    default: // an address of three bytes
+        bytes.insert(bytes.end(), {wire::FieldGateway, 3, 1, 2, 3});
+        break;
+    }
+}
+
+void Server::Reply(std::vector<uint8_t> bytes, size_t requestSize, uint32_t to, uint16_t port, uint32_t from,
+                   unsigned ifindex)
+{
+    if (config_.malformedRate > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < config_.malformedRate)
+        Corrupt(bytes);
+    // never a reflector: no answer outgrows its request
+    if (bytes.size() > requestSize) {
+        Log("answer of " + std::to_string(bytes.size()) + " bytes exceeds its request, not sent");
+        return;
+    }
+    Outgoing o{Clock::now() + std::chrono::milliseconds(config_.replyDelayMs), std::move(bytes), to, port, from, ifindex};
+    if (config_.duplicate)
+        outgoing_.push(o);
+    outgoing_.push(std::move(o));
+    if (config_.replyDelayMs == 0)
+        SendDue();
+}
+
+void Server::SendDue()
+{
+    auto now = Clock::now();
+    int retries = 0;
+    while (!outgoing_.empty() && outgoing_.top().at <= now) {
+        const Outgoing &o = outgoing_.top();
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(o.to);
+        to.sin_port = htons(o.port);
+        iovec iov{const_cast<uint8_t *>(o.bytes.data()), o.bytes.size()};
+        msghdr msg{};
+        msg.msg_name = &to;
+        msg.msg_namelen = sizeof to;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        if (o.ifindex || o.from) {
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            cmsghdr *c = CMSG_FIRSTHDR(&msg);
+            c->cmsg_level = IPPROTO_IP;
+            c->cmsg_type = IP_PKTINFO;
+            c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo info{};
+            // broadcasts leave on the link the request came from
+            info.ipi_ifindex = o.to == 0xffffffffu ? int(o.ifindex) : 0;
+            info.ipi_spec_dst.s_addr = htonl(o.from);
+            std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        }
+        if (sendmsg(fd_, &msg, MSG_NOSIGNAL) < 0) {
+            if ((errno == EAGAIN || errno == ENOBUFS) && ++retries < 100) {
+                // the send queue is full: try again shortly
+                pollfd p{fd_, POLLOUT, 0};
+                poll(&p, 1, 10);
+                continue;
+            }
+            Log(std::string("send to ") + wire::FormatDottedQuad(o.to) + " failed: " + std::strerror(errno));
+        }
+        outgoing_.pop();
+    }
+}
+
+} // namespace devsim

@@ -1,0 +1,318 @@
+// The library against tvp-devsim on loopback.
+#include "devsim_process.h"
+#include "tvp.h"
+#include "tvp_events.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <set>
+
+using namespace tvptest;
+
+namespace {
+
+const char *kBoiler = "00:1A:2B:00:00:01";
+const char *kWarehouse = "00:1A:2B:00:00:05";
+
+class LibraryOnSimulator : public ::testing::Test
+{
+protected:
+    void StartSim(std::vector<std::string> args = {})
+    {
+        sim_ = std::make_unique<testsupport::DevSim>(std::move(args));
+        ASSERT_TRUE(sim_->Start());
+        sim_->UseFromThisProcess();
+        Collect();
+    }
+    void TearDown() override
+    {
+        TVPCleanup();
+        sim_.reset();
+    }
+
+    std::vector<uint8_t> Id(const char *text)
+    {
+        std::vector<uint8_t> id(TVP_ID_SIZE);
+        EXPECT_EQ(TVPMacToID(text, id.data()), 0);
+        return id;
+    }
+    int Discover()
+    {
+        g_insideRequest = true;
+        int rc = TVPDiscover();
+        g_insideRequest = false;
+        return rc;
+    }
+    int GetIP(const char *idText)
+    {
+        auto id = Id(idText);
+        g_insideRequest = true;
+        int rc = TVPGetIP(id.data());
+        g_insideRequest = false;
+        return rc;
+    }
+    int SetIP(const char *idText, const char *a, const char *m, const char *g, uint8_t dhcp = 0)
+    {
+        auto id = Id(idText);
+        g_insideRequest = true;
+        int rc = TVPSetIP(id.data(), a, m, g, dhcp);
+        g_insideRequest = false;
+        return rc;
+    }
+    // The settings a device reports now.
+    Event Query(const char *idText)
+    {
+        size_t before = EventsOf(TVPEventGetIPReply).size();
+        EXPECT_EQ(GetIP(idText), 0);
+        EXPECT_TRUE(PumpUntil([&] { return EventsOf(TVPEventGetIPReply).size() > before; }));
+        auto replies = EventsOf(TVPEventGetIPReply);
+        return replies.size() > before ? replies.back() : Event{};
+    }
+    size_t Found() { return EventsOf(TVPEventDeviceFound).size(); }
+
+    std::unique_ptr<testsupport::DevSim> sim_;
+};
+
+TEST_F(LibraryOnSimulator, DiscoveryListsEverySampleDeviceOnLoopback)
+{
+    StartSim();
+    ASSERT_EQ(Discover(), 0);
+    EXPECT_TRUE(Events().empty()) << "answers must wait for TVPProcessEvents";
+    ASSERT_TRUE(PumpUntil([&] { return Found() >= 8; }));
+    std::map<std::string, Event> byId;
+    for (const auto &e : EventsOf(TVPEventDeviceFound))
+        byId[e.id] = e;
+    ASSERT_EQ(byId.size(), 8u);
+    EXPECT_EQ(byId[kBoiler].name, "Boiler Room Gateway");
+    EXPECT_EQ(byId[kBoiler].type, "I/O Gateway");
+    EXPECT_EQ(byId[kBoiler].address, "127.0.0.11");
+    EXPECT_EQ(byId[kBoiler].iface, "lo (127.0.0.1)");
+    // a device on a foreign subnet answers by broadcast and is found all the same
+    EXPECT_EQ(byId[kWarehouse].address, "192.168.77.20");
+    EXPECT_EQ(byId[kWarehouse].iface, "lo (127.0.0.1)");
+    EXPECT_EQ(Misdelivered(), 0);
+    EXPECT_TRUE(LogContains("discovery")) << "debug log names the broadcast";
+}
+
+TEST_F(LibraryOnSimulator, EveryAnswerIsDeliveredDuplicatesIncluded)
+{
+    struct Case
+    {
+        std::vector<std::string> args;
+        int broadcasts;
+        size_t expected;
+    };
+    for (const Case &c : {Case{{}, 2, 16}, Case{{"--duplicate"}, 1, 16}}) {
+        StartSim(c.args);
+        for (int i = 0; i < c.broadcasts; ++i)
+            ASSERT_EQ(Discover(), 0);
+        EXPECT_TRUE(PumpUntil([&] { return Found() >= c.expected; }));
+        PumpFor(100);
+        EXPECT_EQ(Found(), c.expected);
+        std::map<std::string, int> perId;
+        for (const auto &e : EventsOf(TVPEventDeviceFound))
+            ++perId[e.id];
+        for (const auto &[id, n] : perId)
+            EXPECT_EQ(n, 2) << id;
+        TVPCleanup();
+    }
+}
+
+TEST_F(LibraryOnSimulator, GetIPReportsTheDeviceSettings)
+{
+    StartSim();
+    Event boiler = Query(kBoiler);
+    EXPECT_EQ(boiler.id, kBoiler);
+    EXPECT_EQ(boiler.iface, "lo (127.0.0.1)");
+    EXPECT_EQ(boiler.address, "127.0.0.11");
+    EXPECT_EQ(boiler.mask, "255.0.0.0");
+    EXPECT_EQ(boiler.gateway, "127.0.0.1");
+    EXPECT_EQ(boiler.dhcp, 0);
+    Event dhcp = Query("00-1a-2b-00-00-02");
+    EXPECT_EQ(dhcp.dhcp, 1);
+    EXPECT_EQ(dhcp.gateway, "") << "no gateway is an empty text";
+    EXPECT_EQ(Misdelivered(), 0);
+}
+
+TEST_F(LibraryOnSimulator, SetToForeignSubnetAndBackChangesReachability)
+{
+    StartSim();
+    EXPECT_EQ(TVPPingDevice("127.0.0.11"), 1);
+    ASSERT_EQ(SetIP(kBoiler, "10.9.8.7", "255.255.255.0", ""), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !EventsOf(TVPEventSetIPReply).empty(); }));
+    Event ack = EventsOf(TVPEventSetIPReply).front();
+    EXPECT_EQ(ack.id, kBoiler);
+    EXPECT_EQ(ack.address, "10.9.8.7");
+    Event now = Query(kBoiler);
+    EXPECT_EQ(now.address, "10.9.8.7");
+    EXPECT_EQ(now.mask, "255.255.255.0");
+    EXPECT_EQ(now.gateway, "");
+    EXPECT_EQ(TVPPingDevice("10.9.8.7"), 0) << "off-link after the move";
+
+    ASSERT_EQ(SetIP(kBoiler, "127.0.0.99", "255.0.0.0", "127.0.0.1"), 0);
+    ASSERT_TRUE(PumpUntil([&] { return EventsOf(TVPEventSetIPReply).size() >= 2; }));
+    EXPECT_EQ(Query(kBoiler).address, "127.0.0.99");
+    EXPECT_EQ(TVPPingDevice("127.0.0.99"), 1) << "reachable again at its new address";
+    EXPECT_EQ(Misdelivered(), 0);
+}
+
+TEST_F(LibraryOnSimulator, InvalidSettingsAreRefusedBeforeSending)
+{
+    StartSim();
+    struct Case
+    {
+        const char *address, *mask, *gateway;
+        uint8_t dhcp;
+    };
+    for (const Case &c : {Case{"127.0.0.256", "255.0.0.0", "", 0}, Case{"127.0.0", "255.0.0.0", "", 0},
+                          Case{"127.0.0.5 ", "255.0.0.0", "", 0}, Case{"0x7f.0.0.5", "255.0.0.0", "", 0},
+                          Case{"127.0.0.5", "255.0.255.0", "", 0}, Case{"127.0.0.5", "...", "", 0},
+                          Case{"127.0.0.5", "255.0.0.0", "1.2.3", 0}, Case{"", "255.0.0.0", "", 0},
+                          Case{"127.0.0.5", "255.0.0.0", "bogus", 1}})
+        EXPECT_EQ(SetIP(kBoiler, c.address, c.mask, c.gateway, c.dhcp), -1) << c.address << " " << c.mask;
+    PumpFor(200);
+    EXPECT_TRUE(EventsOf(TVPEventSetIPReply).empty());
+    for (const auto &line : sim_->LogLines())
+        EXPECT_EQ(line.find("setip"), std::string::npos) << line;
+    // "010" is ten, never octal; the dialogs' blank gateway "..." means none
+    ASSERT_EQ(SetIP(kBoiler, "127.0.0.010", "255.0.0.0", "..."), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !EventsOf(TVPEventSetIPReply).empty(); }));
+    EXPECT_EQ(EventsOf(TVPEventSetIPReply).front().address, "127.0.0.10");
+}
+
+TEST_F(LibraryOnSimulator, SetIPWithDhcpAcceptsBlankStaticFields)
+{
+    StartSim();
+    ASSERT_EQ(SetIP(kBoiler, "...", "...", "...", 1), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !EventsOf(TVPEventSetIPReply).empty(); }));
+    EXPECT_EQ(Query(kBoiler).dhcp, 1);
+}
+
+TEST_F(LibraryOnSimulator, ProbeAnsweredSilentAndOffLink)
+{
+    StartSim();
+    struct Case
+    {
+        const char *address;
+        int expected;
+        bool sent;
+    };
+    for (const Case &c : {Case{"127.0.0.11", 1, true}, Case{"127.0.0.14", 0, true}, Case{"127.0.0.200", 0, true},
+                          Case{"192.168.77.20", 0, false}, Case{"127.0.0.1x", 0, false}, Case{"", 0, false}}) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(TVPPingDevice(c.address), c.expected) << c.address;
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::milliseconds(300)) << c.address;
+        if (c.sent)
+            EXPECT_TRUE(sim_->WaitForLine(std::string("to ") + c.address + ":")) << c.address;
+    }
+    TVPPingDevice(nullptr);
+    for (const auto &line : sim_->LogLines())
+        EXPECT_EQ(line.find("192.168.77.20:"), std::string::npos) << "an off-link address gets no probe: " << line;
+}
+
+TEST_F(LibraryOnSimulator, ChooseFindsAFreeLoopbackAddress)
+{
+    StartSim();
+    ASSERT_EQ(Discover(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return Found() >= 8; }));
+    std::set<std::string> devices;
+    for (const auto &e : EventsOf(TVPEventDeviceFound))
+        devices.insert(e.address);
+    char address[TVP_ADDRESS_TEXT_SIZE], mask[TVP_ADDRESS_TEXT_SIZE], gateway[TVP_ADDRESS_TEXT_SIZE];
+    ASSERT_EQ(TVPChooseIPAddress("lo (127.0.0.1)", address, mask, gateway), 1);
+    EXPECT_EQ(std::string(mask), "255.0.0.0");
+    EXPECT_EQ(std::string(gateway), "");
+    uint32_t a = 0;
+    ASSERT_EQ(std::sscanf(address, "127.%*u.%*u.%u", &a), 1) << address;
+    EXPECT_NE(std::string(address), "127.0.0.1");
+    EXPECT_NE(std::string(address), "127.255.255.255");
+    EXPECT_EQ(devices.count(address), 0u) << address;
+    EXPECT_EQ(TVPPingDevice(address), 0);
+
+    // a second choice does not hand out the first one again
+    char second[TVP_ADDRESS_TEXT_SIZE];
+    ASSERT_EQ(TVPChooseIPAddress("lo (127.0.0.1)", second, mask, gateway), 1);
+    EXPECT_STRNE(second, address);
+
+    for (const char *unknown : {"eth99 (10.0.0.1)", "lo (10.0.0.1)", "", "lo (", "(127.0.0.1)"})
+        EXPECT_EQ(TVPChooseIPAddress(unknown, address, mask, gateway), 0) << unknown;
+    EXPECT_EQ(TVPChooseIPAddress(nullptr, address, mask, gateway), 0);
+}
+
+TEST_F(LibraryOnSimulator, AutoIPMakesTheForeignDeviceReachable)
+{
+    StartSim();
+    ASSERT_EQ(Discover(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return Found() >= 8; }));
+    Event warehouse;
+    for (const auto &e : EventsOf(TVPEventDeviceFound))
+        if (e.id == kWarehouse)
+            warehouse = e;
+    ASSERT_EQ(TVPPingDevice(warehouse.address.c_str()), 0);
+    char address[TVP_ADDRESS_TEXT_SIZE], mask[TVP_ADDRESS_TEXT_SIZE], gateway[TVP_ADDRESS_TEXT_SIZE];
+    ASSERT_EQ(TVPChooseIPAddress(warehouse.iface.c_str(), address, mask, gateway), 1);
+    ASSERT_EQ(SetIP(kWarehouse, address, mask, gateway), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !EventsOf(TVPEventSetIPReply).empty(); }));
+    EXPECT_EQ(TVPPingDevice(address), 1);
+}
+
+TEST_F(LibraryOnSimulator, RequestsAreRetransmittedUnderLoss)
+{
+    StartSim({"--loss", "0.3", "--seed", "7"});
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(Query(kBoiler).address, "127.0.0.11") << "request " << i;
+    EXPECT_TRUE(LogContains("retransmitted"));
+    bool lost = false;
+    for (const auto &line : sim_->LogLines())
+        lost = lost || line.find("lost request") != std::string::npos;
+    EXPECT_TRUE(lost) << "the simulator dropped nothing, the test proves nothing";
+}
+
+TEST_F(LibraryOnSimulator, RepeatedSetIPIsHarmless)
+{
+    StartSim({"--duplicate"});
+    ASSERT_EQ(SetIP(kBoiler, "127.0.0.77", "255.0.0.0", ""), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !EventsOf(TVPEventSetIPReply).empty(); }));
+    PumpFor(150);
+    EXPECT_EQ(EventsOf(TVPEventSetIPReply).size(), 1u) << "the duplicate acknowledgement is dropped";
+    EXPECT_TRUE(LogContains("duplicate"));
+    EXPECT_EQ(Query(kBoiler).address, "127.0.0.77");
+}
+
+TEST_F(LibraryOnSimulator, LateAnswerIsDropped)
+{
+    StartSim({"--reply-delay-ms", "2800"});
+    ASSERT_EQ(GetIP(kBoiler), 0);
+    EXPECT_TRUE(PumpUntil([&] { return LogContains("given up"); }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return LogContains("dropped a late"); }, 3000));
+    EXPECT_TRUE(EventsOf(TVPEventGetIPReply).empty());
+}
+
+TEST_F(LibraryOnSimulator, MalformedAnswersAreDropped)
+{
+    StartSim({"--malformed", "1"});
+    ASSERT_EQ(Discover(), 0);
+    EXPECT_TRUE(PumpUntil([&] { return LogContains("malformed"); }));
+    PumpFor(100);
+    EXPECT_EQ(Found(), 0u);
+}
+
+TEST_F(LibraryOnSimulator, UnknownDeviceGetsNoAnswer)
+{
+    StartSim();
+    ASSERT_EQ(GetIP("02:00:00:00:00:99"), 0);
+    std::vector<uint8_t> bad(TVP_ID_SIZE);
+    EXPECT_EQ(TVPMacToID("not a mac", bad.data()), -1);
+    EXPECT_EQ(TVPGetIP(bad.data()), -1) << "a malformed ID is never sent";
+    EXPECT_EQ(TVPGetIP(nullptr), -1);
+    EXPECT_TRUE(sim_->WaitForLine("no such device"));
+    PumpFor(100);
+    EXPECT_TRUE(EventsOf(TVPEventGetIPReply).empty());
+}
+
+} // namespace

@@ -1,0 +1,170 @@
+#include "netif.h"
+
+#include "wire.h"
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sstream>
+
+namespace tvp::net {
+
+std::string Interface::Text() const
+{
+    return name + " (" + wire::FormatDottedQuad(address) + ")";
+}
+
+std::vector<std::string> SplitNames(const std::string &list)
+{
+    std::vector<std::string> names;
+    std::string current;
+    auto flush = [&] {
+        if (!current.empty())
+            names.push_back(current);
+        current.clear();
+    };
+    for (char c : list) {
+        if (c == ',')
+            flush();
+        else if (c != ' ' && c != '\t')
+            current.push_back(c);
+    }
+    flush();
+    return names;
+}
+
+std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
+{
+    std::vector<Interface> result;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return result;
+    for (ifaddrs *ifa = list; ifa; ifa = ifa->ifa_next) {
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask || !ifa->ifa_name)
+            continue;
+        if (!(ifa->ifa_flags & IFF_UP))
+            continue;
+        Interface i;
+        i.name = ifa->ifa_name;
+        i.loopback = ifa->ifa_flags & IFF_LOOPBACK;
+        if (names.empty()) {
+            if (i.loopback || !(ifa->ifa_flags & IFF_BROADCAST))
+                continue;
+        } else {
+            bool named = false;
+            for (const auto &n : names)
+                named = named || n == i.name;
+            if (!named)
+                continue;
+        }
+        i.index = if_nametoindex(ifa->ifa_name);
+        i.address = ntohl(reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr.s_addr);
+        i.mask = ntohl(reinterpret_cast<const sockaddr_in *>(ifa->ifa_netmask)->sin_addr.s_addr);
+        if (i.index == 0)
+            continue;
+        result.push_back(i);
+    }
+    freeifaddrs(list);
+    return result;
+}
+
+bool ParseInterfaceText(const std::string &text, std::string *name, std::optional<uint32_t> *address)
+{
+    size_t open = text.find(" (");
+    if (open == std::string::npos) {
+        if (text.empty() || text.find_first_of(" ()") != std::string::npos)
+            return false;
+        *name = text;
+        address->reset();
+        return true;
+    }
+    if (open == 0 || text.back() != ')')
+        return false;
+    std::string inner = text.substr(open + 2, text.size() - open - 3);
+    uint32_t a = 0;
+    if (!wire::ParseDottedQuad(inner.c_str(), &a))
+        return false;
+    *name = text.substr(0, open);
+    *address = a;
+    return true;
+}
+
+std::optional<uint32_t> DefaultGateway(const std::string &routeTable, const std::string &ifname)
+{
+    std::istringstream in(routeTable);
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string iface, dest, gw, flags, refcnt, use, metric, mask;
+        if (!(fields >> iface >> dest >> gw >> flags >> refcnt >> use >> metric >> mask))
+            continue;
+        if (iface != ifname || dest != "00000000" || mask != "00000000")
+            continue;
+        unsigned long value = 0, f = 0;
+        try {
+            value = std::stoul(gw, nullptr, 16);
+            f = std::stoul(flags, nullptr, 16);
+        } catch (...) {
+            continue;
+        }
+        const unsigned long RTF_UP_ = 0x1, RTF_GATEWAY_ = 0x2;
+        if (!(f & RTF_UP_) || !(f & RTF_GATEWAY_) || value == 0 || value > 0xffffffffUL)
+            continue;
+        // the kernel prints the address as a native-endian word: network order in memory
+        return ntohl(uint32_t(value));
+    }
+    return std::nullopt;
+}
+
+std::string ReadRouteTable()
+{
+    std::ifstream in("/proc/net/route");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int PrefixLength(uint32_t mask)
+{
+    int n = 0;
+    while (n < 32 && (mask & (0x80000000u >> n)))
+        ++n;
+    if (n < 32 && (mask << n) != 0)
+        return -1;
+    return n;
+}
+
+std::optional<uint32_t> ChooseAddress(const ChooseRequest &r, const std::function<bool(uint32_t)> &answersProbe)
+{
+    int prefix = PrefixLength(r.mask);
+    if (prefix < 0 || prefix >= 31)
+        return std::nullopt;
+    const uint32_t network = r.own & r.mask;
+    const uint32_t hosts = (prefix == 0 ? 0xffffffffu : (1u << (32 - prefix))) - 2;
+    uint32_t probes = 0;
+    for (uint32_t i = 0; i < hosts; ++i) {
+        uint32_t candidate = network + 1 + uint32_t((uint64_t(r.seed) + i) % hosts);
+        if (candidate == r.own || (r.gateway && candidate == *r.gateway) || r.taken.count(candidate))
+            continue;
+        if (probes++ >= uint32_t(r.maxProbes))
+            return std::nullopt;
+        if (!answersProbe(candidate))
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+uint32_t Fnv1a(const std::string &text)
+{
+    uint32_t h = 2166136261u;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 16777619u;
+    }
+    return h;
+}
+
+} // namespace tvp::net

@@ -1,0 +1,69 @@
+// Local IPv4 interfaces, the routing table and the free-address rule.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tvp::net {
+
+// One IPv4 address of an interface; an interface with two addresses gives
+// two entries.
+struct Interface
+{
+    std::string name;
+    unsigned index = 0;
+    uint32_t address = 0; // host byte order
+    uint32_t mask = 0;
+    bool loopback = false;
+
+    uint32_t Network() const { return address & mask; }
+    // Subnet-directed broadcast computed from the mask.
+    uint32_t Broadcast() const { return address | ~mask; }
+    bool Contains(uint32_t a) const { return (a & mask) == Network(); }
+    // The Interface text of events: "eth0 (192.168.1.10)".
+    std::string Text() const;
+};
+
+// Names listed in TVP_INTERFACES (comma-separated, blanks ignored).
+std::vector<std::string> SplitNames(const std::string &list);
+
+// The interfaces the library uses. `names` empty: every up,
+// broadcast-capable IPv4 interface except loopback; otherwise exactly the
+// named ones that are up (loopback included when named).
+std::vector<Interface> ListInterfaces(const std::vector<std::string> &names);
+
+// Splits an Interface text into the name and the address in parentheses;
+// a bare name is accepted too.
+bool ParseInterfaceText(const std::string &text, std::string *name, std::optional<uint32_t> *address);
+
+// The default gateway of an interface from the text of /proc/net/route.
+std::optional<uint32_t> DefaultGateway(const std::string &routeTable, const std::string &ifname);
+std::string ReadRouteTable();
+
+// Number of leading one bits; -1 when the mask is not contiguous.
+int PrefixLength(uint32_t mask);
+
+// The free-address rule. Candidates are the host addresses of the subnet
+// of `own`/`mask`, searched from an offset derived from `seed`, upwards
+// with wrap-around. A candidate is skipped when it is `own`, the gateway, in
+// `taken`, or answers a probe. At most `maxProbes` candidates are probed.
+struct ChooseRequest
+{
+    uint32_t own = 0;
+    uint32_t mask = 0;
+    std::optional<uint32_t> gateway;
+    std::set<uint32_t> taken;
+    uint32_t seed = 0;
+    int maxProbes = 8;
+};
+std::optional<uint32_t> ChooseAddress(const ChooseRequest &request,
+                                      const std::function<bool(uint32_t)> &answersProbe);
+
+// FNV-1a, the seed of the free-address rule.
+uint32_t Fnv1a(const std::string &text);
+
+} // namespace tvp::net

@@ -1,0 +1,272 @@
+#include "wire.h"
+
+#include <cstring>
+
+namespace tvp::wire {
+
+namespace {
+
+void PutU32(std::vector<uint8_t> &out, uint32_t v)
+{
+    out.push_back(uint8_t(v >> 24));
+    out.push_back(uint8_t(v >> 16));
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
+}
+
+uint32_t GetU32(const uint8_t *p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+void PutText(std::vector<uint8_t> &out, uint8_t type, const std::string &text)
+{
+    size_t n = std::min(text.size(), kMaxText);
+    out.push_back(type);
+    out.push_back(uint8_t(n));
+    out.insert(out.end(), text.begin(), text.begin() + n);
+}
+
+void PutAddress(std::vector<uint8_t> &out, uint8_t type, uint32_t address)
+{
+    out.push_back(type);
+    out.push_back(4);
+    PutU32(out, address);
+}
+
+std::string CleanText(const uint8_t *p, size_t n)
+{
+    std::string text;
+    for (size_t i = 0; i < n && i < kMaxText; ++i) {
+        uint8_t c = p[i];
+        if (c == 0)
+            break;
+        // a device's name must not smuggle control sequences into a list or log
+        text.push_back(c < 0x20 || c == 0x7f ? '?' : char(c));
+    }
+    return text;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::vector<uint8_t> Encode(const Message &m, size_t padTo)
+{
+    std::vector<uint8_t> out;
+    out.reserve(std::max(padTo, size_t(64)));
+    out.push_back(kMagic0);
+    out.push_back(kMagic1);
+    out.push_back(kVersion);
+    out.push_back(m.opcode);
+    PutU32(out, m.txid);
+    out.insert(out.end(), m.id.begin(), m.id.end());
+    if (m.name)
+        PutText(out, FieldName, *m.name);
+    if (m.type)
+        PutText(out, FieldType_, *m.type);
+    if (m.address)
+        PutAddress(out, FieldAddress, *m.address);
+    if (m.mask)
+        PutAddress(out, FieldMask, *m.mask);
+    if (m.gateway)
+        PutAddress(out, FieldGateway, *m.gateway);
+    if (m.dhcp) {
+        out.push_back(FieldDhcp);
+        out.push_back(1);
+        out.push_back(*m.dhcp ? 1 : 0);
+    }
+    if (m.status) {
+        out.push_back(FieldStatus);
+        out.push_back(1);
+        out.push_back(*m.status);
+    }
+    padTo = std::min(padTo, kMaxMessage);
+    while (out.size() + 2 <= padTo) {
+        size_t room = padTo - out.size() - 2;
+        size_t body = std::min<size_t>(room, 255);
+        // never leave a one-byte gap, which no field head fits
+        if (room - body == 1)
+            --body;
+        out.push_back(FieldPad);
+        out.push_back(uint8_t(body));
+        out.insert(out.end(), body, 0);
+    }
+    return out;
+}
+
+bool Decode(const uint8_t *data, size_t size, Message *message)
+{
+    if (!data || size < kHeaderSize || size > kMaxMessage)
+        return false;
+    if (data[0] != kMagic0 || data[1] != kMagic1 || data[2] != kVersion)
+        return false;
+    Message m;
+    m.opcode = data[3];
+    m.txid = GetU32(data + 4);
+    std::memcpy(m.id.data(), data + 8, m.id.size());
+    uint32_t seen = 0;
+    size_t pos = kHeaderSize;
+    while (pos < size) {
+        if (size - pos < 2)
+            return false;
+        uint8_t type = data[pos];
+        size_t len = data[pos + 1];
+        pos += 2;
+        if (len > size - pos)
+            return false;
+        const uint8_t *v = data + pos;
+        pos += len;
+        if (type == FieldPad || type > FieldStatus)
+            continue;
+        // a field given twice is ambiguous: which one did the sender mean?
+        if (seen & (1u << type))
+            return false;
+        seen |= 1u << type;
+        switch (type) {
+        case FieldName:
+            m.name = CleanText(v, len);
+            break;
+        case FieldType_:
+            m.type = CleanText(v, len);
+            break;
+        case FieldAddress:
+        case FieldMask:
+        case FieldGateway: {
+            if (len != 4)
+                return false;
+            uint32_t a = GetU32(v);
+            (type == FieldAddress ? m.address : type == FieldMask ? m.mask : m.gateway) = a;
+            break;
+        }
+        case FieldDhcp:
+            if (len != 1)
+                return false;
+            m.dhcp = v[0] != 0;
+            break;
+        case FieldStatus:
+            if (len != 1)
+                return false;
+            m.status = v[0];
+            break;
+        default:
+            break;
+        }
+    }
+    *message = std::move(m);
+    return true;
+}
+
+bool IsRequest(uint8_t opcode)
+{
+    return opcode == Discover || opcode == GetIP || opcode == SetIP || opcode == Probe;
+}
+
+bool ParseMac(const std::string &input, DeviceId *id)
+{
+    size_t b = input.find_first_not_of(" \t");
+    size_t e = input.find_last_not_of(" \t");
+    std::string text = b == std::string::npos ? std::string() : input.substr(b, e - b + 1);
+    std::string hex;
+    if (text.size() == 17 && (text[2] == ':' || text[2] == '-')) {
+        char sep = text[2];
+        for (size_t i = 0; i < 17; ++i) {
+            if (i % 3 == 2) {
+                if (text[i] != sep)
+                    return false;
+            } else {
+                hex.push_back(text[i]);
+            }
+        }
+    } else if (text.size() == 14 && text[4] == '.' && text[9] == '.') {
+        for (size_t i = 0; i < 14; ++i)
+            if (i != 4 && i != 9)
+                hex.push_back(text[i]);
+    } else if (text.size() == 12) {
+        hex = text;
+    } else {
+        return false;
+    }
+    DeviceId out{};
+    for (size_t i = 0; i < 6; ++i) {
+        int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        out[i] = uint8_t(hi << 4 | lo);
+    }
+    *id = out;
+    return true;
+}
+
+std::string FormatMac(const DeviceId &id)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < 6; ++i) {
+        if (i)
+            text.push_back(':');
+        text.push_back(digits[id[i] >> 4]);
+        text.push_back(digits[id[i] & 15]);
+    }
+    return text;
+}
+
+DeviceId InvalidId()
+{
+    DeviceId id;
+    id.fill(0xff);
+    return id;
+}
+
+bool IsDeviceId(const DeviceId &id)
+{
+    return id[6] == 0 && id[7] == 0;
+}
+
+bool ParseDottedQuad(const char *text, uint32_t *address)
+{
+    if (!text)
+        return false;
+    uint32_t result = 0;
+    const char *p = text;
+    for (int group = 0; group < 4; ++group) {
+        if (group) {
+            if (*p != '.')
+                return false;
+            ++p;
+        }
+        int digits = 0;
+        uint32_t value = 0;
+        while (*p >= '0' && *p <= '9') {
+            if (++digits > 3)
+                return false;
+            value = value * 10 + uint32_t(*p - '0');
+            ++p;
+        }
+        if (digits == 0 || value > 255)
+            return false;
+        result = result << 8 | value;
+    }
+    if (*p != '\0')
+        return false;
+    if (address)
+        *address = result;
+    return true;
+}
+
+std::string FormatDottedQuad(uint32_t a)
+{
+    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 255) + '.' +
+           std::to_string((a >> 8) & 255) + '.' + std::to_string(a & 255);
+}
+
+} // namespace tvp::wire
