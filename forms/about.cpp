@@ -1,6 +1,12 @@
 #include "about.h"
 #include "ui_about.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+
+#include "apptitle.h"
+#include "versioninfo.h"
+
 TAboutForm *AboutForm = nullptr;
 
 TAboutForm::TAboutForm(QWidget *parent)
@@ -8,9 +14,48 @@ TAboutForm::TAboutForm(QWidget *parent)
     , ui(new Ui::TAboutForm)
 {
     ui->setupUi(this);
+    setWindowTitle(ApplicationTitle);
+    ui->ProgramName->setText(ApplicationTitle);
+    ui->Version->setText(QStringLiteral("Version: ") + VersionText());
+
+    // The labels are sized to their texts, in their own fonts.
+    for (QLabel *label : {ui->ProgramName, ui->Label1, ui->Version}) {
+        label->ensurePolished();
+        label->adjustSize();
+    }
 }
 
 TAboutForm::~TAboutForm()
 {
+    if (AboutForm == this)
+        AboutForm = nullptr;
     delete ui;
+}
+
+void TAboutForm::keyPressEvent(QKeyEvent *event)
+{
+    // No cancel button: Esc leaves the window open.
+    if (event->matches(QKeySequence::Cancel))
+        return;
+    QDialog::keyPressEvent(event);
+}
+
+void TAboutForm::resizeEvent(QResizeEvent *event)
+{
+    // The emblem stays centred in the client area; the rest keeps its place.
+    ui->BackgroundImage->setGeometry(rect());
+    QDialog::resizeEvent(event);
+}
+
+QString FormatVersionText(const std::optional<std::array<uint16_t, 4>> &Version)
+{
+    if (!Version)
+        return QString();
+    const auto &v = *Version;
+    return QString::asprintf("%d.4.%d build %d", int(v[0]), int(v[2]), int(v[3]));
+}
+
+QString VersionText()
+{
+    return FormatVersionText(ReadFileVersion(QCoreApplication::applicationFilePath()));
 }

@@ -1,7 +1,28 @@
 // Upgrade, Upgrade... and About commands of the main window.
 #include "devices.h"
-#include "ui_devices.h"
 
-void TDeviceForm::DoUpgradeExecute() {}
-void TDeviceForm::UpgradeAnyExecute() {}
-void TDeviceForm::AboutExecute() {}
+#include <QTreeWidgetItem>
+
+#include "about.h"
+#include "upgrade.h"
+
+void TDeviceForm::DoUpgradeExecute()
+{
+    QTreeWidgetItem *row = SelectedRow();
+    if (!row)
+        return;
+    // The file name stays as the dialog last held it.
+    UpgradeForm->SetIPAddressText(row->text(ColIPAddress));
+    UpgradeForm->exec();
+}
+
+void TDeviceForm::UpgradeAnyExecute()
+{
+    UpgradeForm->SetIPAddressText(QString());
+    UpgradeForm->exec();
+}
+
+void TDeviceForm::AboutExecute()
+{
+    AboutForm->exec();
+}

@@ -1,13 +1,17 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace Ui {
 class TUpgradeForm;
 }
 
+// The flash upgrade dialog: sends a firmware image to one device, with one
+// automatic retry after a pause.
 class TUpgradeForm final : public QDialog
 {
     Q_OBJECT
@@ -18,11 +22,47 @@ public:
     TUpgradeForm(const TUpgradeForm &) = delete;
     TUpgradeForm &operator=(const TUpgradeForm &) = delete;
 
+    // Modal result of the Cancel button and of Esc.
+    static constexpr int ModalCancel = 2;
+
+    // Seams, so that tests choose the library's answers and the passing of
+    // time; by default the library itself and the system clock.
+    std::function<int32_t(const char *Path, const char *Address)> UpgradeDevice;
+    std::function<uint32_t()> TickCount;
+    std::function<void(unsigned Milliseconds)> Sleep;
+
+    // Lays a dotted quad into the address field, each group left-aligned in
+    // its slot; an empty text gives the empty template.
+    void SetIPAddressText(const QString &DottedQuad);
+    // The address field's full text: always 15 characters.
+    QString IPAddressText() const;
+
+    bool RunUpgrade(const QString &FileName, const QString &Address);
+    void UpgradeStarted(int32_t Total);
+    void UpgradeProgress(int32_t Position);
+
+public slots:
+    void ChooseButtonClick();
+    void CancelButtonClick();
+    void UpgradeUpdate();
+    void UpgradeExecute();
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void PauseBeforeRetry();
+
     Ui::TUpgradeForm *ui;
+    class QFileDialog *OpenDialog = nullptr;
+    bool Upgrading = false;
 };
 
 extern TUpgradeForm *UpgradeForm;
 
 // Routes the library's upgrade events (code 4) to the one upgrade dialog.
 void HandleUpgradeEvent(uint32_t Code, const void *Record);
+
+// Drops blanks, leading dots and repeated dots from a masked address text.
+QString CompactAddressText(const QString &Text);
