@@ -53,13 +53,13 @@ void Callback(uint32_t code, const void *record)
 }
 } // namespace
 
-void Collect()
+void Collect(int debug)
 {
     g_events.clear();
     g_log.clear();
     g_misdelivered = 0;
     g_owner = std::this_thread::get_id();
-    TVPSetApplicationCallback(Callback, 1);
+    TVPSetApplicationCallback(Callback, debug);
 }
 
 std::vector<Event> &Events()

@@ -18,8 +18,8 @@ struct Event
     int dhcp = 0;
 };
 
-// Registers the collector with the library (debug on) and empties it.
-void Collect();
+// Registers the collector with the library and empties it.
+void Collect(int debug = 1);
 std::vector<Event> &Events();
 std::vector<Event> EventsOf(uint32_t code);
 // Log lines (code 0) so far.
