@@ -1,22 +1,128 @@
 #include "devices.h"
 #include "ui_devices.h"
 
+#include <QAbstractEventDispatcher>
+#include <QActionEvent>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolButton>
+
 #include "apptitle.h"
+#include "shell.h"
 #include "tvpinterface.h"
 
 TDeviceForm *DeviceForm = nullptr;
+
+// A reserved example domain: the program names no real third party's site.
+const QString HomePageURL = QStringLiteral("http://www.example.com/");
+
+namespace {
+
+const char *const ImageFiles[TDeviceForm::ImageCount] = {
+    ":/devices/0-scan.svg",     ":/devices/1-configure.svg",       ":/devices/2-upgrade.svg",
+    ":/devices/3-web.svg",      ":/devices/4-not-reachable.svg",   ":/devices/5-auto-ip.svg",
+    ":/devices/6-telnet.svg",   ":/devices/7-network-pc.svg",
+};
+
+const int ColumnWidths[] = {120, 170, 100, 120, 100};
+
+const QString TelnetButtonHint = QStringLiteral("Load the Command-line Configuration Interface");
+
+constexpr int ImageRole = Qt::UserRole;
+
+// Rows order by Name alone, case-sensitive in the user's locale.
+class TDeviceRow final : public QTreeWidgetItem
+{
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+
+    bool operator<(const QTreeWidgetItem &other) const override
+    {
+        return QString::localeAwareCompare(text(TDeviceForm::ColName),
+                                           other.text(TDeviceForm::ColName))
+            < 0;
+    }
+};
+
+// Only the Name is edited in place; the other columns are what the device said.
+class TNameEditDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override
+    {
+        if (index.column() != TDeviceForm::ColName)
+            return nullptr;
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+};
+
+} // namespace
 
 TDeviceForm::TDeviceForm(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::TDeviceForm)
 {
+    // The images live in a static library; nothing else would pull them in.
+    Q_INIT_RESOURCE(devices);
+
     ui->setupUi(this);
+    for (const char *file : ImageFiles)
+        ImageList << QIcon(QString::fromLatin1(file));
+
+    QHeaderView *header = ui->DeviceList->header();
+    for (int c = 0; c < int(std::size(ColumnWidths)); ++c)
+        header->resizeSection(c, ColumnWidths[c]);
+    header->setSectionsClickable(false);
+    ui->DeviceList->setItemDelegate(new TNameEditDelegate(ui->DeviceList));
+
+    const struct
+    {
+        QAction *action;
+        const char *name;
+    } buttons[] = {
+        {ui->Scan, "ToolButton1"},      {ui->SetIPConfig, "ToolButton2"},
+        {ui->DoUpgrade, "ToolButton3"}, {ui->Webserver, "ToolButton4"},
+        {ui->Telnet, "TelnetExcu"},     {ui->AutoSetIP, "ToolButton5"},
+        {ui->Network, "ToolButton6"},
+    };
+    for (const auto &b : buttons) {
+        QWidget *button = ui->ToolBar1->widgetForAction(b.action);
+        button->setObjectName(QLatin1String(b.name));
+        button->setFixedSize(61, 36);
+    }
+    ApplyTelnetButtonHint();
+    ui->ToolBar1->widgetForAction(ui->Telnet)->installEventFilter(this);
+    ui->Panel1->installEventFilter(this);
+
+    ScanTimer = new QTimer(this);
+    ScanTimer->setObjectName(QStringLiteral("ScanTimer"));
+    ScanTimer->setInterval(125);
+    connect(ScanTimer, &QTimer::timeout, this, &TDeviceForm::ScanTimerTimer);
+
+    // Commands follow the selection whenever the application goes idle.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            &TDeviceForm::ActionList1Update);
+
+    // An unreachable device costs a probe's whole deadline; many wait at once.
+    ProbePool.setMaxThreadCount(32);
+
+    LastSelectedID.clear();
     ProtocolInterface = new TTVPInterface(this);
     setWindowTitle(ApplicationTitle);
 }
 
 TDeviceForm::~TDeviceForm()
 {
+    // No probe may outlive the window it reports to.
+    ProbePool.clear();
+    ProbePool.waitForDone();
     delete ui;
 }
 
@@ -26,18 +132,240 @@ QTreeWidgetItem *TDeviceForm::SelectedRow() const
     return rows.isEmpty() ? nullptr : rows.first();
 }
 
+int TDeviceForm::ImageIndex(const QTreeWidgetItem *Row)
+{
+    const QVariant index = Row->data(ColName, ImageRole);
+    return index.isValid() ? index.toInt() : -1;
+}
+
+void TDeviceForm::SetImageIndex(QTreeWidgetItem *Row, int Index) const
+{
+    Row->setData(ColName, ImageRole, Index);
+    Row->setIcon(ColName, Index >= 0 && Index < ImageList.size() ? ImageList[Index] : QIcon());
+}
+
 void TDeviceForm::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    // Restoring a minimised window is no new show.
+    if (!event->spontaneous())
+        FormShow();
 }
 
-void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *) {}
-void TDeviceForm::ScanExecute() {}
-void TDeviceForm::ScanTimerTimer() {}
-void TDeviceForm::ActionList1Update() {}
-void TDeviceForm::DeviceListDblClick() {}
-void TDeviceForm::ExitExecute() { close(); }
-void TDeviceForm::WebserverExecute() {}
-void TDeviceForm::TelnetExcute() {}
-void TDeviceForm::NetworkExcu() {}
-void TDeviceForm::home() {}
+void TDeviceForm::FormShow()
+{
+    if (!Centred) {
+        Centred = true;
+        if (QScreen *s = screen())
+            move(s->availableGeometry().center() - rect().center());
+    }
+    ScanExecute();
+}
+
+bool TDeviceForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->Panel1 && event->type() == QEvent::Resize) {
+        ui->Bevel1->setGeometry(0, 0, ui->Panel1->width(), ui->Bevel1->height());
+    } else if (event->type() == QEvent::ActionChanged
+               && watched == ui->ToolBar1->widgetForAction(ui->Telnet)) {
+        // The button would take the command's (empty) hint over its own.
+        static_cast<QToolButton *>(watched)->setDefaultAction(ui->Telnet);
+        ApplyTelnetButtonHint();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TDeviceForm::ApplyTelnetButtonHint()
+{
+    QWidget *button = ui->ToolBar1->widgetForAction(ui->Telnet);
+    button->setToolTip(TelnetButtonHint);
+    button->setStatusTip(TelnetButtonHint);
+}
+
+void TDeviceForm::ShowLegend(bool Visible)
+{
+    ui->ProblemImage->setVisible(Visible);
+    ui->ProblemLabel->setVisible(Visible);
+}
+
+void TDeviceForm::ScanExecute()
+{
+    CurrentShell().FlushArpCache();
+
+    QTreeWidgetItem *row = SelectedRow();
+    LastSelectedID = row ? row->text(ColID) : QString();
+
+    ui->DeviceList->clear();
+    ListedRows.clear();
+    ++ScanNumber;
+    ProbePool.clear();
+
+    ProtocolInterface->OnDeviceFound = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
+        AddDevice(Sender, Info);
+    };
+
+    ui->Progress->setValue(0);
+    ui->Progress->show();
+    // A running timer keeps its rhythm.
+    if (!ScanTimer->isActive())
+        ScanTimer->start();
+
+    ShowLegend(false);
+    ProtocolInterface->StartDiscovery();
+}
+
+void TDeviceForm::InsertSorted(QTreeWidgetItem *Row)
+{
+    // The list is always sorted, so a binary search finds the place; a
+    // full re-sort per answer would cost too much on a large network.
+    QTreeWidget *list = ui->DeviceList;
+    int low = 0;
+    int high = list->topLevelItemCount();
+    while (low < high) {
+        const int mid = low + (high - low) / 2;
+        if (*Row < *list->topLevelItem(mid))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    list->insertTopLevelItem(low, Row);
+}
+
+void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
+{
+    // Rows cleared behind our back take their IDs with them.
+    if (ui->DeviceList->topLevelItemCount() == 0)
+        ListedRows.clear();
+    // The row that came first stays, whatever a later answer says.
+    if (ListedRows.contains(Info->ID))
+        return;
+
+    auto *row = new TDeviceRow(
+        QStringList{Info->Name, Info->Type, Info->IPAddress, Info->ID, Info->Interface});
+    // the user may rename a row in place; only the shown text changes
+    row->setFlags(row->flags() | Qt::ItemIsEditable);
+    InsertSorted(row);
+    ListedRows.insert(Info->ID, row);
+    StartProbe(Info->ID, Info->IPAddress);
+
+    if (Info->ID == LastSelectedID || !SelectedRow())
+        ui->DeviceList->setCurrentItem(row);
+}
+
+void TDeviceForm::StartProbe(const QString &ID, const QString &IPAddress)
+{
+    // A silent device takes the probe's whole deadline: waited for on the
+    // event loop, a hundred of them would freeze the window for seconds.
+    const quint64 scan = ScanNumber;
+    ProbePool.start([this, scan, ID, IPAddress] {
+        bool reachable = false;
+        try {
+            reachable = PingDevice(IPAddress);
+        } catch (...) {
+            // a failed probe is just an unreachable device
+            reachable = false;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, scan, ID, reachable] { ProbeDone(scan, ID, reachable); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TDeviceForm::ProbeDone(quint64 Scan, const QString &ID, bool Reachable)
+{
+    if (Scan != ScanNumber || Reachable)
+        return;
+    QTreeWidgetItem *row = ListedRows.value(ID);
+    if (!row || ui->DeviceList->indexOfTopLevelItem(row) < 0)
+        return;
+    SetImageIndex(row, NotReachableImage);
+    ShowLegend(true);
+}
+
+void TDeviceForm::ScanTimerTimer()
+{
+    ui->Progress->setValue(ui->Progress->value() + 1);
+    if (ui->Progress->value() == ui->Progress->maximum()) {
+        ui->Progress->hide();
+        ScanTimer->stop();
+    }
+}
+
+void TDeviceForm::ActionList1Update()
+{
+    ui->Scan->setEnabled(true);
+    ui->Exit->setEnabled(true);
+    QTreeWidgetItem *row = SelectedRow();
+    const bool selected = row != nullptr;
+    for (QAction *command : {ui->SetIPConfig, ui->DoUpgrade, ui->Webserver, ui->Telnet})
+        command->setEnabled(selected);
+    ui->Network->setEnabled(true);
+    ui->AutoSetIP->setEnabled(selected && ImageIndex(row) == NotReachableImage);
+}
+
+void TDeviceForm::DeviceListDblClick()
+{
+    WebserverExecute();
+}
+
+void TDeviceForm::DeviceListEdited(QTreeWidgetItem *Row, int ColumnIndex)
+{
+    if (ColumnIndex != ColName || !Row)
+        return;
+    QTreeWidget *list = ui->DeviceList;
+    const int index = list->indexOfTopLevelItem(Row);
+    if (index < 0)
+        return;
+    // The list is sorted but for this row: only a Name that moved it re-sorts
+    // (an image change reports here too).
+    QTreeWidgetItem *previous = index > 0 ? list->topLevelItem(index - 1) : nullptr;
+    QTreeWidgetItem *next = list->topLevelItem(index + 1);
+    if ((previous && *Row < *previous) || (next && *next < *Row))
+        list->sortItems(ColName, Qt::AscendingOrder);
+}
+
+void TDeviceForm::ExitExecute()
+{
+    close();
+}
+
+void TDeviceForm::WebserverExecute()
+{
+    QTreeWidgetItem *row = SelectedRow();
+    if (!row)
+        return;
+    OpenURL(QStringLiteral("http://") + row->text(ColIPAddress) + QStringLiteral("/"));
+}
+
+void TDeviceForm::TelnetExcute()
+{
+    QTreeWidgetItem *row = SelectedRow();
+    if (!row)
+        return;
+    CurrentShell().StartTelnet(row->text(ColIPAddress));
+}
+
+void TDeviceForm::NetworkExcu()
+{
+    CurrentShell().OpenNetworkSettings();
+}
+
+void TDeviceForm::home()
+{
+    // Unlike Web, a failure here is not reported.
+    CurrentShell().OpenURL(HomePageURL);
+}
+
+void OpenURL(const QString &Text)
+{
+    if (CurrentShell().OpenURL(Text))
+        return;
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle,
+                    QStringLiteral("An error occured. Please open ") + Text
+                        + QStringLiteral(" from your browser."),
+                    QMessageBox::Ok);
+    // The address comes from the network: never let it render as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}

@@ -1,12 +1,17 @@
 #pragma once
 
+#include <QIcon>
+#include <QList>
 #include <QMainWindow>
+#include <QHash>
 #include <QString>
+#include <QThreadPool>
 
 namespace Ui {
 class TDeviceForm;
 }
 
+class QTimer;
 class QTreeWidgetItem;
 class TTVPInterface;
 struct TDeviceInfo;
@@ -25,17 +30,26 @@ public:
     // Columns of a device row.
     enum Column { ColName = 0, ColType, ColIPAddress, ColID, ColInterface };
     static constexpr int NotReachableImage = 4;
+    static constexpr int ImageCount = 8;
 
     TTVPInterface *ProtocolInterface = nullptr;
     QString LastSelectedID;
+    QTimer *ScanTimer = nullptr;
+    // Shared by the commands, the tool bar and the rows.
+    QList<QIcon> ImageList;
 
     void AddDevice(TTVPInterface *Sender, const TDeviceInfo *Info);
+
+    // A row's image index: -1 none, NotReachableImage for the mark.
+    static int ImageIndex(const QTreeWidgetItem *Row);
+    void SetImageIndex(QTreeWidgetItem *Row, int Index) const;
 
 public slots:
     void ScanExecute();
     void ScanTimerTimer();
     void ActionList1Update();
     void DeviceListDblClick();
+    void DeviceListEdited(QTreeWidgetItem *Row, int ColumnIndex);
     void ExitExecute();
     void WebserverExecute();
     void TelnetExcute();
@@ -51,11 +65,31 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QTreeWidgetItem *SelectedRow() const;
+    void FormShow();
+    void InsertSorted(QTreeWidgetItem *Row);
+    void StartProbe(const QString &ID, const QString &IPAddress);
+    void ProbeDone(quint64 Scan, const QString &ID, bool Reachable);
+    void ShowLegend(bool Visible);
+    void ApplyTelnetButtonHint();
 
     Ui::TDeviceForm *ui;
+    // Rows of this scan by ID, so that a repeated answer costs no list walk.
+    QHash<QString, QTreeWidgetItem *> ListedRows;
+    // Probe results of an earlier scan find no row of this one.
+    quint64 ScanNumber = 0;
+    // Probes wait for their answer off the event loop, many at a time.
+    QThreadPool ProbePool;
+    bool Centred = false;
 };
 
 extern TDeviceForm *DeviceForm;
+
+// The maker's home page, opened by Homepages.
+extern const QString HomePageURL;
+
+// Opens a URL in the user's browser and tells the user when that failed.
+void OpenURL(const QString &Text);

@@ -51,8 +51,7 @@ void TTVPInterface::StartDiscovery()
     // An already running timer keeps its rhythm.
     if (!DiscoveryTimer->isActive())
         DiscoveryTimer->start();
-    if (OnDiscoveryProgress)
-        OnDiscoveryProgress(this, 0);
+    Signal(OnDiscoveryProgress, 0);
     Discover();
 }
 
@@ -60,14 +59,12 @@ void TTVPInterface::DiscoveryTick()
 {
     if (DiscoveryCount <= 0) {
         DiscoveryTimer->stop();
-        if (OnDiscoveryDone)
-            OnDiscoveryDone(this);
+        Signal(OnDiscoveryDone);
         return;
     }
     --DiscoveryCount;
     Discover();
-    if (OnDiscoveryProgress)
-        OnDiscoveryProgress(this, 1);
+    Signal(OnDiscoveryProgress, 1);
 }
 
 void TTVPInterface::Discover()
@@ -91,13 +88,11 @@ void TTVPInterface::DispatchEvent(uint32_t Code, TDeviceInfo Info)
 {
     switch (Code) {
     case TVPEventDeviceFound:
-        if (OnDeviceFound)
-            OnDeviceFound(this, &Info);
+        Signal(OnDeviceFound, &Info);
         break;
     case TVPEventGetIPReply:
     case TVPEventSetIPReply:
-        if (OnDeviceReply)
-            OnDeviceReply(this, &Info);
+        Signal(OnDeviceReply, &Info);
         break;
     default:
         break;

@@ -67,6 +67,16 @@ private slots:
     void ProcessLibraryEvents();
 
 private:
+    // Calls a slot's subscriber through a copy: a subscriber that assigns
+    // its own slot (a scan started from a handler) must not destroy the
+    // callable that is running.
+    template <typename Slot, typename... Args>
+    void Signal(const Slot &slot, Args... args)
+    {
+        if (Slot subscriber = slot)
+            subscriber(this, args...);
+    }
+
     QSocketNotifier *EventNotifier = nullptr;
 };
 

@@ -1,0 +1,625 @@
+// The main window without devices on the wire: rows fed through the
+// protocol interface object, commands through a recording shell.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QActionGroup>
+#include <QLineEdit>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+#include "application.h"
+#include "apptitle.h"
+#include "devices.h"
+#include "gui_helpers.h"
+#include "mainwindow_support.h"
+#include "tvpinterface.h"
+
+using mwtest::Column;
+using mwtest::Device;
+using mwtest::DeviceList;
+using mwtest::FakeShell;
+using mwtest::RunUntilIdle;
+
+namespace {
+
+class DeviceFormTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        FakeShell().Reset();
+        form = std::make_unique<TDeviceForm>();
+    }
+
+    QAction *Action(const char *name) { return form->findChild<QAction *>(QLatin1String(name)); }
+    template <typename T>
+    T *Child(const char *name)
+    {
+        return form->findChild<T *>(QLatin1String(name));
+    }
+
+    // An answer as the library hands it over, after a scan has subscribed.
+    void Answer(const TDeviceInfo &info)
+    {
+        form->ProtocolInterface->DispatchEvent(TVPEventDeviceFound, info);
+    }
+
+    QTreeWidgetItem *Row(const QString &id)
+    {
+        QTreeWidget *list = DeviceList(*form);
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            if (list->topLevelItem(i)->text(TDeviceForm::ColID) == id)
+                return list->topLevelItem(i);
+        return nullptr;
+    }
+
+    // Nothing answers probes in these tests: every row ends up marked.
+    bool ProbesSettled()
+    {
+        return testsupport::WaitFor([&] {
+            QTreeWidget *list = DeviceList(*form);
+            for (int i = 0; i < list->topLevelItemCount(); ++i)
+                if (TDeviceForm::ImageIndex(list->topLevelItem(i)) != TDeviceForm::NotReachableImage)
+                    return false;
+            return true;
+        });
+    }
+
+    QString SelectedID()
+    {
+        const auto rows = DeviceList(*form)->selectedItems();
+        return rows.size() == 1 ? rows.first()->text(TDeviceForm::ColID) : QString();
+    }
+
+    std::unique_ptr<TDeviceForm> form;
+};
+
+TEST_F(DeviceFormTest, BuiltWithItsLayout)
+{
+    EXPECT_EQ(form->size(), QSize(523, 300));
+    EXPECT_EQ(form->minimumSize(), QSize(300, 200));
+    EXPECT_EQ(form->windowTitle(), ApplicationTitle);
+
+    QTreeWidget *list = DeviceList(*form);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    const QStringList captions = {"Name", "Type", "IP Address", "ID", "Interface"};
+    const int widths[] = {120, 170, 100, 120, 100};
+    ASSERT_EQ(list->columnCount(), 5);
+    for (int c = 0; c < 5; ++c) {
+        EXPECT_EQ(list->headerItem()->text(c), captions[c]);
+        EXPECT_EQ(list->header()->sectionSize(c), widths[c]);
+    }
+
+    auto *panel = Child<QWidget>("Panel1");
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->maximumHeight(), 29);
+    auto *progress = Child<QProgressBar>("Progress");
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(progress->geometry(), QRect(272, 12, 177, 8));
+    EXPECT_EQ(progress->minimum(), 0);
+    EXPECT_EQ(progress->maximum(), 16);
+    EXPECT_TRUE(progress->isHidden());
+    EXPECT_TRUE(Child<QLabel>("ProblemImage")->isHidden());
+    EXPECT_EQ(Child<QLabel>("ProblemImage")->geometry(), QRect(8, 8, 16, 16));
+    EXPECT_EQ(Child<QLabel>("ProblemLabel")->text(), "= device is not reachable. Try using Auto IP.");
+    EXPECT_TRUE(Child<QLabel>("ProblemLabel")->isHidden());
+    EXPECT_NE(Child<QStatusBar>("StatusBar1"), nullptr);
+
+    ASSERT_EQ(form->ImageList.size(), 8);
+    for (const QIcon &icon : form->ImageList)
+        EXPECT_FALSE(icon.pixmap(16, 16).isNull());
+}
+
+TEST_F(DeviceFormTest, CommandsCarryTheirCaptionsHintsImagesAndShortcuts)
+{
+    struct Command
+    {
+        const char *name, *caption, *hint;
+        int image;
+        const char *shortcut;
+    };
+    const Command commands[] = {
+        {"Scan", "Scan", "Scan for devices", 0, "Ctrl+S"},
+        {"SetIPConfig", "Configure", "Configure network settings", 1, ""},
+        {"Exit", "Exit", "", -1, ""},
+        {"DoUpgrade", "Upgrade", "", 2, ""},
+        {"About", "About...", "About the application", -1, ""},
+        {"Webserver", "Web", "Load the web configuration interface", 3, ""},
+        {"UpgradeAny", "Upgrade...", "", -1, ""},
+        {"AutoSetIP", "Auto IP", "Automatically set the IP address of the device", 5, ""},
+        {"Telnet", "Telnet", "", 6, ""},
+        {"Network", "NetworkPC", "Set the IP address of the PC", 7, ""},
+        {"Action1", "Homepages", "", -1, ""},
+    };
+    auto *group = form->findChild<QActionGroup *>(QStringLiteral("ActionList1"));
+    ASSERT_NE(group, nullptr);
+    for (const Command &c : commands) {
+        SCOPED_TRACE(c.name);
+        QAction *a = Action(c.name);
+        ASSERT_NE(a, nullptr);
+        EXPECT_TRUE(group->actions().contains(a));
+        EXPECT_EQ(a->text(), c.caption);
+        EXPECT_EQ(a->statusTip(), c.hint);
+        EXPECT_EQ(a->shortcut(), QKeySequence(QString::fromLatin1(c.shortcut)));
+        EXPECT_EQ(a->icon().isNull(), c.image < 0);
+        if (c.image >= 0)
+            EXPECT_EQ(a->icon().pixmap(16, 16).toImage(),
+                      form->ImageList[c.image].pixmap(16, 16).toImage());
+    }
+}
+
+TEST_F(DeviceFormTest, ToolBarHasSevenButtonsInOrderWithCaptionsUnderImages)
+{
+    auto *bar = Child<QToolBar>("ToolBar1");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    const std::pair<const char *, const char *> buttons[] = {
+        {"ToolButton1", "Scan"},      {"ToolButton2", "SetIPConfig"}, {"ToolButton3", "DoUpgrade"},
+        {"ToolButton4", "Webserver"}, {"TelnetExcu", "Telnet"},       {"ToolButton5", "AutoSetIP"},
+        {"ToolButton6", "Network"},
+    };
+    int left = -1;
+    for (const auto &[button, command] : buttons) {
+        SCOPED_TRACE(button);
+        auto *b = Child<QToolButton>(button);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->defaultAction(), Action(command));
+        EXPECT_EQ(b->size(), QSize(61, 36));
+        form->show();
+        EXPECT_GT(b->x(), left);
+        left = b->x();
+    }
+}
+
+TEST_F(DeviceFormTest, HoveredButtonsShowTheirHintInTheStatusBar)
+{
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    auto *status = Child<QStatusBar>("StatusBar1");
+    // The Telnet button keeps its own hint even after its command changes state.
+    Action("Telnet")->setEnabled(false);
+    Action("Telnet")->setEnabled(true);
+    const std::pair<const char *, const char *> cases[] = {
+        {"ToolButton1", "Scan for devices"},
+        {"TelnetExcu", "Load the Command-line Configuration Interface"},
+        {"ToolButton6", "Set the IP address of the PC"},
+    };
+    for (const auto &[button, hint] : cases) {
+        SCOPED_TRACE(button);
+        auto *b = Child<QToolButton>(button);
+        QTest::mouseMove(status);
+        QTest::mouseMove(b);
+        EXPECT_TRUE(testsupport::WaitFor([&] { return status->currentMessage() == hint; }, 2000))
+            << status->currentMessage().toStdString();
+        EXPECT_EQ(b->toolTip(), hint);
+    }
+}
+
+TEST_F(DeviceFormTest, MenusBindTheCommands)
+{
+    auto *menu = Child<QMenuBar>("MainMenu");
+    ASSERT_NE(menu, nullptr);
+    auto *file = Child<QMenu>("File1");
+    auto *edit = Child<QMenu>("Edit1");
+    auto *help = Child<QMenu>("Help1");
+    ASSERT_TRUE(file && edit && help);
+    EXPECT_EQ(file->title(), "&File");
+    EXPECT_EQ(edit->title(), "&Edit");
+    EXPECT_EQ(help->title(), "&Help");
+
+    auto captions = [](QMenu *m) {
+        QStringList texts;
+        for (QAction *a : m->actions())
+            texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return texts;
+    };
+    EXPECT_EQ(captions(file), QStringList({"Scan", "-", "Upgrade...", "-", "Exit"}));
+    EXPECT_EQ(file->actions()[0], Action("Scan"));
+    EXPECT_EQ(file->actions()[2], Action("UpgradeAny"));
+    EXPECT_EQ(file->actions()[4], Action("Exit"));
+    EXPECT_EQ(captions(edit), QStringList({"&Undo", "-", "Cu&t", "&Copy", "&Paste"}));
+    EXPECT_EQ(captions(help), QStringList({"Osmira Inc.", "Homepages"}));
+
+    QAction *about1 = Action("About1");
+    EXPECT_EQ(about1->statusTip(), "About....");
+    EXPECT_EQ(Action("Homepages1")->statusTip(), "Connect to homepages");
+
+    // The Help items take only the action of their commands; the About
+    // window itself is not part of this test.
+    QObject::disconnect(Action("About"), nullptr, form.get(), nullptr);
+    QSignalSpy about(Action("About"), &QAction::triggered);
+    QSignalSpy home(Action("Action1"), &QAction::triggered);
+    about1->trigger();
+    Action("Homepages1")->trigger();
+    EXPECT_EQ(about.count(), 1);
+    EXPECT_EQ(home.count(), 1);
+    EXPECT_EQ(FakeShell().urls, QStringList({HomePageURL}));
+    EXPECT_TRUE(HomePageURL.startsWith("http://"));
+}
+
+TEST_F(DeviceFormTest, EditItemsNeverEnableAndTheirKeysAreNotHandled)
+{
+    const char *items[] = {"Undo1", "Cut1", "Copy1", "Paste1"};
+    const QKeySequence keys[] = {QKeySequence("Ctrl+Z"), QKeySequence("Ctrl+X"),
+                                 QKeySequence("Ctrl+C"), QKeySequence("Ctrl+V")};
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->ScanExecute();
+    Answer(Device("Node", "00:00:00:00:00:01"));
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (int i = 0; i < 4; ++i) {
+        QAction *a = Action(items[i]);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->shortcut(), keys[i]);
+        spies.push_back(std::make_unique<QSignalSpy>(a, &QAction::triggered));
+    }
+    for (bool selected : {false, true}) {
+        SCOPED_TRACE(selected);
+        if (!selected)
+            DeviceList(*form)->clearSelection();
+        else
+            DeviceList(*form)->setCurrentItem(DeviceList(*form)->topLevelItem(0));
+        RunUntilIdle();
+        for (const char *item : items)
+            EXPECT_FALSE(Action(item)->isEnabled()) << item;
+        DeviceList(*form)->setFocus();
+        for (const QKeySequence &k : keys)
+            QTest::keySequence(DeviceList(*form), k);
+    }
+    for (const auto &spy : spies)
+        EXPECT_EQ(spy->count(), 0);
+}
+
+TEST_F(DeviceFormTest, EnablingRulesFollowTheSelectionAtIdle)
+{
+    form->ScanExecute();
+    Answer(Device("Reachable", "00:00:00:00:00:01"));
+    Answer(Device("Unreachable", "00:00:00:00:00:02"));
+    ASSERT_TRUE(ProbesSettled());
+    // the probe result of the test's row, whatever the machine answered
+    form->SetImageIndex(Row("00:00:00:00:00:01"), -1);
+    form->SetImageIndex(Row("00:00:00:00:00:02"), TDeviceForm::NotReachableImage);
+
+    const char *rowCommands[] = {"SetIPConfig", "DoUpgrade", "Webserver", "Telnet"};
+    const char *alwaysOn[] = {"Scan", "Exit", "Network", "About", "UpgradeAny", "Action1"};
+    struct Case
+    {
+        const char *selectedID;
+        bool rowCommandsOn, autoIPOn;
+    };
+    const Case cases[] = {
+        {nullptr, false, false},
+        {"00:00:00:00:00:01", true, false},
+        {"00:00:00:00:00:02", true, true},
+        {nullptr, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.selectedID ? c.selectedID : "none");
+        if (c.selectedID)
+            DeviceList(*form)->setCurrentItem(Row(c.selectedID));
+        else
+            DeviceList(*form)->clearSelection();
+        RunUntilIdle();
+        for (const char *name : rowCommands)
+            EXPECT_EQ(Action(name)->isEnabled(), c.rowCommandsOn) << name;
+        EXPECT_EQ(Action("AutoSetIP")->isEnabled(), c.autoIPOn);
+        for (const char *name : alwaysOn)
+            EXPECT_TRUE(Action(name)->isEnabled()) << name;
+    }
+}
+
+TEST_F(DeviceFormTest, ScanResetsListProgressAndLegendAndFlushesTheArpCache)
+{
+    form->ScanExecute();
+    Answer(Device("Unreachable", "00:00:00:00:00:02"));
+    ASSERT_TRUE(ProbesSettled());
+    auto *progress = Child<QProgressBar>("Progress");
+    ASSERT_TRUE(testsupport::WaitFor([&] { return progress->isHidden(); }, 4000));
+
+    form->ScanExecute();
+    EXPECT_EQ(FakeShell().arpFlushes, 2);
+    EXPECT_EQ(DeviceList(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(form->LastSelectedID, "00:00:00:00:00:02");
+    EXPECT_FALSE(progress->isHidden());
+    EXPECT_EQ(progress->value(), 0);
+    EXPECT_TRUE(form->ScanTimer->isActive());
+    EXPECT_EQ(form->ScanTimer->interval(), 125);
+    EXPECT_TRUE(Child<QLabel>("ProblemImage")->isHidden());
+    EXPECT_TRUE(Child<QLabel>("ProblemLabel")->isHidden());
+
+    // 16 ticks, then the bar goes and the timer stops
+    for (int tick = 1; tick < 16; ++tick)
+        form->ScanTimerTimer();
+    EXPECT_FALSE(progress->isHidden());
+    EXPECT_EQ(progress->value(), 15);
+    form->ScanTimerTimer();
+    EXPECT_TRUE(progress->isHidden());
+    EXPECT_FALSE(form->ScanTimer->isActive());
+
+    // without a selection the next scan remembers none
+    form->ScanExecute();
+    EXPECT_TRUE(form->LastSelectedID.isEmpty());
+}
+
+TEST_F(DeviceFormTest, OneRowPerIDAndTheFirstAnswerStays)
+{
+    form->ScanExecute();
+    Answer(Device("Gateway", "00:1A:2B:00:00:01", "127.0.0.11"));
+    for (int repeat = 0; repeat < 4; ++repeat)
+        Answer(Device("Gateway", "00:1A:2B:00:00:01", "127.0.0.11"));
+    Answer(Device("Renamed", "00:1A:2B:00:00:01", "127.0.0.99"));
+    // IDs differ by case: two devices
+    Answer(Device("Other", "00:1a:2b:00:00:01", "127.0.0.12"));
+    EXPECT_EQ(Column(*form, TDeviceForm::ColID),
+              QStringList({"00:1A:2B:00:00:01", "00:1a:2b:00:00:01"}));
+    EXPECT_EQ(Row("00:1A:2B:00:00:01")->text(TDeviceForm::ColName), "Gateway");
+    EXPECT_EQ(Row("00:1A:2B:00:00:01")->text(TDeviceForm::ColIPAddress), "127.0.0.11");
+
+    // A new scan lists the device again.
+    form->ScanExecute();
+    Answer(Device("Renamed", "00:1A:2B:00:00:01", "127.0.0.99"));
+    EXPECT_EQ(Column(*form, TDeviceForm::ColName), QStringList({"Renamed"}));
+}
+
+TEST_F(DeviceFormTest, RowsAreOrderedByNameWhateverTheAnswerOrder)
+{
+    const QStringList names = {"Alpha", "Beta", "Delta", "Gamma", "Gamma 2"};
+    QList<int> order = {0, 1, 2, 3, 4};
+    int permutations = 0;
+    do {
+        form->ScanExecute();
+        for (int i : order)
+            Answer(Device(names[i], QStringLiteral("id-%1").arg(i)));
+        ASSERT_EQ(Column(*form, TDeviceForm::ColName), names);
+        // every other column travels with its row
+        for (int i = 0; i < names.size(); ++i)
+            EXPECT_EQ(Column(*form, TDeviceForm::ColID)[i], QStringLiteral("id-%1").arg(i));
+        ++permutations;
+    } while (std::next_permutation(order.begin(), order.end()));
+    EXPECT_EQ(permutations, 120);
+}
+
+TEST_F(DeviceFormTest, NamesDifferingInCaseOnlyHaveOneOrderWhateverTheAnswerOrder)
+{
+    QStringList first, second;
+    for (QStringList *result : {&first, &second}) {
+        form->ScanExecute();
+        const QStringList names = result == &first ? QStringList{"node", "Node", "NODE"}
+                                                   : QStringList{"NODE", "Node", "node"};
+        for (const QString &n : names)
+            Answer(Device(n, n));
+        *result = Column(*form, TDeviceForm::ColName);
+    }
+    EXPECT_EQ(first.size(), 3);
+    EXPECT_EQ(first, second);
+}
+
+TEST_F(DeviceFormTest, EditingANameReSortsTheList)
+{
+    form->ScanExecute();
+    for (const char *name : {"Alpha", "Beta", "Gamma"})
+        Answer(Device(name, name));
+    QTreeWidgetItem *alpha = Row("Alpha");
+    ASSERT_TRUE(alpha->flags() & Qt::ItemIsEditable);
+    alpha->setText(TDeviceForm::ColName, "Zulu");
+    EXPECT_EQ(Column(*form, TDeviceForm::ColName), QStringList({"Beta", "Gamma", "Zulu"}));
+    // the edited text is only shown: the device's ID and the next answer are untouched
+    EXPECT_EQ(Column(*form, TDeviceForm::ColID), QStringList({"Beta", "Gamma", "Alpha"}));
+    Answer(Device("Alpha", "Alpha"));
+    EXPECT_EQ(Column(*form, TDeviceForm::ColName).size(), 3);
+}
+
+TEST_F(DeviceFormTest, InPlaceEditorOpensForTheNameOnly)
+{
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->ScanExecute();
+    Answer(Device("Alpha", "id-a"));
+    Answer(Device("Beta", "id-b"));
+    QTreeWidget *list = DeviceList(*form);
+    QTreeWidgetItem *alpha = Row("id-a");
+    list->setCurrentItem(alpha, TDeviceForm::ColType);
+    list->editItem(alpha, TDeviceForm::ColType);
+    EXPECT_EQ(list->findChild<QLineEdit *>(), nullptr);
+    list->editItem(alpha, TDeviceForm::ColName);
+    auto *editor = list->findChild<QLineEdit *>();
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, "Zeta");
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_TRUE(testsupport::WaitFor(
+        [&] { return Column(*form, TDeviceForm::ColName) == QStringList({"Beta", "Zeta"}); }, 2000));
+}
+
+TEST_F(DeviceFormTest, SelectionFollowsThePreviouslySelectedDevice)
+{
+    struct Case
+    {
+        const char *name;
+        QString selectedBefore;  // empty: no selection before the scan
+        QStringList answers;     // IDs in answer order
+        QString selectedAfter;
+    };
+    const Case cases[] = {
+        {"reselected although another came first", "b", {"a", "b", "c"}, "b"},
+        {"first answer when the old one is silent", "z", {"c", "a", "b"}, "c"},
+        {"first answer without a selection", "", {"b", "c", "a"}, "b"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        // a first scan that leaves the wanted selection
+        form->ScanExecute();
+        for (const char *id : {"a", "b", "c", "z"})
+            Answer(Device(QStringLiteral("Device ") + id, id));
+        if (c.selectedBefore.isEmpty())
+            DeviceList(*form)->clearSelection();
+        else
+            DeviceList(*form)->setCurrentItem(Row(c.selectedBefore));
+
+        form->ScanExecute();
+        for (const QString &id : c.answers) {
+            Answer(Device("Device " + id, id));
+            EXPECT_EQ(DeviceList(*form)->selectedItems().size(), 1);
+        }
+        EXPECT_EQ(SelectedID(), c.selectedAfter);
+    }
+}
+
+TEST_F(DeviceFormTest, UnreachableDeviceIsMarkedAndExplainedByTheLegend)
+{
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->ScanExecute();
+    // nothing answers probes at this address
+    Answer(Device("Silent", "00:00:00:00:00:09", "0.0.0.0"));
+    QTreeWidgetItem *row = Row("00:00:00:00:00:09");
+    ASSERT_NE(row, nullptr);
+    ASSERT_TRUE(ProbesSettled());
+    EXPECT_EQ(row->icon(TDeviceForm::ColName).pixmap(16, 16).toImage(),
+              form->ImageList[4].pixmap(16, 16).toImage());
+    EXPECT_TRUE(Child<QLabel>("ProblemImage")->isVisible());
+    EXPECT_TRUE(Child<QLabel>("ProblemLabel")->isVisible());
+    DeviceList(*form)->setCurrentItem(row);
+    RunUntilIdle();
+    EXPECT_TRUE(Action("AutoSetIP")->isEnabled());
+}
+
+TEST_F(DeviceFormTest, WebOpensTheDevicesPageAndReportsAFailure)
+{
+    // A row by hand: a probe of this address must not leave the machine.
+    auto *row = new QTreeWidgetItem(DeviceList(*form),
+                                    {"Node", "Type", "192.168.0.5", "00:00:00:00:00:05", "eth0"});
+    DeviceList(*form)->setCurrentItem(row);
+
+    struct Case
+    {
+        bool shellSucceeds;
+        bool viaDoubleClick;
+    };
+    for (const Case c : {Case{true, false}, Case{false, false}, Case{false, true}}) {
+        SCOPED_TRACE(QStringLiteral("%1 %2").arg(c.shellSucceeds).arg(c.viaDoubleClick).toStdString());
+        FakeShell().Reset();
+        FakeShell().openSucceeds = c.shellSucceeds;
+        testsupport::ModalWatcher watcher;
+        if (c.viaDoubleClick)
+            form->DeviceListDblClick();
+        else
+            Action("Webserver")->trigger();
+        EXPECT_EQ(FakeShell().urls, QStringList({"http://192.168.0.5/"}));
+        if (c.shellSucceeds) {
+            EXPECT_TRUE(watcher.boxes.empty());
+            continue;
+        }
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_EQ(watcher.boxes[0].text,
+                  "An error occured. Please open http://192.168.0.5/ from your browser.");
+        EXPECT_EQ(watcher.boxes[0].title, ApplicationTitle);
+        EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::NoIcon);
+        EXPECT_EQ(watcher.boxes[0].buttons.size(), 1);
+    }
+}
+
+TEST_F(DeviceFormTest, WebShowsAnAddressWithMarkupAsPlainText)
+{
+    auto *row = new QTreeWidgetItem(DeviceList(*form), {"Node", "T", "<b>x</b>", "id", "eth0"});
+    DeviceList(*form)->setCurrentItem(row);
+    FakeShell().openSucceeds = false;
+    testsupport::ModalWatcher watcher;
+    watcher.closeBoxes = false;
+    QMessageBox *shown = nullptr;
+    QTimer::singleShot(0, [&] {
+        testsupport::WaitFor([&] { return (shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())); }, 3000);
+        if (shown) {
+            EXPECT_EQ(shown->textFormat(), Qt::PlainText);
+            shown->accept();
+        }
+    });
+    form->WebserverExecute();
+    EXPECT_NE(shown, nullptr);
+}
+
+TEST_F(DeviceFormTest, RowCommandsDoNothingWithoutASelection)
+{
+    form->ScanExecute();
+    Answer(Device("Node", "00:00:00:00:00:01"));
+    DeviceList(*form)->clearSelection();
+    FakeShell().Reset();
+    testsupport::ModalWatcher watcher;
+    form->DeviceListDblClick();
+    form->WebserverExecute();
+    form->TelnetExcute();
+    EXPECT_TRUE(FakeShell().urls.isEmpty());
+    EXPECT_TRUE(FakeShell().telnet.isEmpty());
+    EXPECT_TRUE(watcher.boxes.empty());
+}
+
+TEST_F(DeviceFormTest, TelnetNetworkAndHomepagesGoThroughTheShellSilently)
+{
+    auto *row = new QTreeWidgetItem(DeviceList(*form), {"Node", "T", "10.1.2.3", "id", "eth0"});
+    DeviceList(*form)->setCurrentItem(row);
+    FakeShell().openSucceeds = false;
+    testsupport::ModalWatcher watcher;
+    Action("Telnet")->trigger();
+    Action("Network")->trigger();
+    Action("Action1")->trigger();
+    EXPECT_EQ(FakeShell().telnet, QStringList({"10.1.2.3"}));
+    EXPECT_EQ(FakeShell().networkSettings, 1);
+    EXPECT_EQ(FakeShell().urls, QStringList({HomePageURL}));
+    // a failed home page is not reported
+    EXPECT_TRUE(watcher.boxes.empty());
+}
+
+TEST_F(DeviceFormTest, ExitClosesTheWindow)
+{
+    form->show();
+    ASSERT_TRUE(form->isVisible());
+    Action("Exit")->trigger();
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(DeviceFormTest, FirstShowCentresTheWindowAndScans)
+{
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    EXPECT_EQ(FakeShell().arpFlushes, 1);
+    EXPECT_FALSE(Child<QProgressBar>("Progress")->isHidden());
+    const QPoint centre = form->screen()->availableGeometry().center();
+    EXPECT_LE((form->geometry().center() - centre).manhattanLength(), 40);
+}
+
+// Broken .ui connections show up as warnings while a window is built.
+TEST(AllWindows, BuildWithoutBrokenConnections)
+{
+    static int broken = 0;
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context,
+                                         const QString &msg) {
+        if (msg.contains("No such slot") || msg.contains("No such signal"))
+            ++broken;
+        if (previous)
+            previous(type, context, msg);
+    });
+    CreateWindows();
+    qInstallMessageHandler(previous);
+    ASSERT_NE(DeviceForm, nullptr);
+    EXPECT_EQ(DeviceForm->findChildren<QAction *>().size() >= 17, true);
+    DestroyWindows();
+    EXPECT_EQ(broken, 0);
+}
+
+} // namespace
