@@ -28,6 +28,11 @@ DevSim::~DevSim()
     Stop();
 }
 
+void DevSim::RunInside(std::vector<std::string> prefix)
+{
+    args_.insert(args_.begin(), prefix.begin(), prefix.end());
+}
+
 bool DevSim::Start(int timeoutMs)
 {
     if (pid_ > 0)
@@ -42,7 +47,7 @@ bool DevSim::Start(int timeoutMs)
     for (auto &a : args_)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     if (rc != 0) {

@@ -22,6 +22,10 @@ public:
     DevSim(const DevSim &) = delete;
     DevSim &operator=(const DevSim &) = delete;
 
+    // Runs the simulator through a prefix command, e.g. {"ip", "netns",
+    // "exec", "lan1"}; call before Start().
+    void RunInside(std::vector<std::string> prefix);
+
     // Starts the process and waits for its READY line; false when it did not
     // come in time (the process is stopped then).
     bool Start(int timeoutMs = 5000);
