@@ -1,0 +1,153 @@
+// Firmware upload throughput, 4 MiB images:
+//  1. to the simulator's server with 1 ms added before every reply (a LAN's
+//     round trip): the negotiated transfer (blksize 1428, windowsize 16)
+//     against plain 512-byte lock-step;
+//  2. to tftpd-hpa on loopback: the library's client against
+//     `curl -T <file> tftp://127.0.0.1:<port>/<name> --tftp-blksize 1428`.
+// Prints figures and ratios; asserts nothing about time.
+//
+// Run inside a private network namespace:
+//   unshare -n -m -- bash -c 'ip link set lo up; build/bin/bench_tftp'
+#include "tftp_client.h"
+#include "tftp_peers.h"
+#include "tftp_server.h"
+#include "test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kImage = 4 << 20;
+constexpr int kRuns = 5;
+constexpr const char *kCurl = "/usr/bin/curl";
+
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+double MiBps(double seconds)
+{
+    return seconds > 0 ? kImage / seconds / (1 << 20) : 0;
+}
+
+// Median seconds of `runs` timed calls; negative when one failed.
+template <class F> double Median(int runs, F once)
+{
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        auto start = Clock::now();
+        if (!once(i))
+            return -1;
+        t.push_back(Seconds(Clock::now() - start));
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+bool Upload(uint16_t port, const std::vector<uint8_t> &image, bool negotiate, const std::string &name)
+{
+    tvp::tftp::UploadParams p;
+    p.address = tftptest::kLoopback;
+    p.port = port;
+    p.fileName = name;
+    p.negotiate = negotiate;
+    return tvp::tftp::Upload(p, image) == tvp::tftp::UploadResult::Ok;
+}
+
+bool Curl(const std::string &file, uint16_t port, const std::string &name)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        const std::string url = "tftp://127.0.0.1:" + std::to_string(port) + "/" + name;
+        execl(kCurl, kCurl, "-s", "-T", file.c_str(), url.c_str(), "--tftp-blksize", "1428", (char *)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void Simulator(const std::vector<uint8_t> &image)
+{
+    devsim::TftpServerConfig c;
+    c.replyDelayMs = 1;
+    c.behaviourFor = [](uint32_t) { return std::optional(devsim::UpgradeBehaviour::Succeed); };
+    devsim::TftpServer server(c);
+    if (!server.Start()) {
+        std::printf("simulator: server did not start\n");
+        return;
+    }
+    const double windowed = Median(kRuns, [&](int i) { return Upload(server.Port(), image, true, "w" + std::to_string(i)); });
+    const double lockstep = Median(1, [&](int) { return Upload(server.Port(), image, false, "plain"); });
+    if (windowed < 0 || lockstep < 0) {
+        std::printf("simulator: an upload failed\n");
+        return;
+    }
+    std::printf("simulator, 1 ms reply delay, 4 MiB:\n");
+    std::printf("  blksize 1428, windowsize 16: %8.3f s  %8.2f MiB/s (median of %d)\n", windowed, MiBps(windowed), kRuns);
+    std::printf("  512-byte lock-step:          %8.3f s  %8.2f MiB/s\n", lockstep, MiBps(lockstep));
+    std::printf("  ratio: %.1fx\n", lockstep / windowed);
+}
+
+void Tftpd(const std::vector<uint8_t> &image)
+{
+    if (!tftptest::Tftpd::Available() || access(kCurl, X_OK) != 0) {
+        std::printf("tftpd-hpa: skipped, in.tftpd or curl missing (or no loopback-only bind address)\n");
+        return;
+    }
+    testsupport::TempDir root, src;
+    tftptest::Tftpd tftpd(root.path());
+    if (!tftpd.running()) {
+        std::printf("tftpd-hpa: did not start\n");
+        return;
+    }
+    const std::string file = src.path() + "/image.bin";
+    tftptest::WriteFile(file, image);
+    // alternate, so that neither side has the warmer caches throughout
+    std::vector<double> ours, curls;
+    for (int i = 0; i < kRuns; ++i) {
+        auto start = Clock::now();
+        if (!Upload(tftpd.port(), image, true, "ours" + std::to_string(i))) {
+            std::printf("tftpd-hpa: our upload failed\n");
+            return;
+        }
+        ours.push_back(Seconds(Clock::now() - start));
+        start = Clock::now();
+        if (!Curl(file, tftpd.port(), "curl" + std::to_string(i))) {
+            std::printf("tftpd-hpa: curl failed\n");
+            return;
+        }
+        curls.push_back(Seconds(Clock::now() - start));
+    }
+    // curl's own start-up, measured with a one-byte upload
+    const std::string tiny = src.path() + "/tiny.bin";
+    tftptest::WriteFile(tiny, {0});
+    const double start = Median(kRuns, [&](int i) { return Curl(tiny, tftpd.port(), "tiny" + std::to_string(i)); });
+    std::sort(ours.begin(), ours.end());
+    std::sort(curls.begin(), curls.end());
+    const double a = ours[kRuns / 2], b = curls[kRuns / 2];
+    std::printf("tftpd-hpa on loopback, blksize 1428 (tftpd-hpa grants no windowsize), 4 MiB, median of %d:\n", kRuns);
+    std::printf("  library client: %8.3f s  %8.2f MiB/s\n", a, MiBps(a));
+    std::printf("  curl -T:        %8.3f s  %8.2f MiB/s (process start included)\n", b, MiBps(b));
+    std::printf("  ratio (library/curl throughput): %.2f\n", b / a);
+    if (start > 0 && start < b)
+        std::printf("  curl start-up (1-byte upload) %.3f s; ratio without it: %.2f\n", start, (b - start) / a);
+}
+
+} // namespace
+
+int main()
+{
+    const auto image = tftptest::RandomImage(kImage, 1);
+    Simulator(image);
+    Tftpd(image);
+    return 0;
+}
