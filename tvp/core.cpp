@@ -48,6 +48,7 @@ constexpr size_t kDiscoveryTxKept = 64;
 constexpr milliseconds kChosenReserved{30000};
 // A flood of answers must not grow the queue without bound.
 constexpr size_t kMaxQueued = 200000;
+constexpr size_t kMaxDevices = 65536;
 
 struct Event
 {
@@ -130,6 +131,7 @@ private:
     uint32_t NewTxid();
     void StartProbeLocked(uint32_t address, Clock::time_point now);
     void ForgetProbeLocked(uint32_t address);
+    void RememberDeviceLocked(const wire::DeviceId &id, uint32_t address);
     void Wake();
 
     int eventFd_ = -1;
@@ -260,10 +262,17 @@ void Library::LogLocked(const std::string &line)
 void Library::PushLocked(Event event)
 {
     if (queue_.size() >= kMaxQueued) {
-        if (!overflowLogged_)
+        if (!overflowLogged_ && debug_ && callback_) {
+            // the one line that may exceed the cap says why events are missing
             overflowLogged_ = true;
+            Event e;
+            e.code = TVPEventLog;
+            e.t[0] = "TVP: event queue full (" + std::to_string(kMaxQueued) + "), dropping events until it drains";
+            queue_.push_back(std::move(e));
+        }
         return;
     }
+    overflowLogged_ = false;
     queue_.push_back(std::move(event));
     if (!signalled_ && eventFd_ >= 0) {
         uint64_t one = 1;
@@ -557,6 +566,14 @@ void Library::StartProbeLocked(uint32_t address, Clock::time_point now)
     Wake();
 }
 
+void Library::RememberDeviceLocked(const wire::DeviceId &id, uint32_t address)
+{
+    // a flood of invented IDs must not grow the table without bound
+    if (devices_.size() >= kMaxDevices && !devices_.count(id))
+        return;
+    devices_[id] = address;
+}
+
 void Library::ForgetProbeLocked(uint32_t address)
 {
     auto it = probes_.find(address);
@@ -771,7 +788,7 @@ void Library::Handle(const uint8_t *data, size_t size, unsigned ifindex, const s
         e.t[2] = wire::FormatDottedQuad(*m.address);
         e.t[3] = m.name.value_or("");
         e.t[4] = m.type.value_or("");
-        devices_[m.id] = *m.address;
+        RememberDeviceLocked(m.id, *m.address);
         PushLocked(std::move(e));
         // the program probes every listed device at once: have the answer ready
         if (OnLinkLocked(*m.address)) {
@@ -805,7 +822,7 @@ void Library::Handle(const uint8_t *data, size_t size, unsigned ifindex, const s
         e.t[3] = wire::FormatDottedQuad(*m.mask);
         e.t[4] = m.gateway && *m.gateway ? wire::FormatDottedQuad(*m.gateway) : std::string();
         e.dhcp = m.dhcp.value_or(false) ? 1 : 0;
-        devices_[m.id] = *m.address;
+        RememberDeviceLocked(m.id, *m.address);
         LogLocked("GetIP " + std::to_string(m.txid) + " answered by " + id);
         pending_.erase(p);
         PushLocked(std::move(e));
@@ -825,7 +842,7 @@ void Library::Handle(const uint8_t *data, size_t size, unsigned ifindex, const s
     if (old != devices_.end())
         ForgetProbeLocked(old->second);
     ForgetProbeLocked(*m.address);
-    devices_[m.id] = *m.address;
+    RememberDeviceLocked(m.id, *m.address);
     LogLocked("SetIP " + std::to_string(m.txid) + " answered by " + id);
     pending_.erase(p);
     PushLocked(std::move(e));

@@ -151,22 +151,33 @@ TVP_API int TVP_CALL TVPEventHandle(void);
 TVP_API int TVP_CALL TVPProcessEvents(void);
 
 /**
- * Sends one discovery broadcast on every selected interface. Each answer
- * arrives later as a TVPEventDeviceFound, duplicates included.
+ * Sends one discovery broadcast on every selected interface, to its
+ * subnet-directed broadcast address. Each answer arrives later as a
+ * TVPEventDeviceFound, duplicates included. Its Interface text names the
+ * local interface the answer arrived on, as name and address:
+ * "eth0 (192.168.1.10)". Its ID text is the device's MAC address,
+ * "00:1A:2B:3C:4D:5E".
  * \return 0 when sent on at least one interface, -1 otherwise
  */
 TVP_API int TVP_CALL TVPDiscover(void);
 
 /**
- * Whether a device answers a probe at an address.
+ * Whether a device answers a probe at an address. An address outside the
+ * subnet of every selected interface is not reachable, and nothing is sent.
+ * Otherwise the answer, or a definite no, comes within 120 ms; a result
+ * less than a second old (the library probes every discovered device in
+ * the background) answers at once.
  * \param[in] address dotted-quad text
  * \return 1 reachable, 0 not reachable or an invalid address
  */
 TVP_API int TVP_CALL TVPPingDevice(const char *address);
 
 /**
- * Converts an ID text (a MAC address) into the binary identifier. A
- * malformed text gives an identifier that matches no device.
+ * Converts an ID text (a MAC address) into the binary identifier: the six
+ * MAC bytes, then two zero bytes. Accepted: "00:1A:2B:3C:4D:5E" in either
+ * case, with dashes instead of colons, as "001a.2b3c.4d5e" or without
+ * separators. A malformed text gives an identifier that matches no device
+ * (and that TVPGetIP and TVPSetIP refuse).
  * \param[in]  idText the device's ID text
  * \param[out] id     TVP_ID_SIZE bytes
  * \return 0 for a well-formed text, -1 otherwise
@@ -175,7 +186,8 @@ TVP_API int TVP_CALL TVPMacToID(const char *idText, uint8_t *id);
 
 /**
  * Asks a device for its IP settings; the answer arrives later as a
- * TVPEventGetIPReply.
+ * TVPEventGetIPReply. The request is broadcast on every selected interface
+ * and retransmitted until answered or for 2.5 s; later answers are dropped.
  * \param[in] id TVP_ID_SIZE bytes from TVPMacToID()
  * \return 0 when sent, -1 otherwise
  */
@@ -183,12 +195,15 @@ TVP_API int TVP_CALL TVPGetIP(const uint8_t *id);
 
 /**
  * Gives a device new IP settings; the acknowledgement arrives later as a
- * TVPEventSetIPReply. Invalid address texts are refused before anything is
- * sent.
+ * TVPEventSetIPReply. Invalid texts are refused before anything is sent:
+ * addresses are strict decimal dotted quads ("010" is ten), the mask must
+ * be contiguous and non-zero, the address a host address of its subnet.
+ * A blank text ("" or "...", the empty address field) means none: allowed
+ * for the gateway, and for address and mask when useDHCP.
  * \param[in] id      TVP_ID_SIZE bytes from TVPMacToID()
  * \param[in] address dotted quad (ignored by the device when useDHCP)
  * \param[in] mask    dotted quad
- * \param[in] gateway dotted quad, or empty for none
+ * \param[in] gateway dotted quad, or blank for none
  * \param[in] useDHCP non-zero: obtain the address by DHCP
  * \return 0 when sent, -1 for invalid arguments or a send failure
  */
@@ -196,7 +211,12 @@ TVP_API int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char
                               const char *gateway, uint8_t useDHCP);
 
 /**
- * Chooses a free address on the subnet of one interface.
+ * Chooses a free address on the subnet of one interface: not the PC's own,
+ * the network, broadcast or gateway address, not a device's seen by the
+ * library or chosen in the last 30 s, and silent to a probe. The search
+ * starts at a point derived from the interface text, so a retry gets the
+ * same address while it is free (rule in docs/protocol.md). The gateway is
+ * the interface's default route from the routing table.
  * \param[in]  interfaceText an Interface text as reported in TVPEventDeviceFound
  * \param[out] address       TVP_ADDRESS_TEXT_SIZE bytes
  * \param[out] mask          TVP_ADDRESS_TEXT_SIZE bytes
