@@ -141,47 +141,6 @@ TEST(TftpClientSimulator, SurvivesLossDuplicatesAndDelay)
     ExpectEvents(run, image.size(), image.size());
 }
 
-TEST(TftpClientSimulator, ResultFollowsTheDeviceBehaviour)
-{
-    struct Case { const char *what; std::optional<UpgradeBehaviour> behaviour; UploadResult result; };
-    const Case cases[] = {
-        {"succeeds", UpgradeBehaviour::Succeed, UploadResult::Ok},
-        {"busy", UpgradeBehaviour::BusyFirst, UploadResult::NoAnswer},
-        {"fails", UpgradeBehaviour::Fail, UploadResult::DeviceError},
-        {"stalls", UpgradeBehaviour::Stall, UploadResult::Stalled},
-        {"no such device", std::nullopt, UploadResult::NoAnswer},
-    };
-    const auto image = RandomImage(200000, 3);
-    for (const Case &c : cases) {
-        Sim sim(c.behaviour);
-        Transfer run(sim.port(), 50);
-        EXPECT_EQ(run.Upload(image), c.result) << c.what << "\n" << run.Log();
-        EXPECT_EQ(sim.images().size(), c.result == UploadResult::Ok ? 1u : 0u) << c.what;
-        if (c.result == UploadResult::Stalled) {
-            // it started, moved, and stopped short
-            ASSERT_GE(run.events.size(), 2u);
-            ExpectEvents(run, image.size(), run.events.back().second);
-            EXPECT_LT(run.events.back().second, image.size());
-        } else if (c.result != UploadResult::Ok) {
-            EXPECT_TRUE(run.events.empty()) << c.what;
-        }
-    }
-}
-
-TEST(TftpClientSimulator, BusyDeviceTakesTheImageOnRetry)
-{
-    Sim sim(UpgradeBehaviour::BusyFirst);
-    const auto image = RandomImage(50000, 4);
-    Transfer first(sim.port());
-    ASSERT_EQ(first.Upload(image), UploadResult::NoAnswer);
-    EXPECT_TRUE(first.Logged("device busy")) << first.Log();
-    Transfer second(sim.port());
-    ASSERT_EQ(second.Upload(image), UploadResult::Ok) << second.Log();
-    auto images = sim.images();
-    ASSERT_EQ(images.size(), 1u);
-    EXPECT_TRUE(images[0].second == image);
-}
-
 TEST(TftpClientSimulator, BlockNumbersRollOverPast65535)
 {
     Sim sim(UpgradeBehaviour::Succeed);
@@ -328,13 +287,4 @@ TEST(TftpClientFake, AnswersToTheWriteRequestDecideTheResult)
             EXPECT_EQ(*refusedWith, tftp::ErrOptionRefused) << c.what;
         }
     }
-}
-
-TEST(TftpClient, UnroutableDeviceIsALocalError)
-{
-    if (!testsupport::InPrivateNetns())
-        GTEST_SKIP() << "needs the private network namespace (NETSCRY_NETNS=1) where only loopback exists";
-    Transfer run(69);
-    run.params.address = 0x0a000001; // 10.0.0.1: no route inside the namespace
-    EXPECT_EQ(run.Upload(RandomImage(10, 1)), UploadResult::LocalError) << run.Log();
 }

@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -58,8 +61,8 @@ public:
             devsim::TftpServerConfig c;
             c.bindAddress = "127.0.0." + std::to_string(address & 0xff);
             c.port = port_;
-            c.behaviourFor = [address, behaviour](uint32_t a) {
-                return a == address ? std::optional(behaviour) : std::nullopt;
+            c.behaviourFor = [device = address, b = behaviour](uint32_t a) {
+                return a == device ? std::optional(b) : std::nullopt;
             };
             c.received = [this](uint32_t a, const std::string &name, std::vector<uint8_t> image) {
                 std::lock_guard lock(mutex_);
@@ -136,12 +139,21 @@ protected:
 TEST_F(UpgradeDevice, BadArgumentsFailClearlyWithoutSending)
 {
     const std::string missing = dir.path() + "/missing.bin";
+    // sparse: sizes travel as signed 32-bit values, so this one cannot
+    const std::string huge = dir.path() + "/huge.bin";
+    {
+        int fd = open(huge.c_str(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, off_t{INT32_MAX} + 1), 0);
+        close(fd);
+    }
     struct Case { const char *path; const char *address; int32_t result; };
     const Case cases[] = {
         {nullptr, "127.0.0.1", TVPUpgradeFileError},
         {"", "127.0.0.1", TVPUpgradeFileError},
         {missing.c_str(), "127.0.0.1", TVPUpgradeFileError},
         {dir.path().c_str(), "127.0.0.1", TVPUpgradeFileError},
+        {huge.c_str(), "127.0.0.1", TVPUpgradeFileError},
         {path.c_str(), nullptr, TVPUpgradeBadAddress},
         {path.c_str(), "", TVPUpgradeBadAddress},
         {path.c_str(), "10.", TVPUpgradeBadAddress},
@@ -203,6 +215,13 @@ TEST_F(UpgradeDevice, EachDeviceBehaviourGivesItsResult)
         EXPECT_EQ(!events.empty(), c.started) << c.address;
         if (c.started) {
             EXPECT_EQ(events[0].kind, static_cast<uint32_t>(TVPUpgradeStarted));
+            EXPECT_EQ(events[0].value, static_cast<int32_t>(image.size()));
+        }
+        if (c.result == TVPUpgradeStalled) {
+            // it moved, then stopped short
+            ASSERT_GE(events.size(), 2u);
+            EXPECT_LT(events.back().value, static_cast<int32_t>(image.size()));
+            EXPECT_NE(LogText().find("TFTP transfer stalled"), std::string::npos);
         }
     }
     auto got = devices.received();
