@@ -975,7 +975,7 @@ extern "C" {
 void TVPSetApplicationCallback(TVPCallback callback, int debug)
 {
     if (auto lib = Get())
-        lib->SetCallback(callback, debug == 1);
+        lib->SetCallback(callback, debug != 0);
 }
 
 int TVPEventHandle(void)
