@@ -1,8 +1,11 @@
 #include "devices.h"
 #include "ui_devices.h"
 
+#include <algorithm>
+
 #include <QAbstractEventDispatcher>
 #include <QActionEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QScreen>
@@ -63,6 +66,22 @@ public:
     }
 };
 
+// The current font, made smaller until every text fits the width: places
+// are fixed in pixels, the desktop's font size is not.
+QFont FittingFont(QFont font, const QStringList &texts, int width)
+{
+    auto widest = [&] {
+        const QFontMetrics metrics(font);
+        int w = 0;
+        for (const QString &t : texts)
+            w = std::max(w, metrics.horizontalAdvance(t));
+        return w;
+    };
+    while (font.pointSizeF() > 6.5 && widest() > width)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    return font;
+}
+
 } // namespace
 
 TDeviceForm::TDeviceForm(QWidget *parent)
@@ -97,8 +116,18 @@ TDeviceForm::TDeviceForm(QWidget *parent)
         button->setObjectName(QLatin1String(b.name));
         button->setFixedSize(61, 36);
     }
+    QStringList captions;
+    for (const auto &b : buttons)
+        captions << b.action->text();
+    ui->ToolBar1->setFont(FittingFont(ui->ToolBar1->font(), captions, 61 - 8));
     ApplyTelnetButtonHint();
     ui->ToolBar1->widgetForAction(ui->Telnet)->installEventFilter(this);
+
+    // The legend ends before the progress bar starts.
+    const int legendWidth = ui->Progress->x() - ui->ProblemLabel->x() - 4;
+    ui->ProblemLabel->setFont(
+        FittingFont(ui->ProblemLabel->font(), {ui->ProblemLabel->text()}, legendWidth));
+    ui->ProblemLabel->resize(legendWidth, ui->ProblemLabel->height());
     ui->Panel1->installEventFilter(this);
 
     ScanTimer = new QTimer(this);
