@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProgressBar>
 #include <QWindow>
 
@@ -40,6 +42,20 @@ int LogCount(const QString &line)
 QProgressBar *WaitProgress()
 {
     return DeviceCommForm->findChild<QProgressBar *>(QStringLiteral("Progress"));
+}
+
+bool WaitIdleFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() >= timeoutMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
 }
 
 bool OnScreen(QWidget *w)
@@ -150,6 +166,15 @@ int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char *mask, 
         return Real<int (*)(const uint8_t *, const char *, const char *, const char *, uint8_t)>(
             "TVPSetIP")(id, address, mask, gateway, useDHCP);
     return 0;
+}
+
+int TVP_CALL TVPChooseIPAddress(const char *interfaceText, char *address, char *mask, char *gateway)
+{
+    iptest::Calls().chooseIPAddress.push_back(interfaceText ? interfaceText : "");
+    if (iptest::Calls().chooseNothing || !iptest::Calls().forward)
+        return 0;
+    return Real<int (*)(const char *, char *, char *, char *)>("TVPChooseIPAddress")(
+        interfaceText, address, mask, gateway);
 }
 
 } // extern "C"

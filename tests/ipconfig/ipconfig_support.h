@@ -25,6 +25,10 @@ int LogCount(const QString &line);
 QStringList LogLines();
 
 QProgressBar *WaitProgress();
+
+// Like WaitFor, but lets the event loop go idle between checks, so that
+// handlers run at idle (the commands' enabling rules) get their turn.
+bool WaitIdleFor(const std::function<bool()> &condition, int timeoutMs = 5000);
 // The IP dialog has a visible native window (not merely a show in progress).
 bool OnScreen(QWidget *w);
 
@@ -65,6 +69,9 @@ struct LibraryCalls
 {
     std::vector<DeviceIdBytes> getIP;
     std::vector<SetIPCall> setIP;
+    std::vector<std::string> chooseIPAddress; // the interface texts
+    // true: the address choice finds no free address
+    bool chooseNothing = false;
     // false: nothing reaches the library, replies come from the test;
     // true: every call also goes on to the real library.
     bool forward = false;
@@ -72,6 +79,8 @@ struct LibraryCalls
     {
         getIP.clear();
         setIP.clear();
+        chooseIPAddress.clear();
+        chooseNothing = false;
     }
 };
 LibraryCalls &Calls();
