@@ -13,6 +13,8 @@ TAboutForm::TAboutForm(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::TAboutForm)
 {
+    // The emblem's resource lives in a static library: link it in explicitly.
+    Q_INIT_RESOURCE(about);
     ui->setupUi(this);
     setWindowTitle(ApplicationTitle);
     ui->ProgramName->setText(ApplicationTitle);

@@ -77,6 +77,10 @@ public:
         const uint32_t minEntry = wide_ ? 64 : 40;
         if (shoff == 0 || shnum == 0 || shnum > MaxSections || shentsize < minEntry)
             return std::nullopt;
+        // The whole table must lie in the file, or the header is not to be trusted.
+        const uint64_t tableSize = uint64_t(shnum) * shentsize;
+        if (shoff > uint64_t(size_) || tableSize > uint64_t(size_) - shoff)
+            return std::nullopt;
 
         for (uint32_t i = 0; i < shnum; ++i) {
             const QByteArray sh = Read(shoff + uint64_t(i) * shentsize, minEntry);
