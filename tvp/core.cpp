@@ -750,6 +750,7 @@ void Library::Handle(const uint8_t *data, size_t size, unsigned ifindex, const s
             return;
         }
         auto &p = probes_[t->second];
+        LogLocked("probe " + wire::FormatDottedQuad(t->second) + ": answered");
         p.state = Probe::Answered;
         p.done = now;
         probeTx_.erase(t);
@@ -892,6 +893,7 @@ void Library::RunTimers(Clock::time_point now)
         if (p.state != Probe::Waiting)
             continue;
         if (now - p.start >= kProbeDeadline) {
+            LogLocked("probe " + wire::FormatDottedQuad(address) + ": no answer, not reachable");
             p.state = Probe::Silent;
             p.done = now;
             probeTx_.erase(p.txid);
