@@ -45,7 +45,8 @@ const char *BehaviourName(UpgradeBehaviour b)
     return "?";
 }
 
-bool ParseDevices(const std::string &text, std::vector<Device> *devices, std::string *error)
+namespace {
+bool ParseDevicesOrThrow(const std::string &text, std::vector<Device> *devices, std::string *error)
 {
     nlohmann::json root = nlohmann::json::parse(text, nullptr, false);
     if (root.is_discarded()) {
@@ -102,6 +103,19 @@ bool ParseDevices(const std::string &text, std::vector<Device> *devices, std::st
     }
     *devices = std::move(out);
     return true;
+}
+
+} // namespace
+
+bool ParseDevices(const std::string &text, std::vector<Device> *devices, std::string *error)
+{
+    try {
+        return ParseDevicesOrThrow(text, devices, error);
+    } catch (const nlohmann::json::exception &e) {
+        // a value of the wrong kind, e.g. "dhcp": "yes"
+        *error = e.what();
+        return false;
+    }
 }
 
 bool LoadDevices(const std::string &path, std::vector<Device> *devices, std::string *error)
