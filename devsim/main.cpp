@@ -21,7 +21,8 @@ namespace {
 const char kUsage[] =
     "usage: tvp-devsim [options]\n"
     "devices (default: the sample LAN):\n"
-    "  --json FILE            devices from a JSON file (see devsim/sample-lan.json)\n"
+    "  --json FILE            devices from a JSON file (see devsim/sample-lan.json);\n"
+    "  --config FILE          the same\n"
     "  --devices N            N generated devices Sim-0001... at 127.1.x.y/8\n"
     "  --unreachable SHARE    share of generated devices that answer no probe (0..1)\n"
     "network:\n"
@@ -103,7 +104,7 @@ int main(int argc, char **argv)
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (a == "--json") {
+        } else if (a == "--json" || a == "--config") {
             jsonPath = text();
         } else if (a == "--devices") {
             generated = int(value(0, 1000000));
