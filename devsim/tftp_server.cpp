@@ -222,12 +222,12 @@ void TftpServer::Impl::OnRequest()
     }
     // a repeated request whose answer was lost gets that answer again
     for (auto &s : sessions)
-        if (SameEndpoint(s->client, from) && s->device == device) {
-            if (s->state == State::Receiving && s->expected == 1 && !s->lastReply.empty()) {
+        if (SameEndpoint(s->client, from) && s->device == device && s->state == State::Receiving) {
+            if (s->expected == 1) {
                 Log("repeated write request from " + EndpointText(from) + ": answer resent");
                 Reply(s->socket, s->client, s->lastReply);
-                return;
             }
+            return; // a late copy of a request whose transfer runs
         }
     StartSession(from, device, *behaviour, *packet);
 }
