@@ -7,6 +7,7 @@
 #include <QActionEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
 #include <QShowEvent>
@@ -63,6 +64,15 @@ public:
         if (index.column() != TDeviceForm::ColName)
             return nullptr;
         return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+
+    // A probe's mark landing on the row refreshes the editor: it must not
+    // undo what the user is typing.
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override
+    {
+        if (auto *line = qobject_cast<QLineEdit *>(editor); line && line->isModified())
+            return;
+        QStyledItemDelegate::setEditorData(editor, index);
     }
 };
 

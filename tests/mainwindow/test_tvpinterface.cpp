@@ -154,27 +154,30 @@ TEST(LibraryCallback, LogLinesReachTheLogOnlyInDebugMode)
     DebugMode = wasDebug;
 }
 
+bool sentinelAlive = false;
+struct Sentinel
+{
+    Sentinel() { sentinelAlive = true; }
+    ~Sentinel() { sentinelAlive = false; }
+};
+
 TEST(DispatchEvent, AHandlerMayReplaceItsOwnSlotDuringTheCall)
 {
     QObject owner;
     auto *tvp = new TTVPInterface(&owner);
-    std::vector<QString> seen;
-    // Large captured state lives on the heap: replacing the slot frees it.
-    auto state = std::make_shared<std::array<QString, 8>>();
-    tvp->OnDeviceFound = [tvp, &seen, state, big = std::array<char, 256>{}](
-                             TTVPInterface *, const TDeviceInfo *info) {
-        tvp->OnDeviceFound = [&seen](TTVPInterface *, const TDeviceInfo *i) {
-            seen.push_back("second " + i->ID);
-        };
-        // still inside the first handler: its captures must be alive
-        (*state)[0] = info->ID;
-        seen.push_back("first " + (*state)[0] + QString::number(big.size()));
+    static bool aliveAfterReplacing = false;
+    static int secondCalls = 0;
+    tvp->OnDeviceFound = [sentinel = std::make_shared<Sentinel>()](TTVPInterface *sender,
+                                                                  const TDeviceInfo *) {
+        sender->OnDeviceFound = [](TTVPInterface *, const TDeviceInfo *) { ++secondCalls; };
+        // what the running handler holds must outlive its replacement
+        aliveAfterReplacing = sentinelAlive;
     };
-    TDeviceInfo info;
-    info.ID = QStringLiteral("a");
-    tvp->DispatchEvent(TVPEventDeviceFound, info);
-    tvp->DispatchEvent(TVPEventDeviceFound, info);
-    EXPECT_EQ(seen, (std::vector<QString>{"first a256", "second a"}));
+    tvp->DispatchEvent(TVPEventDeviceFound, TDeviceInfo{});
+    EXPECT_TRUE(aliveAfterReplacing);
+    EXPECT_FALSE(sentinelAlive);
+    tvp->DispatchEvent(TVPEventDeviceFound, TDeviceInfo{});
+    EXPECT_EQ(secondCalls, 1);
 }
 
 TEST(Discovery, FiveBroadcastsHalfASecondApartThenDone)
