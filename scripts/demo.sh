@@ -10,7 +10,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target netscry tvp-devsim
 
 log=$(mktemp)
-build/bin/tvp-devsim --port 0 --tftp-port 0 --config devsim/sample-lan.json >"$log" 2>&1 &
+build/bin/tvp-devsim --port 0 --tftp-port 0 --json devsim/sample-lan.json >"$log" 2>&1 &
 devsim=$!
 trap 'kill $devsim 2>/dev/null; rm -f "$log"' EXIT
 
