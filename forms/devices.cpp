@@ -5,6 +5,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QActionEvent>
+#include <QCloseEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include <QToolButton>
 
 #include "apptitle.h"
+#include "log.h"
 #include "shell.h"
 #include "tvpinterface.h"
 
@@ -189,6 +191,14 @@ void TDeviceForm::showEvent(QShowEvent *event)
     // Restoring a minimised window is no new show.
     if (!event->spontaneous())
         FormShow();
+}
+
+void TDeviceForm::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    // The program ends with its main window: an open log must not keep it running.
+    if (event->isAccepted() && LogForm)
+        LogForm->close();
 }
 
 void TDeviceForm::FormShow()

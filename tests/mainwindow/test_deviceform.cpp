@@ -19,6 +19,7 @@
 #include "apptitle.h"
 #include "devices.h"
 #include "gui_helpers.h"
+#include "log.h"
 #include "mainwindow_support.h"
 #include "tvpinterface.h"
 
@@ -447,6 +448,18 @@ TEST_F(DeviceFormTest, TelnetNetworkAndHomepagesGoThroughTheShellSilently)
     EXPECT_EQ(FakeShell().urls, QStringList({HomePageURL}));
     // a failed home page is not reported
     EXPECT_TRUE(watcher.boxes.empty());
+}
+
+TEST_F(DeviceFormTest, ExitEndsTheProgramEvenWithTheLogOpen)
+{
+    TLogForm log;
+    LogForm = &log;
+    form->show();
+    log.show();
+    Action("Exit")->trigger();
+    EXPECT_FALSE(form->isVisible());
+    // nothing left that would keep the message loop running
+    EXPECT_FALSE(log.isVisible());
 }
 
 TEST_F(DeviceFormTest, FirstShowCentresTheWindowAndScans)
