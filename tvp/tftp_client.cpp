@@ -60,7 +60,8 @@ private:
     const std::vector<uint8_t> &image_;
     int fd_ = -1;
     uint16_t tid_ = 0; // the server's port once it answered: the transfer id
-    uint8_t buffer_[kMaxPacket + 1];
+    // one byte more than the largest packet, so oversize datagrams are seen
+    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kMaxPacket + 1);
     std::vector<uint8_t> out_;
     // transfer state: blocks are numbered 1..blockCount_ without wrapping
     uint64_t blockCount_ = 0;
@@ -110,8 +111,7 @@ Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
             continue;
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
-        // one byte more than the largest packet, so oversize datagrams are seen
-        ssize_t got = recvfrom(fd_, buffer_, sizeof buffer_, MSG_TRUNC,
+        ssize_t got = recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_TRUNC,
                                reinterpret_cast<sockaddr *>(&from), &fromLen);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == ECONNREFUSED)
@@ -131,7 +131,7 @@ Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
             Send(EncodeError(ErrUnknownTid, "unknown transfer id"), port);
             continue;
         }
-        auto parsed = Parse(buffer_, static_cast<size_t>(std::min<ssize_t>(got, sizeof buffer_)));
+        auto parsed = Parse(buffer_.data(), std::min(static_cast<size_t>(got), buffer_.size()));
         if (!parsed || static_cast<size_t>(got) > kMaxPacket) {
             Log("dropped a malformed packet of " + std::to_string(got) + " bytes");
             continue;
