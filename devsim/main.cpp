@@ -30,7 +30,7 @@ const char kUsage[] =
     "  --tftp-port N          TFTP port (default 69; 0: ephemeral)\n"
     "  --interface NAME       tie the TVP socket to this interface (default lo; \"\" for none)\n"
     "  --bind ADDRESS         TVP bind address (default 0.0.0.0, limited by --interface)\n"
-    "  --tftp-bind ADDRESS    TFTP bind address (default 0.0.0.0; only device addresses are served)\n"
+    "  --tftp-bind ADDRESS    TFTP bind address (default 0.0.0.0, limited by --interface)\n"
     "faults:\n"
     "  --reply-delay-ms N     delay every answer\n"
     "  --loss SHARE           ignore this share of requests (TFTP: of packets)\n"
@@ -164,6 +164,9 @@ int main(int argc, char **argv)
 
     devsim::TftpServerConfig tftp;
     tftp.bindAddress = tftpBind;
+    // Tied to the same link as the protocol socket, so the wildcard bind
+    // never listens on the machine's other interfaces.
+    tftp.bindInterface = config.interface;
     tftp.port = uint16_t(tftpPort);
     tftp.replyDelayMs = config.replyDelayMs;
     tftp.lossRate = config.lossRate;

@@ -87,6 +87,12 @@ struct Socket
     int fd;
 };
 
+bool TieToInterface(int fd, const std::string &name)
+{
+    return name.empty()
+           || setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name.c_str(), socklen_t(name.size())) == 0;
+}
+
 } // namespace
 
 struct TftpServer::Impl
@@ -247,6 +253,10 @@ void TftpServer::Impl::StartSession(const sockaddr_in &client, uint32_t device, 
         return;
     }
     auto sock = std::make_shared<Socket>(fd);
+    if (!TieToInterface(fd, config.bindInterface)) {
+        Log(who + ": cannot tie a transfer socket to " + config.bindInterface + ": " + std::strerror(errno));
+        return;
+    }
     int one = 1;
     setsockopt(fd, IPPROTO_IP, IP_FREEBIND, &one, sizeof one);
     int rcvbuf = 1 << 20; // a full window of large blocks
@@ -504,6 +514,11 @@ bool TftpServer::Start()
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return false;
+    if (!TieToInterface(fd, impl_->config.bindInterface)) {
+        impl_->Log("cannot tie the server to " + impl_->config.bindInterface + ": " + std::strerror(errno));
+        close(fd);
+        return false;
+    }
     int one = 1;
     setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
     sockaddr_in local{};

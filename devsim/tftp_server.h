@@ -22,6 +22,9 @@ enum class UpgradeBehaviour {
 struct TftpServerConfig
 {
     std::string bindAddress = "127.0.0.1"; // "0.0.0.0" inside a test's own namespace
+    // When set, every socket is tied to this interface (SO_BINDTODEVICE), so
+    // a wildcard bind hears the device addresses of that link and no other.
+    std::string bindInterface;
     uint16_t port = 0;                      // 0: an ephemeral port, see Port()
     int replyDelayMs = 0;                   // added before every reply
     double lossRate = 0.0;                  // share of received packets dropped
