@@ -20,6 +20,8 @@
  *                   named here.
  *   TVP_PORT        UDP port of the device protocol (default TVP_DEFAULT_PORT).
  *   TVP_TFTP_PORT   UDP port of the devices' TFTP servers (default 69).
+ *   TVP_TFTP_TIMEOUT_MS  wait for each TFTP answer before resending
+ *                   (default 1000; read at each upload).
  * The environment is read when the library starts, at the first call.
  */
 #ifndef TARVEX_TVP_H
