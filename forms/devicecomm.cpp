@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "log.h"
+#include "textfit.h"
 
 TDeviceCommForm *DeviceCommForm = nullptr;
 
@@ -14,9 +15,13 @@ TDeviceCommForm::TDeviceCommForm(QWidget *parent)
     , ui(new Ui::TDeviceCommForm)
 {
     ui->setupUi(this);
+    FitLabelToText(ui->Label1);
+    FitCaptionToWidth(ui->CancelButton);
     ComTimer = new QTimer(this);
     ComTimer->setObjectName(QStringLiteral("ComTimer"));
     ComTimer->setInterval(100);
+    // never early: the time-out is thirty ticks
+    ComTimer->setTimerType(Qt::PreciseTimer);
     connect(ComTimer, &QTimer::timeout, this, &TDeviceCommForm::ComTimerTimer);
 }
 

@@ -8,6 +8,7 @@
 #include "devicecomm.h"
 #include "errors.h"
 #include "log.h"
+#include "textfit.h"
 #include "tvpinterface.h"
 
 Q_LOGGING_CATEGORY(lcIPConfig, "netscry.ipconfig")
@@ -30,6 +31,12 @@ TIPConfigForm::TIPConfigForm(QWidget *parent)
     , ui(new Ui::TIPConfigForm)
 {
     ui->setupUi(this);
+    for (QLabel *label : {ui->Label1, ui->Label2, ui->Label3, ui->Label4})
+        FitLabelToText(label);
+    const QList<QAbstractButton *> buttons = {ui->AddrAuto, ui->AddrStatic, ui->CancelButton,
+                                              ui->ApplyButton};
+    for (QAbstractButton *button : buttons)
+        FitCaptionToWidth(button);
     // the command list refreshes its commands whenever the program goes idle
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             &TIPConfigForm::ActionList1Update);

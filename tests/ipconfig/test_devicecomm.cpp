@@ -102,7 +102,7 @@ TEST_F(WaitDialog, NoReplyShowsFailureBoxWithFullBarAfterThreeSecondsThenCancel)
     const int result = DeviceCommForm->exec();
 
     EXPECT_EQ(result, mrCancel);
-    EXPECT_GE(boxAfter, 2900);
+    EXPECT_GE(boxAfter, 2800);
     EXPECT_LE(boxAfter, 4500);
     EXPECT_EQ(barAtBox, 30);
     EXPECT_FALSE(timerAtBox);
@@ -142,7 +142,7 @@ TEST_F(WaitDialog, TwoWaitsInARowEachStartAtZeroWithAFullThreeSecondsAndALogLine
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(DeviceCommForm->exec(), mrCancel);
-    EXPECT_GE(clock.elapsed(), 2900);
+    EXPECT_GE(clock.elapsed(), 2800);
     EXPECT_LE(barAtStart, 1);
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].text, "Communication Failed");
