@@ -40,6 +40,9 @@ TUpgradeForm::TUpgradeForm(QWidget *parent)
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
                    | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // Labels are sized to their texts, whatever the font turns out to be.
+    ui->Label1->adjustSize();
+    ui->Label2->adjustSize();
     // The button shows its command's caption and hint.
     ui->UpgradeButton->setText(ui->Upgrade->text());
     ui->UpgradeButton->setToolTip(ui->Upgrade->toolTip());
