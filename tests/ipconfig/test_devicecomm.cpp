@@ -48,7 +48,7 @@ TEST_F(WaitDialog, ReplyEndsTheWaitWithOkAndStopsTheBar)
     EXPECT_FALSE(DeviceCommForm->ComTimer->isActive());
     // the bar stays where the reply found it
     const int stoppedAt = WaitProgress()->value();
-    EXPECT_GE(stoppedAt, 7);
+    EXPECT_GE(stoppedAt, 5);
     EXPECT_LE(stoppedAt, 15);
     QTest::qWait(300);
     EXPECT_EQ(WaitProgress()->value(), stoppedAt);
