@@ -118,7 +118,7 @@ void Soon(std::function<void()> step)
 // first upgrade request.
 std::string SampleLanWithBusyDevice(const testsupport::TempDir &dir)
 {
-    QFile sample(QString::fromStdString(testsupport::SourceDir()) + "/devsim/sample-lan.json");
+    QFile sample(QStringLiteral(NETSCRY_SAMPLE_LAN));
     EXPECT_TRUE(sample.open(QIODevice::ReadOnly));
     QJsonObject lan = QJsonDocument::fromJson(sample.readAll()).object();
     QJsonArray devices = lan["devices"].toArray();
