@@ -270,6 +270,35 @@ TEST_F(UpgradeFormTest, OutcomeOfARunFollowsTheLibraryResults)
     }
 }
 
+TEST_F(UpgradeFormTest, IdleDoesNotEnableTheButtonsWhileTheOutcomeIsShown)
+{
+    ModalWatcher watcher;
+    watcher.closeBoxes = false;
+    results = {2};
+    bool seen = false, upgradeEnabled = true, cancelEnabled = true;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || seen)
+            return;
+        seen = true;
+        // Long enough for the loop under the box to go idle several times.
+        QTimer::singleShot(100, box, [&, box] {
+            upgradeEnabled = upgradeButton()->isEnabled();
+            cancelEnabled = cancelButton()->isEnabled();
+            box->buttons().first()->click();
+        });
+    });
+    poll.start(10);
+    ShowReady();
+    ClickUpgrade();
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(upgradeEnabled);
+    EXPECT_FALSE(cancelEnabled);
+    EXPECT_TRUE(upgradeButton()->isEnabled());
+    EXPECT_TRUE(cancelButton()->isEnabled());
+}
+
 TEST_F(UpgradeFormTest, ModalShowEndsWithOkAfterSuccessAndCancelOtherwise)
 {
     ModalWatcher watcher;
@@ -452,6 +481,7 @@ TEST_F(UpgradeFormTest, ChooseSetsTheFullPathAndCancelKeepsTheName)
 TEST_F(UpgradeFormTest, LayoutCaptionsTabOrderAndPlacement)
 {
     ShowReady();
+    EXPECT_FALSE(progress()->isVisible());
     EXPECT_EQ(form.windowTitle(), "Flash Upgrade");
     EXPECT_EQ(child<QGroupBox>("GroupBox1")->title(), "Upgade Parameters");
     EXPECT_EQ(form.size(), QSize(438, 133));
