@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <utility>
 
 #include "log.h"
 #include "tvp.h"
@@ -40,9 +41,17 @@ TUpgradeForm::TUpgradeForm(QWidget *parent)
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
                    | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    // Labels are sized to their texts, whatever the font turns out to be.
-    ui->Label1->adjustSize();
-    ui->Label2->adjustSize();
+    // Labels are sized to their texts; a wider desktop font must not run
+    // them into the fields beside them.
+    for (auto [label, field] : {std::pair{ui->Label1, ui->FileName}, {ui->Label2, ui->IPAddress}}) {
+        label->adjustSize();
+        QFont font = label->font();
+        while (label->x() + label->width() > field->x() - 2 && font.pointSizeF() > 6.5) {
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+            label->setFont(font);
+            label->adjustSize();
+        }
+    }
     // The button shows its command's caption and hint.
     ui->UpgradeButton->setText(ui->Upgrade->text());
     ui->UpgradeButton->setToolTip(ui->Upgrade->toolTip());
