@@ -32,6 +32,8 @@ protected:
         sim = std::make_unique<testsupport::DevSim>();
         ASSERT_TRUE(sim->Start());
         sim->UseFromThisProcess();
+        // A stalled device is given up on after a few short waits.
+        setenv("TVP_TFTP_TIMEOUT_MS", "100", 1);
     }
     static void TearDownTestSuite() { sim.reset(); }
 
@@ -111,6 +113,7 @@ TEST_F(UpgradeDevsim, DevicesOutcomesReachTheUser)
          true},
         {"succeed", "127.0.0.11", {TVPUpgradeOK}, {"Upgrade succeeded"}, true},
         {"fail", "127.0.0.17", {TVPUpgradeDeviceError}, {"Upgrade Failed"}, false},
+        {"stall", "127.0.0.18", {TVPUpgradeStalled}, {"Upgrade Failed"}, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.device);
@@ -137,6 +140,14 @@ TEST_F(UpgradeDevsim, DevicesOutcomesReachTheUser)
             const std::string stored = std::string("tftp: ") + c.address + " received \"firmware-5.1.bin\", "
                                        + std::to_string(size) + " bytes";
             EXPECT_TRUE(sim->WaitForLine(stored)) << stored;
+        }
+        if (c.results.back() == TVPUpgradeStalled) {
+            // the transfer had started: the bar showed part of it, and went
+            ASSERT_FALSE(bars.empty());
+            EXPECT_TRUE(bars.back().visible);
+            EXPECT_EQ(bars.back().maximum, size);
+            EXPECT_GT(bars.back().value, 0);
+            EXPECT_LT(bars.back().value, size);
         }
         if (!c.received) {
             const auto lines = sim->LogLines();
