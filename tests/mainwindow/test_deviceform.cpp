@@ -430,6 +430,15 @@ TEST_F(DeviceFormTest, WebShowsAnAddressWithMarkupAsPlainText)
     EXPECT_NE(shown, nullptr);
 }
 
+// The desktop's own shell, with addresses that must not reach a browser.
+TEST(PlatformShell, AnURLWithoutAHostIsAFailedOpen)
+{
+    SetShell(nullptr);
+    for (const char *url : {"http:///", "http://<b>x</b>/", "http:// /"})
+        EXPECT_FALSE(CurrentShell().OpenURL(QString::fromLatin1(url))) << url;
+    SetShell(&FakeShell());
+}
+
 TEST_F(DeviceFormTest, RowCommandsDoNothingWithoutASelection)
 {
     form->ScanExecute();
