@@ -151,9 +151,6 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             &TDeviceForm::ActionList1Update);
 
-    // An unreachable device costs a probe's whole deadline; many wait at once.
-    ProbePool.setMaxThreadCount(32);
-
     LastSelectedID.clear();
     ProtocolInterface = new TTVPInterface(this);
     setWindowTitle(ApplicationTitle);
@@ -161,9 +158,6 @@ TDeviceForm::TDeviceForm(QWidget *parent)
 
 TDeviceForm::~TDeviceForm()
 {
-    // No probe may outlive the window it reports to.
-    ProbePool.clear();
-    ProbePool.waitForDone();
     delete ui;
 }
 
@@ -247,8 +241,6 @@ void TDeviceForm::ScanExecute()
 
     ui->DeviceList->clear();
     ListedRows.clear();
-    ++ScanNumber;
-    ProbePool.clear();
 
     ProtocolInterface->OnDeviceFound = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
         AddDevice(Sender, Info);
@@ -296,40 +288,22 @@ void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
     row->setFlags(row->flags() | Qt::ItemIsEditable);
     InsertSorted(row);
     ListedRows.insert(Info->ID, row);
-    StartProbe(Info->ID, Info->IPAddress);
+
+    // The library has probed the device by the time its answer arrives, so
+    // this returns at once.
+    bool reachable = false;
+    try {
+        reachable = PingDevice(Info->IPAddress);
+    } catch (...) {
+        // a failed probe is just an unreachable device
+    }
+    if (!reachable) {
+        SetImageIndex(row, NotReachableImage);
+        ShowLegend(true);
+    }
 
     if (Info->ID == LastSelectedID || !SelectedRow())
         ui->DeviceList->setCurrentItem(row);
-}
-
-void TDeviceForm::StartProbe(const QString &ID, const QString &IPAddress)
-{
-    // A silent device takes the probe's whole deadline: waited for on the
-    // event loop, a hundred of them would freeze the window for seconds.
-    const quint64 scan = ScanNumber;
-    ProbePool.start([this, scan, ID, IPAddress] {
-        bool reachable = false;
-        try {
-            reachable = PingDevice(IPAddress);
-        } catch (...) {
-            // a failed probe is just an unreachable device
-            reachable = false;
-        }
-        QMetaObject::invokeMethod(
-            this, [this, scan, ID, reachable] { ProbeDone(scan, ID, reachable); },
-            Qt::QueuedConnection);
-    });
-}
-
-void TDeviceForm::ProbeDone(quint64 Scan, const QString &ID, bool Reachable)
-{
-    if (Scan != ScanNumber || Reachable)
-        return;
-    QTreeWidgetItem *row = ListedRows.value(ID);
-    if (!row || ui->DeviceList->indexOfTopLevelItem(row) < 0)
-        return;
-    SetImageIndex(row, NotReachableImage);
-    ShowLegend(true);
 }
 
 void TDeviceForm::ScanTimerTimer()

@@ -5,7 +5,6 @@
 #include <QMainWindow>
 #include <QHash>
 #include <QString>
-#include <QThreadPool>
 
 namespace Ui {
 class TDeviceForm;
@@ -72,18 +71,12 @@ private:
     QTreeWidgetItem *SelectedRow() const;
     void FormShow();
     void InsertSorted(QTreeWidgetItem *Row);
-    void StartProbe(const QString &ID, const QString &IPAddress);
-    void ProbeDone(quint64 Scan, const QString &ID, bool Reachable);
     void ShowLegend(bool Visible);
     void ApplyTelnetButtonHint();
 
     Ui::TDeviceForm *ui;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
-    // Probe results of an earlier scan find no row of this one.
-    quint64 ScanNumber = 0;
-    // Probes wait for their answer off the event loop, many at a time.
-    QThreadPool ProbePool;
     bool Centred = false;
 };
 

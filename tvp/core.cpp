@@ -131,6 +131,7 @@ private:
     uint32_t NewTxid();
     void StartProbeLocked(uint32_t address, Clock::time_point now);
     void ForgetProbeLocked(uint32_t address);
+    void ReleaseHeldLocked(uint32_t address);
     void RememberDeviceLocked(const wire::DeviceId &id, uint32_t address);
     void Wake();
 
@@ -158,6 +159,9 @@ private:
     std::unordered_map<uint32_t, Pending> pending_;
     std::unordered_map<uint32_t, Probe> probes_;        // by address
     std::unordered_map<uint32_t, uint32_t> probeTx_;    // txid -> address
+    // Discovery answers held until the probe of their address settles, so
+    // the host's probe of a new device never waits on the network.
+    std::unordered_map<uint32_t, std::vector<Event>> held_;
     std::map<wire::DeviceId, uint32_t> devices_;        // last address seen
     std::vector<std::pair<uint32_t, Clock::time_point>> chosen_;
     std::mt19937 random_{std::random_device{}()};
@@ -228,6 +232,7 @@ void Library::Stop()
     std::lock_guard lock(mu_);
     callback_ = nullptr;
     queue_.clear();
+    held_.clear();
     probeCv_.notify_all();
 }
 
@@ -574,6 +579,16 @@ void Library::RememberDeviceLocked(const wire::DeviceId &id, uint32_t address)
     devices_[id] = address;
 }
 
+void Library::ReleaseHeldLocked(uint32_t address)
+{
+    auto it = held_.find(address);
+    if (it == held_.end())
+        return;
+    for (Event &e : it->second)
+        PushLocked(std::move(e));
+    held_.erase(it);
+}
+
 void Library::ForgetProbeLocked(uint32_t address)
 {
     auto it = probes_.find(address);
@@ -753,7 +768,9 @@ void Library::Handle(const uint8_t *data, size_t size, unsigned ifindex, const s
         LogLocked("probe " + wire::FormatDottedQuad(t->second) + ": answered");
         p.state = Probe::Answered;
         p.done = now;
+        const uint32_t address = t->second;
         probeTx_.erase(t);
+        ReleaseHeldLocked(address);
         probeCv_.notify_all();
         return;
     }
@@ -790,13 +807,20 @@ void Library::Handle(const uint8_t *data, size_t size, unsigned ifindex, const s
         e.t[3] = m.name.value_or("");
         e.t[4] = m.type.value_or("");
         RememberDeviceLocked(m.id, *m.address);
-        PushLocked(std::move(e));
-        // the program probes every listed device at once: have the answer ready
+        // The host probes every device it lists as soon as it hears of it:
+        // deliver the answer once the probe has settled, so that probe is
+        // answered at once instead of blocking the host for a deadline.
         if (OnLinkLocked(*m.address)) {
             auto p = probes_.find(*m.address);
             if (p == probes_.end() || (p->second.state != Probe::Waiting && now - p->second.done >= kProbeFresh))
                 StartProbeLocked(*m.address, now);
+            p = probes_.find(*m.address);
+            if (p != probes_.end() && p->second.state == Probe::Waiting && held_.size() < kMaxDevices) {
+                held_[*m.address].push_back(std::move(e));
+                return;
+            }
         }
+        PushLocked(std::move(e));
         return;
     }
     if (m.opcode != wire::GetIPReply && m.opcode != wire::SetIPReply) {
@@ -897,6 +921,7 @@ void Library::RunTimers(Clock::time_point now)
             p.state = Probe::Silent;
             p.done = now;
             probeTx_.erase(p.txid);
+            ReleaseHeldLocked(address);
             settled = true;
             continue;
         }

@@ -207,12 +207,35 @@ TEST_F(LibraryOnSimulator, ProbeAnsweredSilentAndOffLink)
         EXPECT_EQ(TVPPingDevice(c.address), c.expected) << c.address;
         auto took = std::chrono::steady_clock::now() - start;
         EXPECT_LT(took, std::chrono::milliseconds(300)) << c.address;
-        if (c.sent)
+        if (c.sent) {
             EXPECT_TRUE(sim_->WaitForLine(std::string("to ") + c.address + ":")) << c.address;
+        }
     }
     TVPPingDevice(nullptr);
     for (const auto &line : sim_->LogLines())
         EXPECT_EQ(line.find("192.168.77.20:"), std::string::npos) << "an off-link address gets no probe: " << line;
+}
+
+TEST_F(LibraryOnSimulator, DeviceIsAnnouncedOnlyOnceItsProbeHasSettled)
+{
+    // The host probes each device as it lists it: that probe must find the
+    // result ready instead of waiting out the probe's deadline.
+    StartSim();
+    ASSERT_EQ(Discover(), 0);
+    for (const std::string address : {"127.0.0.11", "127.0.0.14"}) {
+        ASSERT_TRUE(PumpUntil([&] {
+            for (const auto &e : EventsOf(TVPEventDeviceFound))
+                if (e.address == address)
+                    return true;
+            return false;
+        }));
+        // no further pumping: the settled probe was logged before the answer
+        EXPECT_TRUE(LogContains("probe " + address + ": answered") ||
+                    LogContains("probe " + address + ": no answer"))
+            << address;
+    }
+    EXPECT_EQ(TVPPingDevice("127.0.0.11"), 1);
+    EXPECT_EQ(TVPPingDevice("127.0.0.14"), 0);
 }
 
 TEST_F(LibraryOnSimulator, ChooseFindsAFreeLoopbackAddress)
