@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include "netif.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -102,35 +104,14 @@ void Server::ReceiveAll()
 {
     for (int round = 0; round < 1024; ++round) {
         uint8_t buffer[wire::kMaxMessage + 1];
-        sockaddr_in from{};
-        iovec iov{buffer, sizeof buffer};
-        alignas(cmsghdr) char control[256];
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT);
-        if (n < 0)
+        const auto d = tvp::net::ReceiveDatagram(fd_, buffer, sizeof buffer);
+        if (!d)
             return;
-        uint32_t dst = 0;
-        unsigned ifindex = 0;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
-                c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
-                in_pktinfo info;
-                std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                dst = ntohl(info.ipi_addr.s_addr);
-                ifindex = unsigned(info.ipi_ifindex);
-            }
-        }
-        if ((msg.msg_flags & MSG_TRUNC) || size_t(n) > wire::kMaxMessage) {
-            Log("ignored an oversized datagram from " + wire::FormatDottedQuad(ntohl(from.sin_addr.s_addr)));
+        if (d->truncated || d->size > wire::kMaxMessage) {
+            Log("ignored an oversized datagram from " + wire::FormatDottedQuad(d->from));
             continue;
         }
-        Handle(buffer, size_t(n), ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), dst, ifindex);
+        Handle(buffer, d->size, d->from, d->fromPort, d->localAddress, d->ifindex);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "tftp_server.h"
 
+#include "netif.h"
 #include "tftp_packet.h"
 
 #include <arpa/inet.h>
@@ -194,27 +195,15 @@ void TftpServer::Impl::Flush(Clock::time_point now)
 
 void TftpServer::Impl::OnRequest()
 {
-    sockaddr_in from{};
-    iovec iov{buffer, sizeof buffer};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t got = recvmsg(listenFd, &msg, MSG_DONTWAIT);
-    if (got < 0 || Lost())
+    const auto d = tvp::net::ReceiveDatagram(listenFd, buffer, sizeof buffer);
+    if (!d || Lost())
         return;
-    uint32_t device = 0;
-    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            device = ntohl(info.ipi_addr.s_addr); // the address the request was sent to
-        }
-    auto packet = (msg.msg_flags & MSG_TRUNC) ? std::nullopt : tftp::Parse(buffer, static_cast<size_t>(got));
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(d->from);
+    from.sin_port = htons(d->fromPort);
+    const uint32_t device = d->localAddress; // the address the request was sent to
+    auto packet = d->truncated ? std::nullopt : tftp::Parse(buffer, d->size);
     if (!packet || (packet->opcode != tftp::Opcode::Wrq && packet->opcode != tftp::Opcode::Rrq)) {
         Log("dropped a malformed request from " + EndpointText(from));
         return;

@@ -716,34 +716,19 @@ void Library::Receive()
     // bounded per round so timers still run under a flood
     for (int round = 0; round < 4096; ++round) {
         uint8_t buffer[wire::kMaxMessage + 1];
-        sockaddr_in from{};
-        iovec iov{buffer, sizeof buffer};
-        alignas(cmsghdr) char control[256];
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        ssize_t n = recvmsg(sock_, &msg, MSG_DONTWAIT);
-        if (n < 0)
+        const auto d = net::ReceiveDatagram(sock_, buffer, sizeof buffer);
+        if (!d)
             return;
-        unsigned ifindex = 0;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
-                c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
-                in_pktinfo info;
-                std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                ifindex = unsigned(info.ipi_ifindex);
-            }
-        }
         std::lock_guard lock(mu_);
-        if (msg.msg_flags & MSG_TRUNC || size_t(n) > wire::kMaxMessage) {
-            LogLocked("dropped an oversized datagram from " + wire::FormatDottedQuad(ntohl(from.sin_addr.s_addr)));
+        if (d->truncated || d->size > wire::kMaxMessage) {
+            LogLocked("dropped an oversized datagram from " + wire::FormatDottedQuad(d->from));
             continue;
         }
-        Handle(buffer, size_t(n), ifindex, from);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(d->from);
+        from.sin_port = htons(d->fromPort);
+        Handle(buffer, d->size, d->ifindex, from);
     }
 }
 

@@ -8,6 +8,8 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <cstring>
 
 namespace tvp::net {
 
@@ -165,6 +167,38 @@ uint32_t Fnv1a(const std::string &text)
         h *= 16777619u;
     }
     return h;
+}
+
+std::optional<Datagram> ReceiveDatagram(int fd, uint8_t *buffer, size_t capacity)
+{
+    sockaddr_in from{};
+    iovec iov{buffer, capacity};
+    alignas(cmsghdr) char control[256];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT);
+    if (n < 0)
+        return std::nullopt;
+    Datagram d;
+    d.size = size_t(n);
+    d.truncated = (msg.msg_flags & MSG_TRUNC) != 0 || d.size > capacity;
+    d.from = ntohl(from.sin_addr.s_addr);
+    d.fromPort = ntohs(from.sin_port);
+    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
+            c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            d.localAddress = ntohl(info.ipi_addr.s_addr);
+            d.ifindex = unsigned(info.ipi_ifindex);
+        }
+    }
+    return d;
 }
 
 } // namespace tvp::net

@@ -66,4 +66,19 @@ std::optional<uint32_t> ChooseAddress(const ChooseRequest &request,
 // FNV-1a, the seed of the free-address rule.
 uint32_t Fnv1a(const std::string &text);
 
+// One datagram, with the local address it was sent to and the interface it
+// arrived on (IP_PKTINFO, which the socket must have enabled).
+struct Datagram
+{
+    size_t size = 0;
+    bool truncated = false;     // larger than the buffer: never to be parsed
+    uint32_t from = 0;          // host byte order
+    uint16_t fromPort = 0;
+    uint32_t localAddress = 0;  // 0 when the kernel gave no IP_PKTINFO
+    unsigned ifindex = 0;
+};
+
+// Reads one datagram without blocking; nullopt when none is waiting.
+std::optional<Datagram> ReceiveDatagram(int fd, uint8_t *buffer, size_t capacity);
+
 } // namespace tvp::net
