@@ -241,9 +241,10 @@ TEST(Session, ScanAutoIPConfigureUpgradeAbout)
                 Child<QLineEdit>(files, "fileNameEdit")->setText("bridge51"); // the dialog adds .bin
                 static_cast<QDialog *>(files)->accept();
             });
-        } else if (step == 2 && w == UpgradeForm) {
+        } else if (step == 2 && w == UpgradeForm && !Child<QLineEdit>(UpgradeForm, "FileName")->text().isEmpty()) {
+            // the file dialog has returned and handed over its choice
             step = 3;
-            EXPECT_EQ(Child<QLineEdit>(UpgradeForm, "FileName")->text(), image);
+            EXPECT_EQ(Child<QLineEdit>(UpgradeForm, "FileName")->text().toStdString(), image.toStdString());
             Soon([] { Child<QPushButton>(UpgradeForm, "UpgradeButton")->click(); });
         }
     };
