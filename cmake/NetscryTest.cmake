@@ -2,7 +2,7 @@
 #
 # One test executable per test file, registered with CTest. GUI tests link
 # the test main that creates the QApplication and run on the offscreen
-# platform.
+# platform. Tests find the build and source trees through test_support.h.
 function(netscry_add_test name)
     cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
@@ -15,12 +15,7 @@ function(netscry_add_test name)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
-    set(env "NETSCRY_BIN_DIR=${PROJECT_BINARY_DIR}/bin"
-            "NETSCRY_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
-    if(T_GUI)
-        list(APPEND env "QT_QPA_PLATFORM=offscreen")
-    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
-        PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+        PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()

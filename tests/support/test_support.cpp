@@ -16,12 +16,12 @@ std::string env(const char *name, const char *fallback)
 
 std::string BinDir()
 {
-    return env("NETSCRY_BIN_DIR", ".");
+    return env("NETSCRY_BIN_DIR", NETSCRY_DEFAULT_BIN_DIR);
 }
 
 std::string SourceDir()
 {
-    return env("NETSCRY_SOURCE_DIR", ".");
+    return env("NETSCRY_SOURCE_DIR", NETSCRY_DEFAULT_SOURCE_DIR);
 }
 
 TempDir::TempDir()
