@@ -42,19 +42,19 @@ TEST(VersionText, ShowsFirstThirdAndFourthNumbersAroundAFixedFour)
 struct Note
 {
     std::string name; // without its terminating zero
-    uint32_t type;
+    uint32_t type = 0;
     QByteArray desc;
-    std::optional<uint32_t> declaredDescSize;
+    std::optional<uint32_t> declaredDescSize = std::nullopt;
 };
 
-struct ElfSpec
+struct ElfLayout
 {
     bool wide = true;
     bool bigEndian = false;
     std::vector<Note> notes;
-    std::optional<uint64_t> sectionTableOffset;
-    std::optional<uint64_t> noteOffset;
-    std::optional<uint32_t> sectionCount;
+    std::optional<uint64_t> sectionTableOffset = std::nullopt;
+    std::optional<uint64_t> noteOffset = std::nullopt;
+    std::optional<uint32_t> sectionCount = std::nullopt;
 };
 
 class ElfWriter
@@ -85,14 +85,14 @@ private:
     bool big_;
 };
 
-QByteArray BuildElf(const ElfSpec &spec)
+QByteArray BuildElf(const ElfLayout &layout)
 {
-    const ElfWriter w(spec.bigEndian);
-    const qsizetype headerSize = spec.wide ? 64 : 52, entrySize = spec.wide ? 64 : 40;
+    const ElfWriter w(layout.bigEndian);
+    const qsizetype headerSize = layout.wide ? 64 : 52, entrySize = layout.wide ? 64 : 40;
     const auto pad = [](qsizetype n) { return (n + 3) / 4 * 4; };
 
     QByteArray notes;
-    for (const Note &n : spec.notes) {
+    for (const Note &n : layout.notes) {
         const qsizetype at = notes.size();
         w.Put(notes, at, n.name.size() + 1, 4);
         w.Put(notes, at + 4, n.declaredDescSize.value_or(uint32_t(n.desc.size())), 4);
@@ -110,8 +110,8 @@ QByteArray BuildElf(const ElfSpec &spec)
     elf[1] = 'E';
     elf[2] = 'L';
     elf[3] = 'F';
-    elf[4] = spec.wide ? 2 : 1;
-    elf[5] = spec.bigEndian ? 2 : 1;
+    elf[4] = layout.wide ? 2 : 1;
+    elf[5] = layout.bigEndian ? 2 : 1;
     elf[6] = 1;
     const qsizetype noteAt = elf.size();
     elf += notes;
@@ -120,18 +120,18 @@ QByteArray BuildElf(const ElfSpec &spec)
 
     const qsizetype note = tableAt + entrySize;
     w.Put(elf, note + 4, 7, 4); // SHT_NOTE
-    const uint64_t noteOffset = spec.noteOffset.value_or(uint64_t(noteAt));
-    if (spec.wide) {
-        w.Put(elf, 40, spec.sectionTableOffset.value_or(uint64_t(tableAt)), 8);
+    const uint64_t noteOffset = layout.noteOffset.value_or(uint64_t(noteAt));
+    if (layout.wide) {
+        w.Put(elf, 40, layout.sectionTableOffset.value_or(uint64_t(tableAt)), 8);
         w.Put(elf, 58, entrySize, 2);
-        w.Put(elf, 60, spec.sectionCount.value_or(2), 2);
+        w.Put(elf, 60, layout.sectionCount.value_or(2), 2);
         w.Put(elf, note + 0x18, noteOffset, 8);
         w.Put(elf, note + 0x20, uint64_t(notes.size()), 8);
         w.Put(elf, note + 0x30, 4, 8);
     } else {
-        w.Put(elf, 32, spec.sectionTableOffset.value_or(uint64_t(tableAt)), 4);
+        w.Put(elf, 32, layout.sectionTableOffset.value_or(uint64_t(tableAt)), 4);
         w.Put(elf, 46, entrySize, 2);
-        w.Put(elf, 48, spec.sectionCount.value_or(2), 2);
+        w.Put(elf, 48, layout.sectionCount.value_or(2), 2);
         w.Put(elf, note + 0x10, noteOffset, 4);
         w.Put(elf, note + 0x14, uint64_t(notes.size()), 4);
         w.Put(elf, note + 0x20, 4, 4);
@@ -154,7 +154,7 @@ TEST(ReadFileVersion, FindsTheVersionNoteInAnyElfLayoutAndRefusesDamage)
     const Note gnu{"GNU", 3, QByteArray(20, '\x5a')};
     const struct {
         const char *what;
-        ElfSpec spec;
+        ElfLayout layout;
         std::optional<Version> expected;
     } cases[] = {
         {"64-bit little-endian", {true, false, {{"Netscry", 1, le.Words(0x00010002, 0x00030004)}}},
@@ -181,7 +181,7 @@ TEST(ReadFileVersion, FindsTheVersionNoteInAnyElfLayoutAndRefusesDamage)
     };
     testsupport::TempDir dir;
     for (const auto &c : cases) {
-        const QString path = WriteFile(dir, QString::fromLatin1(c.what), BuildElf(c.spec));
+        const QString path = WriteFile(dir, QString::fromLatin1(c.what), BuildElf(c.layout));
         EXPECT_EQ(ReadFileVersion(path), c.expected) << c.what;
     }
 
