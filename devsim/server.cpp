@@ -43,12 +43,9 @@ bool Server::Open(std::string *error)
     int one = 1;
     setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
     setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
-    int size = 4 << 20;
     // a scan of a thousand devices sends a thousand probes at once
-    if (setsockopt(fd_, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
-        setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    tvp::net::EnlargeBuffer(fd_, SO_SNDBUF, 4 << 20);
+    tvp::net::EnlargeBuffer(fd_, SO_RCVBUF, 4 << 20);
     if (!config_.interface.empty() &&
         setsockopt(fd_, SOL_SOCKET, SO_BINDTODEVICE, config_.interface.c_str(), socklen_t(config_.interface.size())) != 0) {
         *error = "cannot tie the socket to " + config_.interface + ": " + std::strerror(errno);

@@ -129,6 +129,8 @@ private:
     size_t SendOnAll(const std::vector<uint8_t> &bytes, const std::vector<net::Interface> &ifaces);
     bool SendTo(const std::vector<uint8_t> &bytes, uint32_t address, unsigned ifindex, uint32_t source);
     uint32_t NewTxid();
+    std::optional<wire::DeviceId> RequestedDeviceLocked(const uint8_t *id, const char *what);
+    int SendRequestLocked(wire::Message &m, const std::string &details);
     void StartProbeLocked(uint32_t address, Clock::time_point now);
     void ForgetProbeLocked(uint32_t address);
     void ReleaseHeldLocked(uint32_t address);
@@ -201,9 +203,7 @@ bool Library::Start()
     setsockopt(sock_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
     setsockopt(sock_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
     // a thousand answers to one broadcast arrive at once
-    int size = 4 << 20;
-    if (setsockopt(sock_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        setsockopt(sock_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    net::EnlargeBuffer(sock_, SO_RCVBUF, 4 << 20);
     sockaddr_in any{};
     any.sin_family = AF_INET;
     any.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -460,31 +460,47 @@ int Library::Discover()
     return sent ? 0 : -1;
 }
 
-int Library::GetIP(const uint8_t *id)
+std::optional<wire::DeviceId> Library::RequestedDeviceLocked(const uint8_t *id, const char *what)
 {
     if (!id)
-        return -1;
+        return std::nullopt;
     wire::DeviceId device;
     std::memcpy(device.data(), id, device.size());
-    std::lock_guard lock(mu_);
     if (!wire::IsDeviceId(device)) {
-        LogLocked("GetIP refused: the ID matches no device");
-        return -1;
+        LogLocked(std::string(what) + " refused: the ID matches no device");
+        return std::nullopt;
     }
+    return device;
+}
+
+// Broadcasts a request to one device on every interface and keeps it for
+// resending until its answer comes.
+int Library::SendRequestLocked(wire::Message &m, const std::string &details)
+{
     auto ifaces = InterfacesLocked(true);
     if (ifaces.empty())
         return -1;
-    wire::Message m;
-    m.opcode = wire::GetIP;
     m.txid = NewTxid();
-    m.id = device;
-    Pending p{wire::GetIP, device, wire::Encode(m, wire::kMinRequest), Clock::now(), 1};
+    Pending p{m.opcode, m.id, wire::Encode(m, wire::kMinRequest), Clock::now(), 1};
     if (!SendOnAll(p.bytes, ifaces))
         return -1;
-    LogLocked("GetIP " + std::to_string(m.txid) + " sent to " + IdText(device));
+    LogLocked(std::string(m.opcode == wire::GetIP ? "GetIP " : "SetIP ") + std::to_string(m.txid) +
+              " sent to " + IdText(m.id) + details);
     pending_.emplace(m.txid, std::move(p));
     Wake();
     return 0;
+}
+
+int Library::GetIP(const uint8_t *id)
+{
+    std::lock_guard lock(mu_);
+    const auto device = RequestedDeviceLocked(id, "GetIP");
+    if (!device)
+        return -1;
+    wire::Message m;
+    m.opcode = wire::GetIP;
+    m.id = *device;
+    return SendRequestLocked(m, "");
 }
 
 // The blank address field of the program's dialogs reads as "..."; it means
@@ -501,15 +517,11 @@ bool IsBlankAddress(const char *text)
 
 int Library::SetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t dhcp)
 {
-    if (!id)
-        return -1;
-    wire::DeviceId device;
-    std::memcpy(device.data(), id, device.size());
     std::lock_guard lock(mu_);
-    if (!wire::IsDeviceId(device)) {
-        LogLocked("SetIP refused: the ID matches no device");
+    const auto requested = RequestedDeviceLocked(id, "SetIP");
+    if (!requested)
         return -1;
-    }
+    const wire::DeviceId device = *requested;
     uint32_t a = 0, m = 0, g = 0;
     auto refuse = [&](const std::string &why) {
         LogLocked("SetIP to " + IdText(device) + " refused: " + why);
@@ -529,26 +541,17 @@ int Library::SetIP(const uint8_t *id, const char *address, const char *mask, con
         if (a == 0 || a == 0xffffffffu || (prefix < 31 && ((a & ~m) == 0 || (a | m) == 0xffffffffu)))
             return refuse(wire::FormatDottedQuad(a) + " is not a host address in its subnet");
     }
-    auto ifaces = InterfacesLocked(true);
-    if (ifaces.empty())
-        return -1;
     wire::Message msg;
     msg.opcode = wire::SetIP;
-    msg.txid = NewTxid();
     msg.id = device;
     msg.address = a;
     msg.mask = m;
     msg.gateway = g;
     msg.dhcp = dhcp != 0;
-    Pending p{wire::SetIP, device, wire::Encode(msg, wire::kMinRequest), Clock::now(), 1};
-    if (!SendOnAll(p.bytes, ifaces))
-        return -1;
-    LogLocked("SetIP " + std::to_string(msg.txid) + " sent to " + IdText(device) + ": " +
-              (dhcp ? std::string("DHCP") : wire::FormatDottedQuad(a) + "/" + std::to_string(net::PrefixLength(m))) +
-              (g ? " gateway " + wire::FormatDottedQuad(g) : std::string()));
-    pending_.emplace(msg.txid, std::move(p));
-    Wake();
-    return 0;
+    return SendRequestLocked(msg, ": " +
+                                      (dhcp ? std::string("DHCP")
+                                            : wire::FormatDottedQuad(a) + "/" + std::to_string(net::PrefixLength(m))) +
+                                      (g ? " gateway " + wire::FormatDottedQuad(g) : std::string()));
 }
 
 void Library::StartProbeLocked(uint32_t address, Clock::time_point now)

@@ -169,6 +169,13 @@ uint32_t Fnv1a(const std::string &text)
     return h;
 }
 
+void EnlargeBuffer(int fd, int option, int bytes)
+{
+    const int forced = option == SO_SNDBUF ? SO_SNDBUFFORCE : SO_RCVBUFFORCE;
+    if (setsockopt(fd, SOL_SOCKET, forced, &bytes, sizeof bytes) != 0)
+        setsockopt(fd, SOL_SOCKET, option, &bytes, sizeof bytes);
+}
+
 std::optional<Datagram> ReceiveDatagram(int fd, uint8_t *buffer, size_t capacity)
 {
     sockaddr_in from{};

@@ -81,4 +81,8 @@ struct Datagram
 // Reads one datagram without blocking; nullopt when none is waiting.
 std::optional<Datagram> ReceiveDatagram(int fd, uint8_t *buffer, size_t capacity);
 
+// Sets a socket's SO_RCVBUF or SO_SNDBUF, past the system's limit where the
+// process may (the FORCE variants), within it otherwise.
+void EnlargeBuffer(int fd, int option, int bytes);
+
 } // namespace tvp::net
