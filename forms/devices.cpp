@@ -8,7 +8,6 @@
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
 #include <QShowEvent>
@@ -19,6 +18,7 @@
 #include "apptitle.h"
 #include "log.h"
 #include "shell.h"
+#include "textfit.h"
 #include "tvpinterface.h"
 
 TDeviceForm *DeviceForm = nullptr;
@@ -67,32 +67,7 @@ public:
             return nullptr;
         return QStyledItemDelegate::createEditor(parent, option, index);
     }
-
-    // A probe's mark landing on the row refreshes the editor: it must not
-    // undo what the user is typing.
-    void setEditorData(QWidget *editor, const QModelIndex &index) const override
-    {
-        if (auto *line = qobject_cast<QLineEdit *>(editor); line && line->isModified())
-            return;
-        QStyledItemDelegate::setEditorData(editor, index);
-    }
 };
-
-// The current font, made smaller until every text fits the width: places
-// are fixed in pixels, the desktop's font size is not.
-QFont FittingFont(QFont font, const QStringList &texts, int width)
-{
-    auto widest = [&] {
-        const QFontMetrics metrics(font);
-        int w = 0;
-        for (const QString &t : texts)
-            w = std::max(w, metrics.horizontalAdvance(t));
-        return w;
-    };
-    while (font.pointSizeF() > 6.5 && widest() > width)
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-    return font;
-}
 
 } // namespace
 

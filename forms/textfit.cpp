@@ -27,9 +27,20 @@ void FitCaptionToWidth(QAbstractButton *button)
     } else {
         reserved = 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) + 4;
     }
-    QFont font = button->font();
     const QString caption = button->text().remove(QLatin1Char('&'));
-    while (font.pointSizeF() > 6.5 && QFontMetrics(font).horizontalAdvance(caption) + reserved > button->width())
+    button->setFont(FittingFont(button->font(), {caption}, button->width() - reserved));
+}
+
+QFont FittingFont(QFont font, const QStringList &texts, int width)
+{
+    auto widest = [&] {
+        const QFontMetrics metrics(font);
+        int w = 0;
+        for (const QString &t : texts)
+            w = std::max(w, metrics.horizontalAdvance(t));
+        return w;
+    };
+    while (font.pointSizeF() > 6.5 && widest() > width)
         font.setPointSizeF(font.pointSizeF() - 0.5);
-    button->setFont(font);
+    return font;
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QFont>
+#include <QStringList>
+
 class QAbstractButton;
 class QLabel;
 
@@ -12,3 +15,7 @@ void FitLabelToText(QLabel *label);
 
 // Shrinks a button's font until its caption fits the button's width.
 void FitCaptionToWidth(QAbstractButton *button);
+
+// The font, shrunk in half points (down to 6.5) until the widest of the
+// texts fits the width.
+QFont FittingFont(QFont font, const QStringList &texts, int width);
