@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -109,6 +110,8 @@ public:
     uint16_t TftpPort() const { return tftpPort_; }
 
     int Discover();
+    int DiscoverAddress(const char *address);
+    int Interfaces(char *names, size_t size);
     int GetIP(const uint8_t *id);
     int SetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t dhcp);
     int Ping(const char *address);
@@ -458,6 +461,58 @@ int Library::Discover()
         LogLocked("discovery " + std::to_string(m.txid) + " sent on " + i.Text() + " to " +
                   wire::FormatDottedQuad(i.Broadcast()) + ":" + std::to_string(port_));
     return sent ? 0 : -1;
+}
+
+int Library::DiscoverAddress(const char *text)
+{
+    uint32_t address = 0;
+    if (!wire::ParseDottedQuad(text, &address) || address == 0 || address >= 0xe0000000u)
+        return -1;
+    std::lock_guard lock(mu_);
+    auto ifaces = InterfacesLocked(false);
+    // the kernel's route decides the way out; it must be one of ours
+    int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return -1;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(port_);
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    bool routed = connect(probe, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 &&
+                  getsockname(probe, reinterpret_cast<sockaddr *>(&local), &len) == 0;
+    close(probe);
+    const net::Interface *out = nullptr;
+    for (const auto &i : ifaces)
+        if (routed && i.address == ntohl(local.sin_addr.s_addr))
+            out = &i;
+    if (!out) {
+        LogLocked("discovery to " + wire::FormatDottedQuad(address) + " not sent: its route leaves by no interface in use");
+        return -1;
+    }
+    wire::Message m;
+    m.opcode = wire::Discover;
+    m.txid = NewTxid();
+    discoverTx_.push_back(m.txid);
+    if (discoverTx_.size() > kDiscoveryTxKept)
+        discoverTx_.pop_front();
+    if (!SendTo(wire::Encode(m, wire::kMinRequest), address, 0, 0))
+        return -1;
+    LogLocked("discovery " + std::to_string(m.txid) + " sent to " + wire::FormatDottedQuad(address) + " by " + out->Text());
+    return 0;
+}
+
+int Library::Interfaces(char *names, size_t size)
+{
+    std::lock_guard lock(mu_);
+    std::string text;
+    for (const auto &i : InterfacesLocked(false))
+        if (("," + text + ",").find("," + i.name + ",") == std::string::npos)
+            text += (text.empty() ? "" : ",") + i.name;
+    if (names && size)
+        std::snprintf(names, size, "%s", text.c_str());
+    return int(text.size());
 }
 
 std::optional<wire::DeviceId> Library::RequestedDeviceLocked(const uint8_t *id, const char *what)
@@ -1009,6 +1064,20 @@ int TVPDiscover(void)
 {
     auto lib = Get();
     return lib ? lib->Discover() : -1;
+}
+
+int TVPDiscoverAddress(const char *address)
+{
+    auto lib = Get();
+    return lib ? lib->DiscoverAddress(address) : -1;
+}
+
+int TVPGetInterfaces(char *names, size_t size)
+{
+    if (names && size)
+        names[0] = 0;
+    auto lib = Get();
+    return lib ? lib->Interfaces(names, size) : -1;
 }
 
 int TVPPingDevice(const char *address)

@@ -164,6 +164,31 @@ TVP_API int TVP_CALL TVPProcessEvents(void);
 TVP_API int TVP_CALL TVPDiscover(void);
 
 /**
+ * Extension beside the fixed calls: sends one Discover by unicast to a
+ * device's own address, for devices behind a router that no broadcast
+ * reaches. A device answers it by unicast; the answer arrives later as a
+ * TVPEventDeviceFound whose Interface text names the local interface it
+ * came in on. Nothing is sent when the route to the address leaves by an
+ * interface the library does not use. The caller paces these calls.
+ * \param[in] address dotted-quad text of a unicast address
+ * \return 0 when sent, -1 for an invalid address, an unused interface or a
+ *         send failure
+ */
+TVP_API int TVP_CALL TVPDiscoverAddress(const char *address);
+
+/**
+ * Extension: the names of the interfaces the library uses now, as
+ * TVP_INTERFACES would list them ("eth0,eth1"), each once.
+ * \param[out] names buffer for the zero-terminated text; may be NULL when
+ *                   size is 0
+ * \param[in]  size  the buffer's size in bytes
+ * \return the length of the whole text without its terminator (the text was
+ *         cut when this is size or more), or -1 if the library could not
+ *         start
+ */
+TVP_API int TVP_CALL TVPGetInterfaces(char *names, size_t size);
+
+/**
  * Whether a device answers a probe at an address. An address outside the
  * subnet of every selected interface is not reachable, and nothing is sent.
  * Otherwise the answer, or a definite no, comes within 120 ms; a result
