@@ -101,10 +101,19 @@ tvp.prefs.udp_port = Pref.uint("UDP port", DEFAULT_PORT, "UDP port of the device
 tvp.prefs.heuristic = Pref.bool("Find TVP on other ports", true,
     "Recognise TVP messages on any UDP port by their magic and version")
 
+-- What is wrong with the message being dissected, for its Info column.
+local problems = {}
+
 -- Marks the message malformed: an expert error plus a filterable text.
 local function malformed(tree, tvbrange, text)
     tree:add(f.malformed, tvbrange, text):set_generated()
     tree:add_proto_expert_info(ef.malformed, text)
+    problems[#problems + 1] = text
+end
+
+local function mac_text(range)
+    local hex = range:bytes():tohex():lower()
+    return (hex:gsub("(%x%x)", "%1:"):sub(1, -2))
 end
 
 local function ipv4_text(range)
@@ -166,6 +175,7 @@ end
 
 local function dissect(buffer, pinfo, tree)
     local size = buffer:len()
+    problems = {}
     pinfo.cols.protocol = "TVP"
     local root = tree:add(tvp, buffer(), "Tarvex Device Protocol")
 
@@ -236,7 +246,7 @@ local function dissect(buffer, pinfo, tree)
         local length = buffer(offset + 1, 1):uint()
         local tname = field_types[ftype] or string.format("unknown (%d)", ftype)
         if offset + 2 + length > size then
-            local item = root:add(f.field, buffer(offset), "Field: " .. tname)
+            local item = root:add(f.field, buffer(offset)):set_text("Field: " .. tname)
             item:add(f.field_type, buffer(offset, 1))
             item:add(f.field_length, buffer(offset + 1, 1))
             malformed(item, buffer(offset), string.format(
@@ -244,7 +254,7 @@ local function dissect(buffer, pinfo, tree)
                 offset + 2 + length - size))
             break
         end
-        local item = root:add(f.field, buffer(offset, 2 + length), "Field: " .. tname)
+        local item = root:add(f.field, buffer(offset, 2 + length)):set_text("Field: " .. tname)
         item:add(f.field_type, buffer(offset, 1))
         item:add(f.field_length, buffer(offset + 1, 1))
         local vrange = length > 0 and buffer(offset + 2, length) or buffer(offset + 2, 0)
@@ -274,10 +284,13 @@ local function dissect(buffer, pinfo, tree)
 
     local info = string.format("%s, txid 0x%08x", op_name, txid:uint())
     if not id_zero then
-        info = info .. ", ID " .. tostring(buffer(8, 6):ether())
+        info = info .. ", ID " .. mac_text(buffer(8, 6))
     end
     if #summary > 0 then
         info = info .. ", " .. table.concat(summary, ", ")
+    end
+    if #problems > 0 then
+        info = "[Malformed: " .. table.concat(problems, "; ") .. "] " .. info
     end
     pinfo.cols.info = info
     root:append_text(", " .. op_name)
