@@ -18,9 +18,12 @@ set_target_properties(tarvextvp PROPERTIES
     VERSION ${TARVEXTVP_VERSION}
     SOVERSION ${TARVEXTVP_SOVERSION}
     LINK_DEPENDS ${TARVEXTVP_VERSION_SCRIPT})
-target_link_options(tarvextvp PRIVATE
-    "LINKER:--version-script=${TARVEXTVP_VERSION_SCRIPT}"
-    "LINKER:--no-undefined")
+target_link_options(tarvextvp PRIVATE "LINKER:--version-script=${TARVEXTVP_VERSION_SCRIPT}")
+# Every symbol resolved at link time; sanitizer runtimes come from the
+# program, so not there.
+if(NOT NETSCRY_SANITIZE)
+    target_link_options(tarvextvp PRIVATE "LINKER:--no-undefined")
+endif()
 
 # The public header: tvp.h in the library's public include directory. Plain
 # build-tree paths become build-only so the exported target carries the

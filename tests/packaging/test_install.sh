@@ -166,9 +166,12 @@ else
 fi
 
 # Both builds run against the installed library and find the simulator's
-# devices on loopback.
-"$prefix/bin/tvp-devsim" --port 0 --tftp-port 0 --quiet \
-    --json "$prefix/share/netscry/sample-lan.json" >"$work/devsim.out" 2>&1 &
+# devices on loopback. The installed simulator plays the installed sample
+# LAN by default (renamed here, to tell it from the source tree's).
+sample=$prefix/share/netscry/sample-lan.json
+[ -f "$sample" ] || fail "the sample LAN is not installed"
+sed -i 's/"Boiler Room Gateway"/"Installed Sample Gateway"/' "$sample"
+"$prefix/bin/tvp-devsim" --port 0 --tftp-port 0 --quiet >"$work/devsim.out" 2>&1 &
 devsim_pid=$!
 port=
 for _ in $(seq 100); do
@@ -188,8 +191,8 @@ else
         out=$(LD_LIBRARY_PATH=$libdir TVP_INTERFACES=lo TVP_PORT=$port timeout 20 "$exe" 00:1A:2B:00:00:01)
         rc=$?
         [ $rc -eq 0 ] || fail "$(basename "$exe") exited with $rc: $out"
-        grep -q '^found 00:1A:2B:00:00:01 127.0.0.11 "Boiler Room Gateway" "I/O Gateway"$' <<<"$out" ||
-            fail "$(basename "$exe") did not find the sample LAN's first device: $out"
+        grep -q '^found 00:1A:2B:00:00:01 127.0.0.11 "Installed Sample Gateway" "I/O Gateway"$' <<<"$out" ||
+            fail "$(basename "$exe") did not find the installed sample LAN's first device: $out"
         grep -q '^getip 00:1A:2B:00:00:01 127.0.0.11 255.0.0.0 127.0.0.1 0$' <<<"$out" ||
             fail "$(basename "$exe") read wrong settings: $out"
         grep -q '^setip 00:1A:2B:00:00:01 127.0.0.11$' <<<"$out" ||
