@@ -25,6 +25,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP PIPE
 
 status=0
 fail() {
