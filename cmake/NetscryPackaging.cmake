@@ -79,10 +79,12 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_NETSCRY_PACKAGE_NAME netscry)
 set(CPACK_DEBIAN_NETSCRY_PACKAGE_SECTION net)
 # Qt loads the SVG image and icon plugins at run time (About emblem, window
-# icon); the device actions run ip, xdg-open and a terminal with telnet.
+# icon); the device actions run ip, xdg-open (web page), a terminal with
+# telnet and the desktop's network settings.
 set(CPACK_DEBIAN_NETSCRY_PACKAGE_DEPENDS "libqt6svg6, iproute2, xdg-utils")
 set(CPACK_DEBIAN_NETSCRY_PACKAGE_RECOMMENDS "telnet | inetutils-telnet, x-terminal-emulator")
-set(CPACK_DEBIAN_NETSCRY_PACKAGE_SUGGESTS "wireshark | tshark")
+set(CPACK_DEBIAN_NETSCRY_PACKAGE_SUGGESTS
+    "network-manager-gnome | gnome-control-center | systemsettings, wireshark | tshark")
 # First line: the synopsis; an empty line separates paragraphs.
 set(CPACK_DEBIAN_NETSCRY_DESCRIPTION
 "find and configure the TVP devices on the local network

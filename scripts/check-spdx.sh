@@ -16,6 +16,6 @@ while IFS= read -r -d '' file; do
         missing=1
     fi
 done < <(git ls-files -z -- \
-    '*.c' '*.h' '*.cpp' '*.hpp' '*.lua' '*.sh' '*.cmake' '*.in' \
+    '*.c' '*.h' '*.cpp' '*.hpp' '*.lua' '*.py' '*.sh' '*.cmake' '*.in' '*.1' \
     'CMakeLists.txt' '*/CMakeLists.txt' '*.map' '.ci/run')
 exit $missing
