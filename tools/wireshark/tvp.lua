@@ -227,7 +227,8 @@ local function dissect(buffer, pinfo, tree)
     end
 
     local is_request = op < 0x80
-    if is_request and size < MIN_REQUEST then
+    -- a probe is answered by a bare header, so it needs no padding
+    if is_request and op ~= 0x04 and size < MIN_REQUEST then
         root:add_proto_expert_info(ef.ignored,
             string.format("request of %d bytes; devices ignore requests under %d", size,
                 MIN_REQUEST))
