@@ -16,9 +16,12 @@ string(REGEX MATCH "^[0-9]+" TARVEXTVP_SOVERSION "${TARVEXTVP_VERSION}")
 set(TARVEXTVP_VERSION_SCRIPT ${PROJECT_SOURCE_DIR}/tvp/tarvextvp.map)
 set_target_properties(tarvextvp PROPERTIES
     VERSION ${TARVEXTVP_VERSION}
-    SOVERSION ${TARVEXTVP_SOVERSION}
-    LINK_DEPENDS ${TARVEXTVP_VERSION_SCRIPT})
-target_link_options(tarvextvp PRIVATE "LINKER:--version-script=${TARVEXTVP_VERSION_SCRIPT}")
+    SOVERSION ${TARVEXTVP_SOVERSION})
+# a DLL exports only what is marked TVP_API: no version script there
+if(NOT WIN32)
+    set_target_properties(tarvextvp PROPERTIES LINK_DEPENDS ${TARVEXTVP_VERSION_SCRIPT})
+    target_link_options(tarvextvp PRIVATE "LINKER:--version-script=${TARVEXTVP_VERSION_SCRIPT}")
+endif()
 # Every symbol resolved at link time; sanitizer runtimes come from the
 # program, so not there.
 if(NOT NETSCRY_SANITIZE)

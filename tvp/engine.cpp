@@ -360,7 +360,7 @@ int Engine::Choose(const char *interfaceText, char *address, char *mask, char *g
     net::ChooseRequest r;
     r.own = iface.address;
     r.mask = iface.mask;
-    r.gateway = net::DefaultGateway(net::ReadRouteTable(), iface.name);
+    r.gateway = net::InterfaceGateway(iface);
     if (r.gateway && !iface.Contains(*r.gateway))
         r.gateway.reset();
     r.seed = net::Fnv1a(iface.Text());

@@ -25,8 +25,8 @@ public:
     using Callback = std::function<void(uint32_t code, const void *record)>;
 
     bool Open() { return notifier_.Open(); }
-    // Readable while events wait.
-    int Handle() const { return notifier_.Handle(); }
+    // Readable while events wait; a Windows SOCKET fits an int.
+    int Handle() const { return int(notifier_.Handle()); }
 
     void SetCallback(Callback callback, bool debug);
     bool Debug() const;

@@ -10,6 +10,14 @@
 
 namespace tvp::net {
 
+// A socket as the system names it: a descriptor, or a Winsock SOCKET.
+#ifdef _WIN32
+using SocketHandle = uintptr_t;
+#else
+using SocketHandle = int;
+#endif
+inline constexpr SocketHandle kNoSocket = SocketHandle(-1);
+
 // One IPv4 address of an interface; an interface with two addresses gives
 // two entries.
 struct Interface
@@ -42,7 +50,9 @@ bool ParseInterfaceText(const std::string &text, std::string *name, std::optiona
 
 // The default gateway of an interface from the text of /proc/net/route.
 std::optional<uint32_t> DefaultGateway(const std::string &routeTable, const std::string &ifname);
-std::string ReadRouteTable();
+std::string ReadRouteTable(); // Linux only
+// The interface's default gateway from the system's routing table.
+std::optional<uint32_t> InterfaceGateway(const Interface &iface);
 
 // Number of leading one bits; -1 when the mask is not contiguous.
 int PrefixLength(uint32_t mask);
@@ -81,10 +91,10 @@ struct Datagram
 };
 
 // Reads one datagram without blocking; nullopt when none is waiting.
-std::optional<Datagram> ReceiveDatagram(int fd, uint8_t *buffer, size_t capacity);
+std::optional<Datagram> ReceiveDatagram(SocketHandle fd, uint8_t *buffer, size_t capacity);
 
 // Sets a socket's SO_RCVBUF or SO_SNDBUF, past the system's limit where the
 // process may (the FORCE variants), within it otherwise.
-void EnlargeBuffer(int fd, int option, int bytes);
+void EnlargeBuffer(SocketHandle fd, int option, int bytes);
 
 } // namespace tvp::net

@@ -13,7 +13,8 @@
 
 namespace tvp::os {
 
-// A handle that is readable while set: the host watches it (eventfd).
+// A handle that is readable while set: the host watches it (an eventfd; on
+// Windows the reading end of a loopback UDP pair).
 class Notifier
 {
 public:
@@ -23,13 +24,14 @@ public:
     Notifier &operator=(const Notifier &) = delete;
 
     bool Open();
-    int Handle() const { return fd_; }
+    net::SocketHandle Handle() const { return fd_; }
     // Safe from any thread; setting twice is setting once.
     void Set();
     void Clear();
 
 private:
-    int fd_ = -1;
+    net::SocketHandle fd_ = net::kNoSocket;
+    net::SocketHandle writer_ = net::kNoSocket; // where fd_ cannot be written itself
 };
 
 // An ICMP error the kernel reported for a datagram this socket sent.
@@ -51,7 +53,7 @@ public:
     // A non-blocking socket on an ephemeral port of every address, with
     // broadcast allowed, arrival interfaces reported and ICMP errors queued.
     bool Open();
-    int Handle() const { return fd_; }
+    net::SocketHandle Handle() const { return fd_; }
     void Close();
 
     // Sends one datagram; with an ifindex it leaves by that interface from
@@ -62,7 +64,7 @@ public:
     std::optional<SendError> ReceiveError();
 
 private:
-    int fd_ = -1;
+    net::SocketHandle fd_ = net::kNoSocket;
 };
 
 // Waits up to timeoutMs (-1: no limit) until the socket is readable or has

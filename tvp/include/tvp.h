@@ -144,6 +144,9 @@ TVP_API void TVP_CALL TVPSetApplicationCallback(TVPCallback callback, int debug)
 
 /**
  * A pollable descriptor that is readable while events are pending.
+ * On Windows it is a SOCKET, the reading end of a loopback UDP pair: cast
+ * it back to SOCKET and watch it with select(), WSAPoll() or a socket
+ * notifier (QSocketNotifier::Read); never read from or close it.
  * \return a file descriptor (a socket on Windows), or -1 if the library
  *         could not start
  */

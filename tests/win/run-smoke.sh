@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs the Windows build's smoke test under Wine against the Linux
+# simulator on loopback. Only inside a network namespace of its own
+# (NETSCRY_NETNS=1, as scripts/test.sh runs it): the simulator takes the
+# device port on lo.
+#   tests/win/run-smoke.sh BUILD_WIN_DIR LINUX_BUILD_DIR
+set -euo pipefail
+
+win=${1:?windows build directory}
+linux=${2:?linux build directory}
+here=$(cd "$(dirname "$0")" && pwd)
+wine=$(command -v wine64 || true)
+[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
+if [[ -z $wine ]]; then
+    echo "wine smoke test skipped: wine64 is not installed"
+    exit 0
+fi
+if [[ ${NETSCRY_NETNS:-} != 1 ]]; then
+    echo "run-smoke.sh: run inside a network namespace of its own (NETSCRY_NETNS=1)" >&2
+    exit 2
+fi
+
+server=$(dirname "$wine")/wineserver
+[[ -x $server ]] || server=$(command -v wineserver || echo true)
+
+work=$(mktemp -d /tmp/netscry-wine.XXXXXX)
+sim=
+cleanup() {
+    [[ -n $sim ]] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+    WINEPREFIX=$work/prefix "$server" -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+"$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
+
+lan=$here/../../devsim/sample-lan.json
+"$linux/bin/tvp-devsim" --json "$lan" --quiet >"$work/devsim.log" 2>&1 &
+sim=$!
+for _ in $(seq 100); do
+    grep -q READY "$work/devsim.log" && break
+    sleep 0.05
+done
+grep -q READY "$work/devsim.log" || { echo "the simulator did not start:"; cat "$work/devsim.log"; exit 1; }
+
+# every simulated device, as the smoke test takes them: MAC=ADDRESS[,noprobe]
+mapfile -t devices < <(python3 - "$lan" <<'PY'
+import json, sys
+for d in json.load(open(sys.argv[1]))["devices"]:
+    print(d["mac"] + "=" + d["ip"] + ("" if d.get("answersProbes", True) else ",noprobe"))
+PY
+)
+
+cd "$win/bin"
+timeout 120 "$wine" tvp_smoke.exe "${devices[@]}"

@@ -1,0 +1,224 @@
+// Drives the Windows build of the library against the simulator on
+// loopback and checks what comes back.
+//
+//   tvp_smoke.exe MAC=ADDRESS[,noprobe] ...
+//
+// One argument per simulated device: its ID text and address, "noprobe"
+// for one that answers no probe. Without TVP_INTERFACES the loopback
+// adapter is chosen by its type, under whatever name the system gives it.
+// Exit status 0 when every check passed.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <windows.h>
+
+#include "tvp.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Found
+{
+    std::string interfaceText, address, name, type;
+};
+
+struct Reply
+{
+    std::string address, mask, gateway;
+    bool dhcp = false;
+};
+
+std::multimap<std::string, Found> g_found;
+std::map<std::string, Reply> g_replies;
+std::map<std::string, std::string> g_setReplies;
+int g_failures = 0;
+int g_passes = 0;
+
+std::string Text(const char *s)
+{
+    return s ? s : "";
+}
+
+void TVP_CALL OnEvent(uint32_t code, const void *record)
+{
+    switch (code) {
+    case TVPEventLog:
+        std::printf("  log: %s\n", Text(static_cast<const TVPLogRecord *>(record)->Text).c_str());
+        break;
+    case TVPEventDeviceFound: {
+        const auto *r = static_cast<const TVPDeviceFoundRecord *>(record);
+        g_found.emplace(Text(r->ID), Found{Text(r->Interface), Text(r->IPAddress), Text(r->Name), Text(r->Type)});
+        break;
+    }
+    case TVPEventGetIPReply: {
+        const auto *r = static_cast<const TVPGetIPReplyRecord *>(record);
+        g_replies[Text(r->ID)] = Reply{Text(r->IPAddress), Text(r->SubnetMask), Text(r->DefaultGateway), r->UseDHCP != 0};
+        break;
+    }
+    case TVPEventSetIPReply: {
+        const auto *r = static_cast<const TVPSetIPReplyRecord *>(record);
+        g_setReplies[Text(r->ID)] = Text(r->IPAddress);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void Check(bool ok, const std::string &what)
+{
+    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+    ++(ok ? g_passes : g_failures);
+}
+
+// Runs the event loop as a Windows host would: wait on the event socket,
+// then deliver. Stops once `done` holds or the time is up.
+void Pump(int ms, const std::function<bool()> &done)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    const SOCKET handle = SOCKET(TVPEventHandle());
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(handle, &readable);
+        timeval step{0, 50 * 1000};
+        if (select(0, &readable, nullptr, nullptr, &step) > 0)
+            TVPProcessEvents();
+    }
+    TVPProcessEvents();
+}
+
+std::string LoopbackName()
+{
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer(size);
+    auto *list = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
+    if (GetAdaptersAddresses(AF_INET, 0, nullptr, list, &size) == ERROR_BUFFER_OVERFLOW) {
+        buffer.resize(size);
+        list = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
+    }
+    if (GetAdaptersAddresses(AF_INET, 0, nullptr, list, &size) != NO_ERROR)
+        return {};
+    for (auto *a = list; a; a = a->Next) {
+        if (a->IfType != IF_TYPE_SOFTWARE_LOOPBACK || !a->FriendlyName)
+            continue;
+        char name[256];
+        if (WideCharToMultiByte(CP_UTF8, 0, a->FriendlyName, -1, name, sizeof name, nullptr, nullptr) > 0)
+            return name;
+    }
+    return {};
+}
+
+struct Device
+{
+    std::string id, address;
+    bool answersProbes = true;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<Device> devices;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        const size_t eq = arg.find('=');
+        if (eq == std::string::npos) {
+            std::fprintf(stderr, "usage: tvp_smoke MAC=ADDRESS[,noprobe] ...\n");
+            return 2;
+        }
+        Device d{arg.substr(0, eq), arg.substr(eq + 1)};
+        const size_t comma = d.address.find(',');
+        if (comma != std::string::npos) {
+            d.answersProbes = d.address.substr(comma + 1) != "noprobe";
+            d.address.resize(comma);
+        }
+        devices.push_back(d);
+    }
+    if (devices.empty()) {
+        std::fprintf(stderr, "tvp_smoke: no devices given\n");
+        return 2;
+    }
+
+    if (!std::getenv("TVP_INTERFACES")) {
+        const std::string lo = LoopbackName();
+        std::printf("loopback adapter: \"%s\"\n", lo.c_str());
+        if (lo.empty()) {
+            std::fprintf(stderr, "tvp_smoke: no loopback adapter listed\n");
+            return 1;
+        }
+        _putenv_s("TVP_INTERFACES", lo.c_str());
+    }
+    const std::string wanted = std::getenv("TVP_INTERFACES");
+    TVPSetApplicationCallback(OnEvent, std::getenv("TVP_SMOKE_DEBUG") ? 1 : 0);
+
+    char names[512] = {};
+    const int length = TVPGetInterfaces(names, sizeof names);
+    Check(length > 0 && names == wanted, "interfaces in use: \"" + std::string(names) + "\"");
+    Check(TVPEventHandle() != -1, "the event handle is a socket");
+
+    // discovery: every device once at least, each from the loopback adapter
+    Check(TVPDiscover() == 0, "discovery sent");
+    Pump(3500, [&] {
+        for (const auto &d : devices)
+            if (!g_found.count(d.id))
+                return false;
+        return true;
+    });
+    for (const auto &d : devices) {
+        auto range = g_found.equal_range(d.id);
+        bool same = range.first != range.second;
+        for (auto it = range.first; it != range.second; ++it)
+            same = same && it->second.address == d.address && !it->second.name.empty() &&
+                   it->second.interfaceText.rfind(wanted + " (127.", 0) == 0;
+        Check(same, "found " + d.id + " at " + d.address +
+                        (range.first != range.second ? " on \"" + range.first->second.interfaceText + "\"" : ""));
+    }
+
+    // probes: a device that answers, one that keeps silent, an address off every subnet
+    for (const auto &d : devices)
+        if (d.address.rfind("127.", 0) == 0)
+            Check(TVPPingDevice(d.address.c_str()) == (d.answersProbes ? 1 : 0),
+                  "probe of " + d.address + (d.answersProbes ? " answered" : " not answered"));
+    Check(TVPPingDevice("10.255.255.254") == 0, "probe off every subnet not answered");
+    Check(TVPPingDevice("127.0.0.256") == 0, "probe of a malformed address refused");
+
+    // settings: read one device's, change them, read them back
+    const Device &target = devices.front();
+    uint8_t id[TVP_ID_SIZE];
+    Check(TVPMacToID(target.id.c_str(), id) == 0, "ID of " + target.id);
+    uint8_t bad[TVP_ID_SIZE];
+    Check(TVPMacToID("00:1A:2B:00:00", bad) == -1, "a short ID text refused");
+    Check(TVPGetIP(id) == 0, "settings asked");
+    Pump(2500, [&] { return g_replies.count(target.id) != 0; });
+    Check(g_replies.count(target.id) && g_replies[target.id].address == target.address,
+          "settings of " + target.id + ": " + (g_replies.count(target.id) ? g_replies[target.id].address : "none"));
+    const Reply before = g_replies[target.id];
+
+    const std::string moved = "127.0.0.99";
+    Check(TVPSetIP(id, moved.c_str(), "255.0.0.0", "", 0) == 0, "new settings sent");
+    Check(TVPSetIP(id, "127.0.0.0", "255.0.0.0", "", 0) == -1, "the network address refused");
+    Pump(2500, [&] { return g_setReplies.count(target.id) != 0; });
+    Check(g_setReplies.count(target.id) != 0, "new settings acknowledged");
+    g_replies.clear();
+    Check(TVPGetIP(id) == 0, "settings asked again");
+    Pump(2500, [&] { return g_replies.count(target.id) != 0; });
+    Check(g_replies.count(target.id) && g_replies[target.id].address == moved,
+          "settings now " + (g_replies.count(target.id) ? g_replies[target.id].address : std::string("none")));
+    // put it back, so a second run finds the same LAN
+    TVPSetIP(id, before.address.c_str(), before.mask.c_str(), before.gateway.c_str(), before.dhcp);
+    g_setReplies.clear();
+    Pump(2500, [&] { return g_setReplies.count(target.id) != 0; });
+
+    TVPCleanup();
+    std::printf("%d passed, %d failed\n", g_passes, g_failures);
+    return g_failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,103 @@
+// The POSIX side of the interface list, the routing table and datagram
+// reception.
+#include "netif.h"
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <cstring>
+
+namespace tvp::net {
+
+std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
+{
+    std::vector<Interface> result;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return result;
+    for (ifaddrs *ifa = list; ifa; ifa = ifa->ifa_next) {
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask || !ifa->ifa_name)
+            continue;
+        if (!(ifa->ifa_flags & IFF_UP))
+            continue;
+        Interface i;
+        i.name = ifa->ifa_name;
+        i.loopback = ifa->ifa_flags & IFF_LOOPBACK;
+        if (names.empty()) {
+            if (i.loopback || !(ifa->ifa_flags & IFF_BROADCAST))
+                continue;
+        } else {
+            bool named = false;
+            for (const auto &n : names)
+                named = named || n == i.name;
+            if (!named)
+                continue;
+        }
+        i.index = if_nametoindex(ifa->ifa_name);
+        i.address = ntohl(reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr.s_addr);
+        i.mask = ntohl(reinterpret_cast<const sockaddr_in *>(ifa->ifa_netmask)->sin_addr.s_addr);
+        if (i.index == 0)
+            continue;
+        result.push_back(i);
+    }
+    freeifaddrs(list);
+    return result;
+}
+
+std::string ReadRouteTable()
+{
+    std::ifstream in("/proc/net/route");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::optional<uint32_t> InterfaceGateway(const Interface &iface)
+{
+    return DefaultGateway(ReadRouteTable(), iface.name);
+}
+
+void EnlargeBuffer(SocketHandle fd, int option, int bytes)
+{
+    const int forced = option == SO_SNDBUF ? SO_SNDBUFFORCE : SO_RCVBUFFORCE;
+    if (setsockopt(fd, SOL_SOCKET, forced, &bytes, sizeof bytes) != 0)
+        setsockopt(fd, SOL_SOCKET, option, &bytes, sizeof bytes);
+}
+
+std::optional<Datagram> ReceiveDatagram(SocketHandle fd, uint8_t *buffer, size_t capacity)
+{
+    sockaddr_in from{};
+    iovec iov{buffer, capacity};
+    alignas(cmsghdr) char control[256];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT);
+    if (n < 0)
+        return std::nullopt;
+    Datagram d;
+    d.size = size_t(n);
+    d.truncated = (msg.msg_flags & MSG_TRUNC) != 0 || d.size > capacity;
+    d.from = ntohl(from.sin_addr.s_addr);
+    d.fromPort = ntohs(from.sin_port);
+    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
+            c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            d.localAddress = ntohl(info.ipi_addr.s_addr);
+            d.ifindex = unsigned(info.ipi_ifindex);
+        }
+    }
+    return d;
+}
+
+} // namespace tvp::net

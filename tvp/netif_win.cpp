@@ -1,0 +1,246 @@
+// The Windows side of the interface list, the routing table and datagram
+// reception: IP Helper and Winsock.
+#include "netif.h"
+#include "win_socket.h"
+
+#include <ws2tcpip.h>
+#include <mswsock.h>
+#include <iphlpapi.h>
+#include <netioapi.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace tvp::net {
+
+bool StartWinsock()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+int SocketErrno()
+{
+    int e;
+    switch (WSAGetLastError()) {
+    case WSAEWOULDBLOCK: e = EAGAIN; break;
+    case WSAEINTR: e = EINTR; break;
+    case WSAEACCES: e = EACCES; break;
+    case WSAEADDRNOTAVAIL: e = EADDRNOTAVAIL; break;
+    case WSAENETUNREACH: e = ENETUNREACH; break;
+    case WSAEHOSTUNREACH: e = EHOSTUNREACH; break;
+    case WSAENETDOWN: e = ENETDOWN; break;
+    case WSAECONNRESET: e = ECONNREFUSED; break;
+    case WSAEMSGSIZE: e = EMSGSIZE; break;
+    case WSAENOBUFS: e = ENOBUFS; break;
+    case WSAEINVAL: e = EINVAL; break;
+    case WSANOTINITIALISED: e = ENETDOWN; break;
+    default: e = EIO; break;
+    }
+    errno = e;
+    return e;
+}
+
+SOCKET OpenUdpSocket()
+{
+    if (!StartWinsock())
+        return INVALID_SOCKET;
+    SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET)
+        return s;
+    u_long nonBlocking = 1;
+    BOOL reportReset = FALSE;
+    DWORD returned = 0;
+    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
+        WSAIoctl(s, SIO_UDP_CONNRESET, &reportReset, sizeof reportReset, nullptr, 0, &returned, nullptr,
+                 nullptr) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+namespace {
+
+std::string Utf8(const wchar_t *text)
+{
+    if (!text || !*text)
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return {};
+    std::string out(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.resize(size_t(size - 1));
+    return out;
+}
+
+uint32_t MaskOf(unsigned prefix)
+{
+    return prefix == 0 ? 0 : prefix >= 32 ? 0xffffffffu : ~(0xffffffffu >> prefix);
+}
+
+// Interface kinds that carry no broadcast: they are used only when named.
+bool PointToPoint(IFTYPE type)
+{
+    return type == IF_TYPE_PPP || type == IF_TYPE_TUNNEL || type == IF_TYPE_SOFTWARE_LOOPBACK;
+}
+
+LPFN_WSARECVMSG RecvMsgFunction(SOCKET s)
+{
+    // one provider serves every IPv4 UDP socket: the pointer is the same for all
+    static std::atomic<LPFN_WSARECVMSG> cached{nullptr};
+    LPFN_WSARECVMSG f = cached.load();
+    if (f)
+        return f;
+    GUID id = WSAID_WSARECVMSG;
+    DWORD returned = 0;
+    if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &f, sizeof f, &returned, nullptr,
+                 nullptr) != 0)
+        return nullptr;
+    cached.store(f);
+    return f;
+}
+
+} // namespace
+
+std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
+{
+    std::vector<Interface> result;
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG status = ERROR_BUFFER_OVERFLOW;
+    // the list may grow between the two calls: a few tries
+    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size);
+        status = GetAdaptersAddresses(AF_INET, flags, nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
+    }
+    if (status != NO_ERROR)
+        return result;
+    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
+        if (a->OperStatus != IfOperStatusUp || a->IfIndex == 0)
+            continue;
+        Interface base;
+        base.name = Utf8(a->FriendlyName);
+        base.index = a->IfIndex;
+        base.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+        if (base.name.empty())
+            continue;
+        if (names.empty()) {
+            if (PointToPoint(a->IfType))
+                continue;
+        } else {
+            bool named = false;
+            for (const auto &n : names)
+                named = named || n == base.name;
+            if (!named)
+                continue;
+        }
+        for (auto *u = a->FirstUnicastAddress; u; u = u->Next) {
+            const SOCKADDR *sa = u->Address.lpSockaddr;
+            if (!sa || sa->sa_family != AF_INET || u->OnLinkPrefixLength > 32)
+                continue;
+            // an address still being checked for conflicts, or found in use, is not ours
+            if (u->DadState == IpDadStateDuplicate || u->DadState == IpDadStateInvalid ||
+                u->DadState == IpDadStateTentative)
+                continue;
+            Interface i = base;
+            i.address = ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr);
+            i.mask = MaskOf(u->OnLinkPrefixLength);
+            result.push_back(i);
+        }
+    }
+    return result;
+}
+
+std::optional<uint32_t> InterfaceGateway(const Interface &iface)
+{
+    MIB_IPFORWARD_TABLE2 *table = nullptr;
+    if (GetIpForwardTable2(AF_INET, &table) != NO_ERROR || !table)
+        return std::nullopt;
+    std::optional<uint32_t> best;
+    ULONG bestMetric = 0;
+    for (ULONG k = 0; k < table->NumEntries; ++k) {
+        const MIB_IPFORWARD_ROW2 &row = table->Table[k];
+        if (row.InterfaceIndex != iface.index || row.DestinationPrefix.PrefixLength != 0 ||
+            row.DestinationPrefix.Prefix.si_family != AF_INET || row.NextHop.si_family != AF_INET)
+            continue;
+        const uint32_t hop = ntohl(row.NextHop.Ipv4.sin_addr.s_addr);
+        if (hop == 0)
+            continue; // on-link default: no gateway
+        if (!best || row.Metric < bestMetric) {
+            best = hop;
+            bestMetric = row.Metric;
+        }
+    }
+    FreeMibTable(table);
+    return best;
+}
+
+void EnlargeBuffer(SocketHandle fd, int option, int bytes)
+{
+    // Windows grows its buffers on demand; asking only raises the floor
+    setsockopt(SOCKET(fd), SOL_SOCKET, option, reinterpret_cast<const char *>(&bytes), sizeof bytes);
+}
+
+std::optional<Datagram> ReceiveDatagram(SocketHandle fd, uint8_t *buffer, size_t capacity)
+{
+    const SOCKET s = SOCKET(fd);
+    const LPFN_WSARECVMSG recvMsg = RecvMsgFunction(s);
+    if (!recvMsg) {
+        SocketErrno();
+        return std::nullopt;
+    }
+    for (;;) {
+        sockaddr_in from{};
+        WSABUF data{ULONG(capacity), reinterpret_cast<char *>(buffer)};
+        alignas(WSACMSGHDR) char control[256];
+        WSAMSG msg{};
+        msg.name = reinterpret_cast<sockaddr *>(&from);
+        msg.namelen = sizeof from;
+        msg.lpBuffers = &data;
+        msg.dwBufferCount = 1;
+        msg.Control.buf = control;
+        msg.Control.len = sizeof control;
+        DWORD got = 0;
+        bool truncated = false;
+        if (recvMsg(s, &msg, &got, nullptr, nullptr) != 0) {
+            const int error = WSAGetLastError();
+            // an ICMP error of an earlier send, reported in passing; the datagrams go on
+            if (error == WSAECONNRESET || error == WSAENETRESET)
+                continue;
+            if (error != WSAEMSGSIZE) {
+                SocketErrno();
+                return std::nullopt;
+            }
+            // the rest of a larger datagram is gone: this one is never to be parsed
+            truncated = true;
+            got = DWORD(capacity);
+        }
+        Datagram d;
+        d.size = got;
+        d.truncated = truncated || (msg.dwFlags & MSG_TRUNC) != 0;
+        d.from = ntohl(from.sin_addr.s_addr);
+        d.fromPort = ntohs(from.sin_port);
+        for (WSACMSGHDR *c = WSA_CMSG_FIRSTHDR(&msg); c; c = WSA_CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
+                c->cmsg_len >= WSA_CMSG_LEN(sizeof(IN_PKTINFO))) {
+                IN_PKTINFO info;
+                std::memcpy(&info, WSA_CMSG_DATA(c), sizeof info);
+                d.localAddress = ntohl(info.ipi_addr.s_addr);
+                d.ifindex = unsigned(info.ipi_ifindex);
+            }
+        }
+        return d;
+    }
+}
+
+} // namespace tvp::net

@@ -1,0 +1,214 @@
+// The Winsock side of the library's network calls. Windows has no eventfd:
+// the notifier is a loopback UDP pair, which select() and a host's socket
+// notifier can watch like any socket.
+#include "os.h"
+#include "win_socket.h"
+
+#include <ws2tcpip.h>
+#include <mswsock.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tvp::os {
+
+namespace {
+
+bool BindLoopback(SOCKET s, sockaddr_in *bound)
+{
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof *bound;
+    return bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
+           getsockname(s, reinterpret_cast<sockaddr *>(bound), &len) == 0;
+}
+
+void CloseSocket(net::SocketHandle &s)
+{
+    if (s != net::kNoSocket)
+        closesocket(SOCKET(s));
+    s = net::kNoSocket;
+}
+
+} // namespace
+
+Notifier::~Notifier()
+{
+    CloseSocket(fd_);
+    CloseSocket(writer_);
+}
+
+bool Notifier::Open()
+{
+    const SOCKET reader = net::OpenUdpSocket();
+    const SOCKET writer = net::OpenUdpSocket();
+    fd_ = reader;
+    writer_ = writer;
+    if (reader == INVALID_SOCKET || writer == INVALID_SOCKET)
+        return false;
+    sockaddr_in readerAddress{}, writerAddress{};
+    // each end takes datagrams only from the other: no stranger on the host can set it
+    return BindLoopback(reader, &readerAddress) && BindLoopback(writer, &writerAddress) &&
+           connect(writer, reinterpret_cast<sockaddr *>(&readerAddress), sizeof readerAddress) == 0 &&
+           connect(reader, reinterpret_cast<sockaddr *>(&writerAddress), sizeof writerAddress) == 0;
+}
+
+void Notifier::Set()
+{
+    const char one = 1;
+    // a full queue (WSAEWOULDBLOCK) leaves it set all the same
+    if (writer_ != net::kNoSocket)
+        send(SOCKET(writer_), &one, 1, 0);
+}
+
+void Notifier::Clear()
+{
+    char drain[16];
+    if (fd_ == net::kNoSocket)
+        return;
+    while (recv(SOCKET(fd_), drain, sizeof drain, 0) >= 0) {
+    }
+}
+
+UdpSocket::~UdpSocket()
+{
+    Close();
+}
+
+void UdpSocket::Close()
+{
+    CloseSocket(fd_);
+}
+
+bool UdpSocket::Open()
+{
+    const SOCKET s = net::OpenUdpSocket();
+    if (s == INVALID_SOCKET)
+        return false;
+    fd_ = s;
+    const DWORD one = 1;
+    setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&one), sizeof one);
+    if (setsockopt(s, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char *>(&one), sizeof one) != 0)
+        return false; // answers could not be told apart by interface
+    // ten thousand answers to one broadcast arrive at once
+    net::EnlargeBuffer(fd_, SO_RCVBUF, 8 << 20);
+    net::EnlargeBuffer(fd_, SO_SNDBUF, 1 << 20);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    return bind(s, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0;
+}
+
+bool UdpSocket::SendTo(const std::vector<uint8_t> &bytes, uint32_t address, uint16_t port, unsigned ifindex,
+                       uint32_t source)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(port);
+    WSABUF data{ULONG(bytes.size()), reinterpret_cast<char *>(const_cast<uint8_t *>(bytes.data()))};
+    WSAMSG msg{};
+    msg.name = reinterpret_cast<sockaddr *>(&to);
+    msg.namelen = sizeof to;
+    msg.lpBuffers = &data;
+    msg.dwBufferCount = 1;
+    alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    if (ifindex) {
+        msg.Control.buf = control;
+        msg.Control.len = sizeof control;
+        WSACMSGHDR *c = WSA_CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = WSA_CMSG_LEN(sizeof(IN_PKTINFO));
+        IN_PKTINFO info{};
+        info.ipi_ifindex = ifindex;
+        info.ipi_addr.s_addr = htonl(source);
+        std::memcpy(WSA_CMSG_DATA(c), &info, sizeof info);
+    }
+    // Windows takes the interface of IP_PKTINFO; Wine does not, and sends a
+    // limited broadcast by the routes, which may have none for it
+    const DWORD outIndex = htonl(ifindex);
+    const bool pinned = ifindex && setsockopt(SOCKET(fd_), IPPROTO_IP, IP_UNICAST_IF,
+                                              reinterpret_cast<const char *>(&outIndex), sizeof outIndex) == 0;
+    struct Unpin
+    {
+        SOCKET s;
+        bool pinned;
+        ~Unpin()
+        {
+            const DWORD none = 0;
+            if (pinned)
+                setsockopt(s, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char *>(&none), sizeof none);
+        }
+    } unpin{SOCKET(fd_), pinned};
+    for (;;) {
+        DWORD sent = 0;
+        if (WSASendMsg(SOCKET(fd_), &msg, 0, &sent, nullptr, nullptr) == 0)
+            return sent == bytes.size();
+        // an ICMP error of an earlier datagram is reported here once; it is not this one's
+        const int error = WSAGetLastError();
+        if (error == WSAECONNRESET || error == WSAEINTR)
+            continue;
+        net::SocketErrno();
+        return false;
+    }
+}
+
+std::optional<net::Datagram> UdpSocket::Receive(uint8_t *buffer, size_t capacity)
+{
+    return net::ReceiveDatagram(fd_, buffer, capacity);
+}
+
+// Winsock keeps no queue of ICMP errors: with SIO_UDP_CONNRESET off they
+// are dropped, and a silent host reads as one that is not there.
+std::optional<SendError> UdpSocket::ReceiveError()
+{
+    return std::nullopt;
+}
+
+int Wait(const UdpSocket &socket, Notifier &wake, int timeoutMs)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(SOCKET(socket.Handle()), &readable);
+    FD_SET(SOCKET(wake.Handle()), &readable);
+    timeval limit{};
+    if (timeoutMs >= 0) {
+        limit.tv_sec = timeoutMs / 1000;
+        limit.tv_usec = (timeoutMs % 1000) * 1000;
+    }
+    const int n = select(0, &readable, nullptr, nullptr, timeoutMs >= 0 ? &limit : nullptr);
+    if (n == SOCKET_ERROR)
+        return WSAGetLastError() == WSAEINTR ? kTimeout : kFailed;
+    int result = kTimeout;
+    if (FD_ISSET(SOCKET(socket.Handle()), &readable))
+        result |= kReadable;
+    if (FD_ISSET(SOCKET(wake.Handle()), &readable)) {
+        wake.Clear();
+        result |= kWoken;
+    }
+    return result;
+}
+
+std::optional<uint32_t> RouteSource(uint32_t address)
+{
+    // connecting a UDP socket sends nothing: it only asks the routing table
+    const SOCKET s = net::OpenUdpSocket();
+    if (s == INVALID_SOCKET)
+        return std::nullopt;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(9);
+    sockaddr_in local{};
+    int len = sizeof local;
+    const bool ok = connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 &&
+                    getsockname(s, reinterpret_cast<sockaddr *>(&local), &len) == 0;
+    closesocket(s);
+    if (!ok)
+        return std::nullopt;
+    return ntohl(local.sin_addr.s_addr);
+}
+
+} // namespace tvp::os
