@@ -23,6 +23,16 @@ fi
 server=$(dirname "$wine")/wineserver
 [[ -x $server ]] || server=$(command -v wineserver || echo true)
 
+# a caller of the DLL needs no MinGW runtime beside it
+if command -v x86_64-w64-mingw32-objdump >/dev/null; then
+    runtime=$(x86_64-w64-mingw32-objdump -p "$win/bin/tarvextvp.dll" |
+        grep -iE 'DLL Name: *(libstdc\+\+|libgcc|libwinpthread)' || true)
+    if [[ -n $runtime ]]; then
+        echo "FAIL tarvextvp.dll imports the MinGW runtime: $runtime"
+        exit 1
+    fi
+fi
+
 work=$(mktemp -d /tmp/netscry-wine.XXXXXX)
 sim=
 cleanup() {
