@@ -89,6 +89,10 @@ private:
     bool measured_ = false;
     Ms srtt_{0}, rttvar_{0}, rto_{0};
     Clock::time_point lastRestart_{};
+    // a gap reported within a round trip of the last restart: resent when
+    // the round trip is over and nothing has filled it
+    bool gapPending_ = false;
+    Clock::time_point gapResendAt_{};
     UploadStats stats_;
 };
 
@@ -299,11 +303,22 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
     auto deadline = progressAt + Rto();
     for (;;) {
         Packet packet;
-        Wait w = Receive(deadline, packet);
+        Wait w = Receive(gapPending_ ? std::min(deadline, gapResendAt_) : deadline, packet);
         if (w == Wait::Failed)
             return UploadResult::LocalError;
+        if (w == Wait::Timeout && gapPending_ && Clock::now() < deadline) {
+            gapPending_ = false;
+            Log("gap after block " + std::to_string(acked_) + " still open a round trip later: resending from " +
+                std::to_string(acked_ + 1));
+            lastRestart_ = Clock::now();
+            ++stats_.restarts;
+            if (!SendBlocks(acked_ + 1, windowEnd(acked_)))
+                return UploadResult::LocalError;
+            continue; // a resend is no progress: the time-out still runs
+        }
         if (w == Wait::Timeout) {
             const auto now = Clock::now();
+            gapPending_ = false;
             if (++timeouts > p_.retries && now - progressAt >= patience) {
                 Log("transfer stalled at block " + std::to_string(acked_ + 1) + " of " +
                     std::to_string(blockCount_) + " after " + std::to_string(timeouts - 1) +
@@ -336,7 +351,9 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
         }
         const auto now = Clock::now();
         acked_ += advance;
-        if (const Sent &s = sent_[acked_ % sent_.size()]; !s.again)
+        // Karn, and more: a block sent before the latest resend may be
+        // acknowledged only because of what that resend brought
+        if (const Sent &s = sent_[acked_ % sent_.size()]; !s.again && s.at >= lastRestart_)
             Measure(now - s.at);
         timeouts = 0;
         progressAt = now;
@@ -357,14 +374,23 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
             // The receiver saw a gap after acked_. Resend from there, but
             // only once per round trip: the ACKs still in flight report the
             // same loss, and a resend for each is a storm.
-            const Ms guard = measured_ ? srtt_ : rto_;
-            if (now - lastRestart_ >= guard) {
+            const Ms roundTrip = measured_ ? srtt_ : rto_;
+            if (now - lastRestart_ >= roundTrip) {
                 Log("device acknowledged block " + std::to_string(acked_) + " of a window up to " +
                     std::to_string(sentTo_) + ": resending from " + std::to_string(acked_ + 1));
                 from = acked_ + 1;
                 lastRestart_ = now;
+                gapPending_ = false;
                 ++stats_.restarts;
+            } else if (!gapPending_) {
+                // what was resent may fill it; if not, resend once the
+                // round trip (and its usual variation) is over
+                gapPending_ = true;
+                const Ms variation = std::max(Ms{1}, rttvar_ * 4);
+                gapResendAt_ = lastRestart_ + std::chrono::duration_cast<Clock::duration>(roundTrip + variation);
             }
+        } else {
+            gapPending_ = false;
         }
         // the receiver counts its next window from the block it acknowledged
         if (!SendBlocks(from, windowEnd(acked_)))

@@ -53,7 +53,7 @@ struct UploadParams
 inline constexpr uint16_t kWindowCap = 64;
 // Lower bound of the retransmission time-out: below it, a sender on a busy
 // host resends blocks that are merely late.
-inline constexpr int kMinRtoMs = 20;
+inline constexpr int kMinRtoMs = 10;
 
 UploadResult Upload(const UploadParams &params, const std::vector<uint8_t> &image);
 

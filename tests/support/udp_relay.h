@@ -17,7 +17,7 @@ struct Impairment
     // share of datagrams held back until the next one of the same flow has
     // overtaken them (or, when none comes, for holdMs)
     double reorder = 0;
-    int holdMs = 5;
+    int holdMs = 2;
     int delayMs = 0; // added to every datagram, each way
     uint32_t seed = 1;
 };
