@@ -5,7 +5,8 @@
 //  2. to tftpd-hpa on loopback: the library's client against
 //     `curl -T <file> tftp://127.0.0.1:<port>/<name> --tftp-blksize 1428`;
 //  3. through the test support's impairing relay (seeded loss, duplication,
-//     reordering), to tftpd-hpa in lock-step and to the simulator windowed:
+//     reordering), to the simulator and atftpd windowed and to tftpd-hpa in
+//     lock-step:
 //     time, DATA packets sent per block of the image, window restarts,
 //     time-outs and the retransmission time-out reached.
 // Prints figures and ratios; asserts nothing about time.
@@ -69,6 +70,8 @@ bool Upload(uint16_t port, const std::vector<uint8_t> &image, bool negotiate, co
     p.fileName = name;
     p.negotiate = negotiate;
     p.stats = stats;
+    if (std::getenv("BENCH_TFTP_TRACE")) // the client's log lines, for a closer look
+        p.log = [](const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); };
     return tvp::tftp::Upload(p, image) == tvp::tftp::UploadResult::Ok;
 }
 
@@ -161,6 +164,19 @@ void Impaired(const std::vector<uint8_t> &image)
         if (server.Start())
             for (const Link &link : kLinks)
                 ImpairedOnce("simulator", link, tftptest::kLoopback, server.Port(), image, "impaired.bin", true);
+    }
+    if (tftptest::Atftpd::Available()) {
+        testsupport::TempDir root;
+        tftptest::Atftpd atftpd(root.path());
+        int i = 0;
+        if (atftpd.running())
+            for (const Link &link : kLinks)
+                ImpairedOnce("atftpd", link, tftptest::kLoopback, atftpd.port(), image,
+                             "impaired" + std::to_string(i++), true);
+        else
+            std::printf("  atftpd: did not start\n");
+    } else {
+        std::printf("  atftpd: skipped, not installed (or $NETSCRY_ATFTPD names no program)\n");
     }
     if (!tftptest::Tftpd::Available()) {
         std::printf("  tftpd-hpa: skipped, in.tftpd missing (or no loopback-only bind address)\n");

@@ -59,6 +59,12 @@ private:
     bool SendBlocks(uint64_t first, uint64_t last);
     void Measure(Ms sample);
     Clock::duration Rto() const { return std::chrono::duration_cast<Clock::duration>(rto_); }
+    Ms Rto(Ms srtt, Ms rttvar) const;
+    Ms RoundTrip() const { return measured_ ? srtt_ : rto_; }
+    // how long an ACK from inside the window waits for news before the
+    // window is resent from it: a round trip and some of its variation,
+    // well short of the time-out
+    Ms GapWait() const { return RoundTrip() + std::max(Ms{1}, rttvar_ * 2); }
     UploadResult DeviceError(const Packet &packet) const;
     UploadResult Finish(UploadResult result);
 
@@ -89,8 +95,7 @@ private:
     bool measured_ = false;
     Ms srtt_{0}, rttvar_{0}, rto_{0};
     Clock::time_point lastRestart_{};
-    // a gap reported within a round trip of the last restart: resent when
-    // the round trip is over and nothing has filled it
+    // an ACK from inside the window, waiting for news until gapResendAt_
     bool gapPending_ = false;
     Clock::time_point gapResendAt_{};
     UploadStats stats_;
@@ -242,9 +247,6 @@ UploadResult Client::Request(Negotiated &negotiated)
 
 void Client::Measure(Ms sample)
 {
-    const Ms cap{static_cast<double>(p_.timeoutMs)};
-    const Ms floor = std::min(Ms{static_cast<double>(kMinRtoMs)}, cap);
-    const Ms granularity{1}; // poll() waits in whole milliseconds
     if (!measured_) {
         srtt_ = sample;
         rttvar_ = sample / 2;
@@ -254,7 +256,15 @@ void Client::Measure(Ms sample)
         rttvar_ = rttvar_ * 0.75 + error * 0.25;
         srtt_ = srtt_ * 0.875 + sample * 0.125;
     }
-    rto_ = std::clamp(srtt_ + std::max(granularity, rttvar_ * 4), floor, cap);
+    rto_ = Rto(srtt_, rttvar_);
+}
+
+Ms Client::Rto(Ms srtt, Ms rttvar) const
+{
+    const Ms cap{static_cast<double>(p_.timeoutMs)};
+    const Ms floor = std::min(Ms{static_cast<double>(kMinRtoMs)}, cap);
+    const Ms granularity{1}; // poll() waits in whole milliseconds
+    return std::clamp(srtt + std::max(granularity, rttvar * 4), floor, cap);
 }
 
 bool Client::SendBlocks(uint64_t first, uint64_t last)
@@ -307,10 +317,19 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
         if (w == Wait::Failed)
             return UploadResult::LocalError;
         if (w == Wait::Timeout && gapPending_ && Clock::now() < deadline) {
+            const auto now = Clock::now();
+            // at most once per round trip: the ACKs still on their way
+            // after a resend report the same loss, and a resend for each
+            // is a storm
+            const auto sinceRestart = now - lastRestart_;
+            if (sinceRestart < RoundTrip()) {
+                gapResendAt_ = lastRestart_ + std::chrono::duration_cast<Clock::duration>(RoundTrip());
+                continue;
+            }
             gapPending_ = false;
-            Log("gap after block " + std::to_string(acked_) + " still open a round trip later: resending from " +
-                std::to_string(acked_ + 1));
-            lastRestart_ = Clock::now();
+            Log("gap after block " + std::to_string(acked_) + " of blocks sent up to " + std::to_string(sentTo_) +
+                ": resending from " + std::to_string(acked_ + 1));
+            lastRestart_ = now;
             ++stats_.restarts;
             if (!SendBlocks(acked_ + 1, windowEnd(acked_)))
                 return UploadResult::LocalError;
@@ -355,6 +374,8 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
         // acknowledged only because of what that resend brought
         if (const Sent &s = sent_[acked_ % sent_.size()]; !s.again && s.at >= lastRestart_)
             Measure(now - s.at);
+        else if (measured_)
+            rto_ = Rto(srtt_, rttvar_); // progress ends the back-off, RFC 6298 5.7 in spirit
         timeouts = 0;
         progressAt = now;
         const uint64_t position = std::min<uint64_t>(acked_ * blockSize_, image_.size());
@@ -369,31 +390,20 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
                 (duplicates_ ? ", " + std::to_string(duplicates_) + " duplicate answers ignored" : ""));
             return UploadResult::Ok;
         }
-        uint64_t from = sentTo_ + 1; // an ACK that ends what was sent: the next window
         if (acked_ < sentTo_) {
-            // The receiver saw a gap after acked_. Resend from there, but
-            // only once per round trip: the ACKs still in flight report the
-            // same loss, and a resend for each is a storm.
-            const Ms roundTrip = measured_ ? srtt_ : rto_;
-            if (now - lastRestart_ >= roundTrip) {
-                Log("device acknowledged block " + std::to_string(acked_) + " of a window up to " +
-                    std::to_string(sentTo_) + ": resending from " + std::to_string(acked_ + 1));
-                from = acked_ + 1;
-                lastRestart_ = now;
-                gapPending_ = false;
-                ++stats_.restarts;
-            } else if (!gapPending_) {
-                // what was resent may fill it; if not, resend once the
-                // round trip (and its usual variation) is over
-                gapPending_ = true;
-                const Ms variation = std::max(Ms{1}, rttvar_ * 4);
-                gapResendAt_ = lastRestart_ + std::chrono::duration_cast<Clock::duration>(roundTrip + variation);
-            }
+            // An ACK from inside what was sent: the receiver saw a gap after
+            // acked_, or merely a copy of a block, which some receivers
+            // answer at once. A moment tells them apart: a receiver that
+            // goes on getting blocks goes on acknowledging them. So the
+            // window is resent from the gap only when no ACK has moved the
+            // transfer on for a round trip and its usual variation.
+            gapPending_ = true;
+            gapResendAt_ = now + std::chrono::duration_cast<Clock::duration>(GapWait());
         } else {
             gapPending_ = false;
         }
         // the receiver counts its next window from the block it acknowledged
-        if (!SendBlocks(from, windowEnd(acked_)))
+        if (!SendBlocks(sentTo_ + 1, windowEnd(acked_)))
             return UploadResult::LocalError;
         deadline = now + Rto();
     }
