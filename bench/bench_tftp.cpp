@@ -13,6 +13,9 @@
 //
 // Run inside a private network namespace:
 //   unshare -n -m -- bash -c 'ip link set lo up; build/bin/bench_tftp'
+// BENCH_TFTP_ONLY=simulator|tftpd|impaired runs one part; BENCH_TFTP_TRACE=1
+// prints the client's log lines on stderr; NETSCRY_ATFTPD names atftpd when
+// it is not /usr/sbin/atftpd.
 #include "tftp_client.h"
 #include "tftp_peers.h"
 #include "tftp_server.h"
