@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
@@ -209,7 +210,15 @@ void TDeviceForm::ShowLegend(bool Visible)
 
 void TDeviceForm::ScanExecute()
 {
-    CurrentShell().FlushArpCache();
+    // One line per scan at most, however many interfaces refused.
+    const int scan = ++ScanCount;
+    // The answer comes when the program has ended, perhaps after this window.
+    CurrentShell().FlushArpCache(UsedInterfaces(), [self = QPointer(this), scan](const QString &reason) {
+        if (!self || self->FlushFailureLogged == scan)
+            return;
+        self->FlushFailureLogged = scan;
+        LogLine(reason);
+    });
 
     QTreeWidgetItem *row = SelectedRow();
     LastSelectedID = row ? row->text(ColID) : QString();
@@ -352,18 +361,21 @@ void TDeviceForm::NetworkExcu()
 void TDeviceForm::home()
 {
     // Unlike Web, a failure here is not reported.
-    CurrentShell().OpenURL(HomePageURL);
+    CurrentShell().OpenURL(HomePageURL, nullptr);
 }
 
 void OpenURL(const QString &Text)
 {
-    if (CurrentShell().OpenURL(Text))
-        return;
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle,
-                    QStringLiteral("An error occured. Please open ") + Text
-                        + QStringLiteral(" from your browser."),
-                    QMessageBox::Ok);
-    // The address comes from the network: never let it render as markup.
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    // The answer may come later: the window stays usable meanwhile.
+    CurrentShell().OpenURL(Text, [Text](bool opened) {
+        if (opened)
+            return;
+        QMessageBox box(QMessageBox::NoIcon, ApplicationTitle,
+                        QStringLiteral("An error occured. Please open ") + Text
+                            + QStringLiteral(" from your browser."),
+                        QMessageBox::Ok);
+        // The address comes from the network: never let it render as markup.
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    });
 }

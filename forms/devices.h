@@ -78,6 +78,8 @@ private:
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
     bool Centred = false;
+    int ScanCount = 0;
+    int FlushFailureLogged = 0;
 };
 
 extern TDeviceForm *DeviceForm;

@@ -157,7 +157,7 @@ void TUpgradeForm::UpgradeExecute()
 bool TUpgradeForm::RunUpgrade(const QString &FileName, const QString &Address)
 {
     const QByteArray path = QFile::encodeName(FileName);
-    const QByteArray address = Address.toLatin1();
+    const QByteArray address = Address.toUtf8();
 
     bool succeeded = false;
     const int32_t first = UpgradeDevice(path.constData(), address.constData());
