@@ -2,6 +2,7 @@
 #include "ui_devices.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <QAbstractEventDispatcher>
 #include <QActionEvent>
@@ -27,6 +28,22 @@ TDeviceForm *DeviceForm = nullptr;
 // A reserved example domain: the program names no real third party's site.
 const QString HomePageURL = QStringLiteral("http://www.example.com/");
 
+const QCollator &DeviceNameCollator()
+{
+    static QLocale builtFor = QLocale::c();
+    static std::optional<QCollator> collator;
+    // The default locale is the system's unless someone set another.
+    const QLocale locale;
+    if (!collator || locale != builtFor) {
+        builtFor = locale;
+        // The C locale's collation is plain code-point order ("Zed" before
+        // "alpha"); a word order is wanted under every locale.
+        collator.emplace(locale.language() == QLocale::C ? QLocale(QLocale::English) : locale);
+        collator->setCaseSensitivity(Qt::CaseSensitive);
+    }
+    return *collator;
+}
+
 namespace {
 
 const char *const ImageFiles[TDeviceForm::ImageCount] = {
@@ -49,8 +66,8 @@ public:
 
     bool operator<(const QTreeWidgetItem &other) const override
     {
-        return QString::localeAwareCompare(text(TDeviceForm::ColName),
-                                           other.text(TDeviceForm::ColName))
+        return DeviceNameCollator().compare(text(TDeviceForm::ColName),
+                                            other.text(TDeviceForm::ColName))
             < 0;
     }
 };

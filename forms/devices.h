@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCollator>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
@@ -83,6 +84,10 @@ private:
 };
 
 extern TDeviceForm *DeviceForm;
+
+// The order of device names: the default locale's, case-sensitive, and a
+// word order even where that locale is C.
+const QCollator &DeviceNameCollator();
 
 // The maker's home page, opened by Homepages.
 extern const QString HomePageURL;
