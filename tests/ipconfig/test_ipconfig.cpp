@@ -3,6 +3,7 @@
 // come through the protocol interface object as the library would send them.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -382,6 +383,52 @@ TEST_F(IPDialog, ReopensWhereItLastStood)
     });
     IPConfigForm->exec();
     EXPECT_EQ(reopened, moved);
+}
+
+// The checked radio button holds the group's tab stop, so Tab reaches it
+// in its place of the tab order, whichever button had the focus before.
+TEST_F(IPDialog, TabReachesTheCheckedRadioButtonInItsPlace)
+{
+    const struct
+    {
+        int dhcp;
+        const char *focusedBefore;
+        QStringList chain; // from the Apply button on
+    } cases[] = {
+        {0, "AddrAuto", {"IPAddress", "SubnetMask", "DefaultGateway", "AddrStatic", "CancelButton", "ApplyButton"}},
+        {0, "AddrStatic", {"IPAddress", "SubnetMask", "DefaultGateway", "AddrStatic", "CancelButton", "ApplyButton"}},
+        {1, "AddrStatic", {"AddrAuto", "CancelButton", "ApplyButton"}},
+        {1, "AddrAuto", {"AddrAuto", "CancelButton", "ApplyButton"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.dhcp);
+        SCOPED_TRACE(c.focusedBefore);
+        QStringList forward, backward;
+        Script script;
+        OpenAnswering(script, Settings(ThisDevice, "10.0.0.5", "255.0.0.0", "10.0.0.1", c.dhcp))
+            .Then([&] {
+                IPConfigForm->activateWindow();
+                // focus by a click leaves the button unchecked state alone
+                Control<QWidget>(c.focusedBefore)->setFocus(Qt::MouseFocusReason);
+                Control<QWidget>("ApplyButton")->setFocus(Qt::TabFocusReason);
+                for (int i = 0; i < int(c.chain.size()); ++i) {
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                    forward << QApplication::focusWidget()->objectName();
+                }
+                for (int i = 0; i < int(c.chain.size()); ++i) {
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+                    backward.prepend(QApplication::focusWidget()->objectName());
+                }
+                IPConfigForm->reject();
+            });
+        EXPECT_EQ(IPConfigForm->exec(), mrCancel);
+        EXPECT_TRUE(script.Finished());
+        EXPECT_EQ(forward.join(' ').toStdString(), c.chain.join(' ').toStdString());
+        QStringList expectedBack = c.chain;
+        expectedBack.removeLast();
+        expectedBack.prepend(QStringLiteral("ApplyButton"));
+        EXPECT_EQ(backward.join(' ').toStdString(), expectedBack.join(' ').toStdString());
+    }
 }
 
 TEST(StripBlanks, RemovesSpacesOnly)
