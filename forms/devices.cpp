@@ -6,7 +6,12 @@
 
 #include <QAbstractEventDispatcher>
 #include <QActionEvent>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -120,6 +125,8 @@ TDeviceForm::TDeviceForm(QWidget *parent)
         QWidget *button = ui->ToolBar1->widgetForAction(b.action);
         button->setObjectName(QLatin1String(b.name));
         button->setFixedSize(61, 36);
+        // reachable by Tab from the list, as the window's other controls
+        button->setFocusPolicy(Qt::TabFocus);
     }
     QStringList captions;
     for (const auto &b : buttons)
@@ -134,6 +141,19 @@ TDeviceForm::TDeviceForm(QWidget *parent)
         FittingFont(ui->ProblemLabel->font(), {ui->ProblemLabel->text()}, legendWidth));
     ui->ProblemLabel->resize(legendWidth, ui->ProblemLabel->height());
     ui->Panel1->installEventFilter(this);
+
+    // The selected row's commands, by mouse or keyboard.
+    CopyRow = new QAction(QStringLiteral("Copy"), this);
+    CopyRow->setObjectName(QStringLiteral("CopyRow"));
+    CopyRow->setStatusTip(QStringLiteral("Copy the device's row"));
+    connect(CopyRow, &QAction::triggered, this, &TDeviceForm::CopyRowExecute);
+    ContextMenu = new QMenu(this);
+    ContextMenu->setObjectName(QStringLiteral("DeviceListMenu"));
+    ContextMenu->addActions({ui->SetIPConfig, ui->DoUpgrade, ui->Webserver, ui->Telnet, ui->AutoSetIP});
+    ContextMenu->addSeparator();
+    ContextMenu->addAction(CopyRow);
+    ui->DeviceList->installEventFilter(this);
+    ui->DeviceList->viewport()->installEventFilter(this);
 
     ScanTimer = new QTimer(this);
     ScanTimer->setObjectName(QStringLiteral("ScanTimer"));
@@ -200,6 +220,24 @@ void TDeviceForm::FormShow()
 
 bool TDeviceForm::eventFilter(QObject *watched, QEvent *event)
 {
+    const bool inList = watched == ui->DeviceList || watched == ui->DeviceList->viewport();
+    if (inList && event->type() == QEvent::ContextMenu) {
+        auto *request = static_cast<QContextMenuEvent *>(event);
+        if (request->reason() == QContextMenuEvent::Mouse)
+            ShowContextMenu(request->globalPos());
+        else
+            ShowContextMenuAtSelection();
+        return true;
+    }
+    if (watched == ui->DeviceList && event->type() == QEvent::KeyPress) {
+        // Shift+F10 is the other menu key; neither must wait for the platform.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Menu
+            || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+            ShowContextMenuAtSelection();
+            return true;
+        }
+    }
     if (watched == ui->Panel1 && event->type() == QEvent::Resize) {
         ui->Bevel1->setGeometry(0, 0, ui->Panel1->width(), ui->Bevel1->height());
     } else if (event->type() == QEvent::ActionChanged
@@ -210,6 +248,38 @@ bool TDeviceForm::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TDeviceForm::ShowContextMenu(const QPoint &GlobalPos)
+{
+    // The platform may send a menu key of its own after ours.
+    if (ContextMenu->isVisible())
+        return;
+    // the states of this moment, not of the last idle one
+    ActionList1Update();
+    ContextMenu->popup(GlobalPos);
+}
+
+void TDeviceForm::ShowContextMenuAtSelection()
+{
+    QTreeWidget *list = ui->DeviceList;
+    QPoint at(4, 4);
+    if (QTreeWidgetItem *row = SelectedRow()) {
+        list->scrollToItem(row);
+        at = list->visualItemRect(row).bottomLeft() + QPoint(16, 0);
+    }
+    ShowContextMenu(list->viewport()->mapToGlobal(at));
+}
+
+void TDeviceForm::CopyRowExecute()
+{
+    QTreeWidgetItem *row = SelectedRow();
+    if (!row)
+        return;
+    QStringList texts;
+    for (int c = ColName; c <= ColInterface; ++c)
+        texts << row->text(c);
+    QGuiApplication::clipboard()->setText(texts.join(QLatin1Char('\t')));
 }
 
 void TDeviceForm::ApplyTelnetButtonHint()
@@ -326,6 +396,7 @@ void TDeviceForm::ActionList1Update()
         command->setEnabled(selected);
     ui->Network->setEnabled(true);
     ui->AutoSetIP->setEnabled(selected && ImageIndex(row) == NotReachableImage);
+    CopyRow->setEnabled(selected);
 }
 
 void TDeviceForm::DeviceListDblClick()

@@ -11,6 +11,8 @@ namespace Ui {
 class TDeviceForm;
 }
 
+class QAction;
+class QMenu;
 class QTimer;
 class QTreeWidgetItem;
 class TTVPInterface;
@@ -51,6 +53,7 @@ public slots:
     void DeviceListDblClick();
     void DeviceListEdited(QTreeWidgetItem *Row, int ColumnIndex);
     void ExitExecute();
+    void CopyRowExecute();
     void WebserverExecute();
     void TelnetExcute();
     void NetworkExcu();
@@ -73,9 +76,13 @@ private:
     void FormShow();
     void InsertSorted(QTreeWidgetItem *Row);
     void ShowLegend(bool Visible);
+    void ShowContextMenu(const QPoint &GlobalPos);
+    void ShowContextMenuAtSelection();
     void ApplyTelnetButtonHint();
 
     Ui::TDeviceForm *ui;
+    QMenu *ContextMenu = nullptr;
+    QAction *CopyRow = nullptr;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
     bool Centred = false;
