@@ -25,6 +25,7 @@
 #include "apptitle.h"
 #include "log.h"
 #include "shell.h"
+#include "svgimages.h"
 #include "textfit.h"
 #include "tvpinterface.h"
 
@@ -103,7 +104,20 @@ TDeviceForm::TDeviceForm(QWidget *parent)
 
     ui->setupUi(this);
     for (const char *file : ImageFiles)
-        ImageList << QIcon(QString::fromLatin1(file));
+        ImageList << SvgIcon(QString::fromLatin1(file));
+    // The design names the same files; these pictures need no image plugin.
+    const struct
+    {
+        QAction *action;
+        int image;
+    } commandImages[] = {
+        {ui->Scan, 0},      {ui->SetIPConfig, 1}, {ui->DoUpgrade, 2}, {ui->Webserver, 3},
+        {ui->AutoSetIP, 5}, {ui->Telnet, 6},      {ui->Network, 7},
+    };
+    for (const auto &c : commandImages)
+        c.action->setIcon(ImageList[c.image]);
+    ui->ProblemImage->setPixmap(OutlinedSvg(QString::fromLatin1(ImageFiles[NotReachableImage]),
+                                          QSize(16, 16), devicePixelRatioF()));
 
     QHeaderView *header = ui->DeviceList->header();
     for (int c = 0; c < int(std::size(ColumnWidths)); ++c)
