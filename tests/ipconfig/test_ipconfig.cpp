@@ -8,9 +8,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTreeWidget>
 #include <QWindow>
 
 #include "apptitle.h"
+#include "devices.h"
 #include "devicecomm.h"
 #include "gui_helpers.h"
 #include "ipconfig.h"
@@ -429,6 +431,26 @@ TEST_F(IPDialog, TabReachesTheCheckedRadioButtonInItsPlace)
         expectedBack.prepend(QStringLiteral("ApplyButton"));
         EXPECT_EQ(backward.join(' ').toStdString(), expectedBack.join(' ').toStdString());
     }
+}
+
+// Texts reach the library in the encoding they came in: UTF-8.
+TEST_F(IPDialog, AutoIPHandsTheInterfaceTextBackInUtf8)
+{
+    auto *list = DeviceForm->findChild<QTreeWidget *>(QStringLiteral("DeviceList"));
+    ASSERT_NE(list, nullptr);
+    for (const QString &iface : {QStringLiteral("eth0"), QString::fromUtf8("wl\u00e5n0"),
+                                QString::fromUtf8("\u0441\u0435\u0442\u044c-\u03b3"),
+                                QString::fromUtf8("br-\U0001F4E1")}) {
+        Calls().Clear();
+        list->clear();
+        auto *row = new QTreeWidgetItem(list, {"Pump", "I/O Box", "169.254.3.9", ThisDevice, iface});
+        DeviceForm->SetImageIndex(row, TDeviceForm::NotReachableImage);
+        list->setCurrentItem(row);
+        DeviceForm->AutoSetIPExecute();
+        ASSERT_EQ(Calls().chooseIPAddress.size(), 1u) << iface.toStdString();
+        EXPECT_EQ(Calls().chooseIPAddress[0], iface.toStdString());
+    }
+    list->clear();
 }
 
 TEST(StripBlanks, RemovesSpacesOnly)
