@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-svg-dev libqt6svg6
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     tftpd-hpa curl iproute2 util-linux
-    xvfb xauth imagemagick
+    xvfb xauth imagemagick x11-utils
 )
 
 missing=()
