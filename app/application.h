@@ -14,6 +14,10 @@ public:
     bool notify(QObject *receiver, QEvent *event) override;
 };
 
+// The command line as given, the program path first; read before the
+// application object exists, which is handed none of it.
+QStringList ProgramArguments(int argc, char **argv);
+
 // True when an argument after the program path is exactly "-d".
 bool HasDebugSwitch(const QStringList &arguments);
 

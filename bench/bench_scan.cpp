@@ -35,10 +35,14 @@ int kUnreachable = kDevices / 10;
 class QuietShell final : public Shell
 {
 public:
-    bool OpenURL(const QString &) override { return true; }
+    void OpenURL(const QString &, OpenResult done) override
+    {
+        if (done)
+            done(true);
+    }
     void StartTelnet(const QString &) override {}
     void OpenNetworkSettings() override {}
-    void FlushArpCache() override {}
+    void FlushArpCache(const QStringList &, FlushFailure) override {}
 };
 
 struct Figures

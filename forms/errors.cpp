@@ -18,3 +18,8 @@ void ShowException(const QString &message)
                     QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }
+
+QString UnknownErrorText()
+{
+    return QStringLiteral("Unknown error");
+}

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-svg-dev libqt6svg6
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     tftpd-hpa atftpd curl iproute2 util-linux
-    xvfb xauth imagemagick
+    xvfb xauth imagemagick x11-utils
     # packaging: the .deb, its checks, icons, man pages, the dissector's test
     dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
     pkg-config python3 tshark

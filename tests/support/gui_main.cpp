@@ -5,6 +5,8 @@
 #include <QByteArray>
 
 #include "application.h"
+#include "gui_helpers.h"
+#include "shell.h"
 
 namespace {
 
@@ -32,5 +34,7 @@ int main(int argc, char **argv)
     previousHandler = qInstallMessageHandler(failOnBrokenConnections);
     ::testing::InitGoogleTest(&argc, argv);
     TApplication app(argc, argv);
+    // No window of any test starts a real program through the shell.
+    SetShell(&testsupport::TestShell());
     return RUN_ALL_TESTS();
 }
