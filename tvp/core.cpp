@@ -45,6 +45,10 @@ constexpr milliseconds kProbeFresh{1000};
 constexpr milliseconds kInterfaceCache{1000};
 // Discovery answers are accepted for the latest requests only.
 constexpr size_t kDiscoveryTxKept = 64;
+// A sweep of TVPDiscoverAddress asks thousands of addresses a second, far
+// more than 64 while their answers travel: those stay valid for a time.
+constexpr milliseconds kUnicastDiscoveryLife{10000};
+constexpr size_t kUnicastDiscoveryKept = 1 << 18;
 // Addresses handed out by TVPChooseIPAddress stay reserved this long.
 constexpr milliseconds kChosenReserved{30000};
 // A flood of answers must not grow the queue without bound.
@@ -161,6 +165,7 @@ private:
     Clock::time_point ifacesAt_{};
     std::string ifacesSummary_;
     std::deque<uint32_t> discoverTx_;
+    std::unordered_map<uint32_t, Clock::time_point> unicastDiscoverTx_;
     std::unordered_map<uint32_t, Pending> pending_;
     std::unordered_map<uint32_t, Probe> probes_;        // by address
     std::unordered_map<uint32_t, uint32_t> probeTx_;    // txid -> address
@@ -494,9 +499,12 @@ int Library::DiscoverAddress(const char *text)
     wire::Message m;
     m.opcode = wire::Discover;
     m.txid = NewTxid();
-    discoverTx_.push_back(m.txid);
-    if (discoverTx_.size() > kDiscoveryTxKept)
-        discoverTx_.pop_front();
+    const auto now = Clock::now();
+    if (unicastDiscoverTx_.size() >= kUnicastDiscoveryKept)
+        std::erase_if(unicastDiscoverTx_, [&](const auto &t) { return now - t.second > kUnicastDiscoveryLife; });
+    if (unicastDiscoverTx_.size() >= kUnicastDiscoveryKept)
+        unicastDiscoverTx_.clear();
+    unicastDiscoverTx_[m.txid] = now;
     if (!SendTo(wire::Encode(m, wire::kMinRequest), address, 0, 0))
         return -1;
     LogLocked("discovery " + std::to_string(m.txid) + " sent to " + wire::FormatDottedQuad(address) + " by " + out->Text());
@@ -834,6 +842,8 @@ void Library::Handle(const uint8_t *data, size_t size, unsigned ifindex, const s
         bool ours = false;
         for (uint32_t t : discoverTx_)
             ours = ours || t == m.txid;
+        if (auto u = unicastDiscoverTx_.find(m.txid); u != unicastDiscoverTx_.end())
+            ours = ours || now - u->second <= kUnicastDiscoveryLife;
         if (!ours) {
             LogLocked("dropped an unsolicited discovery answer from " + id);
             return;

@@ -166,6 +166,26 @@ TEST_F(CliOnSimulator, DiscoverTargetAsksOnlyTheGivenAddresses)
     EXPECT_EQ(list.size(), 8u);
 }
 
+TEST_F(CliOnSimulator, DiscoverTargetSweepKeepsAnswersThatTakeTheirTime)
+{
+    // answers 30 ms late: hundreds of requests are out before the first returns
+    sim_ = std::make_unique<testsupport::DevSim>(
+        std::vector<std::string>{"--devices", "300", "--reply-delay-ms", "30", "--quiet"});
+    ASSERT_TRUE(sim_->Start());
+    env_ = {{"TVP_INTERFACES", "lo"},
+            {"TVP_PORT", std::to_string(sim_->Port())},
+            {"TVP_TFTP_PORT", std::to_string(sim_->TftpPort())}};
+    Result r = Cli({"discover", "--target", "127.1.0.0/23", "--rate", "5000", "--timeout", "1", "--csv"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto rows = ParseCsv(r.out);
+    ASSERT_FALSE(rows.empty());
+    std::set<std::string> ids;
+    for (size_t i = 1; i < rows.size(); ++i)
+        ids.insert(rows[i].at(3));
+    EXPECT_EQ(ids.size(), 300u);
+    EXPECT_EQ(rows.size(), 301u) << "each device once";
+}
+
 TEST_F(CliOnSimulator, GetInEveryFormat)
 {
     Start();
