@@ -1,6 +1,7 @@
 // tvp-devsim: plays any number of TVP devices on one link (loopback by
 // default) for tests, benchmarks and demonstrations. See --help.
 #include "devices.h"
+#include "own_address.h"
 #include "server.h"
 #include "tftp_server.h"
 
@@ -30,6 +31,9 @@ const char kUsage[] =
     "  --tftp-port N          TFTP port (default 69; 0: ephemeral)\n"
     "  --interface NAME       tie the TVP socket to this interface (default lo; \"\" for none)\n"
     "  --bind ADDRESS         TVP bind address (default 0.0.0.0, limited by --interface)\n"
+    "  --own-address          play one device that holds its own address on --interface\n"
+    "                         (set at start and on every SetIP; needs the ip tool and\n"
+    "                         the right to change that interface, e.g. in a namespace)\n"
     "  --tftp-bind ADDRESS    TFTP bind address (default 0.0.0.0, limited by --interface)\n"
     "faults:\n"
     "  --reply-delay-ms N     delay every answer\n"
@@ -82,6 +86,7 @@ int main(int argc, char **argv)
     int generated = -1;
     double unreachable = 0.0;
     bool quiet = false;
+    bool ownAddress = false;
 
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -130,6 +135,8 @@ int main(int argc, char **argv)
             config.malformedRate = value(0, 1);
         } else if (a == "--seed") {
             config.seed = uint32_t(value(0, 4294967295.0));
+        } else if (a == "--own-address") {
+            ownAddress = true;
         } else if (a == "--quiet") {
             quiet = true;
         } else {
@@ -151,6 +158,22 @@ int main(int argc, char **argv)
         }
     }
 
+    if (ownAddress) {
+        if (devices.size() != 1 || config.interface.empty() || config.interface == "lo") {
+            std::fprintf(stderr, "tvp-devsim: --own-address plays exactly one device on an --interface other than lo\n");
+            return 2;
+        }
+        std::string error;
+        if (!devsim::HoldAddress(config.interface, devices[0], &error)) {
+            std::fprintf(stderr, "tvp-devsim: %s\n", error.c_str());
+            return 1;
+        }
+        config.settingsChanged = [interface = config.interface](const devsim::Device &d) {
+            std::string error;
+            if (!d.dhcp && !devsim::HoldAddress(interface, d, &error))
+                Print("own address: " + error);
+        };
+    }
     config.log = [quiet](const std::string &line) {
         if (!quiet)
             Print(line);

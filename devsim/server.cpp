@@ -188,7 +188,7 @@ void Server::Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t
     }
     if (!wire::IsRequest(req.opcode))
         return; // an answer of another simulator
-    if (size < wire::kMinRequest) {
+    if (size < wire::MinRequestSize(req.opcode)) {
         Log("ignored a short request (" + std::to_string(size) + " bytes) from " + peer);
         return;
     }
@@ -289,6 +289,8 @@ void Server::Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t
                     : std::string(": refused")));
         }
         Reply(wire::Encode(r), size, broadcast, srcPort, 0, ifindex);
+        if (req.opcode == wire::SetIP && r.status == wire::StatusOK && config_.settingsChanged)
+            config_.settingsChanged(*dev);
         break;
     }
     case wire::Probe: {

@@ -30,6 +30,8 @@ struct ServerConfig
     double malformedRate = 0.0; // share of answers corrupted
     uint32_t seed = 1;
     std::function<void(const std::string &)> log;
+    // Called after a SetIP changed a device's settings, its answer sent.
+    std::function<void(const Device &)> settingsChanged;
 };
 
 class Server

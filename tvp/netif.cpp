@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
+#include <algorithm>
 #include <cstring>
 
 namespace tvp::net {
@@ -74,22 +75,26 @@ std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
 
 bool ParseInterfaceText(const std::string &text, std::string *name, std::optional<uint32_t> *address)
 {
-    size_t open = text.find(" (");
-    if (open == std::string::npos) {
-        if (text.empty() || text.find_first_of(" ()") != std::string::npos)
-            return false;
-        *name = text;
-        address->reset();
-        return true;
+    if (text.empty() || text.front() == ' ' || text.back() == ' ' || text.front() == '(')
+        return false;
+    if (std::count(text.begin(), text.end(), '(') != std::count(text.begin(), text.end(), ')'))
+        return false;
+    // a name may hold " (" itself, as Windows names do: the address is the last group
+    const size_t open = text.rfind(" (");
+    if (open != std::string::npos && text.back() == ')') {
+        const std::string inner = text.substr(open + 2, text.size() - open - 3);
+        uint32_t a = 0;
+        if (wire::ParseDottedQuad(inner.c_str(), &a)) {
+            *name = text.substr(0, open);
+            *address = a;
+            return true;
+        }
+        if (inner.find_first_not_of("0123456789.") == std::string::npos)
+            return false; // an address, but a broken one
     }
-    if (open == 0 || text.back() != ')')
-        return false;
-    std::string inner = text.substr(open + 2, text.size() - open - 3);
-    uint32_t a = 0;
-    if (!wire::ParseDottedQuad(inner.c_str(), &a))
-        return false;
-    *name = text.substr(0, open);
-    *address = a;
+    // a bare name, "Ethernet 2" or "vEthernet (Default Switch)" included
+    *name = text;
+    address->reset();
     return true;
 }
 
@@ -139,23 +144,32 @@ int PrefixLength(uint32_t mask)
     return n;
 }
 
-std::optional<uint32_t> ChooseAddress(const ChooseRequest &r, const std::function<bool(uint32_t)> &answersProbe)
+std::vector<uint32_t> Candidates(const ChooseRequest &r, size_t skip, size_t count)
 {
+    std::vector<uint32_t> out;
     int prefix = PrefixLength(r.mask);
     if (prefix < 0 || prefix >= 31)
-        return std::nullopt;
+        return out;
     const uint32_t network = r.own & r.mask;
     const uint32_t hosts = (prefix == 0 ? 0xffffffffu : (1u << (32 - prefix))) - 2;
-    uint32_t probes = 0;
-    for (uint32_t i = 0; i < hosts; ++i) {
+    for (uint32_t i = 0; i < hosts && out.size() < count; ++i) {
         uint32_t candidate = network + 1 + uint32_t((uint64_t(r.seed) + i) % hosts);
         if (candidate == r.own || (r.gateway && candidate == *r.gateway) || r.taken.count(candidate))
             continue;
-        if (probes++ >= uint32_t(r.maxProbes))
-            return std::nullopt;
+        if (skip) {
+            --skip;
+            continue;
+        }
+        out.push_back(candidate);
+    }
+    return out;
+}
+
+std::optional<uint32_t> ChooseAddress(const ChooseRequest &r, const std::function<bool(uint32_t)> &answersProbe)
+{
+    for (uint32_t candidate : Candidates(r, 0, size_t(std::max(r.maxProbes, 0))))
         if (!answersProbe(candidate))
             return candidate;
-    }
     return std::nullopt;
 }
 

@@ -36,8 +36,8 @@ std::vector<std::string> SplitNames(const std::string &list);
 // named ones that are up (loopback included when named).
 std::vector<Interface> ListInterfaces(const std::vector<std::string> &names);
 
-// Splits an Interface text into the name and the address in parentheses;
-// a bare name is accepted too.
+// Splits an Interface text into the name and the address in its last
+// parentheses; a bare name is accepted too.
 bool ParseInterfaceText(const std::string &text, std::string *name, std::optional<uint32_t> *address);
 
 // The default gateway of an interface from the text of /proc/net/route.
@@ -62,6 +62,8 @@ struct ChooseRequest
 };
 std::optional<uint32_t> ChooseAddress(const ChooseRequest &request,
                                       const std::function<bool(uint32_t)> &answersProbe);
+// The candidates in search order, from the skip-th on, at most `count`.
+std::vector<uint32_t> Candidates(const ChooseRequest &request, size_t skip, size_t count);
 
 // FNV-1a, the seed of the free-address rule.
 uint32_t Fnv1a(const std::string &text);

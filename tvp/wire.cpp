@@ -171,6 +171,11 @@ bool IsRequest(uint8_t opcode)
     return opcode == Discover || opcode == GetIP || opcode == SetIP || opcode == Probe;
 }
 
+size_t MinRequestSize(uint8_t opcode)
+{
+    return opcode == Probe ? kHeaderSize : kMinRequest;
+}
+
 bool ParseMac(const std::string &input, DeviceId *id)
 {
     size_t b = input.find_first_not_of(" \t");

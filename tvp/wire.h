@@ -85,9 +85,12 @@ std::vector<uint8_t> Encode(const Message &message, size_t padTo = 0);
 // at kMaxText, at the first NUL, and control characters become '?'.
 bool Decode(const uint8_t *data, size_t size, Message *message);
 
-// A request a device may answer: a request opcode and at least kMinRequest
-// bytes.
+// A request a device may answer: a request opcode and at least
+// MinRequestSize(opcode) bytes.
 bool IsRequest(uint8_t opcode);
+// Requests are padded to kMinRequest so that no answer outgrows them; a
+// Probe is answered by a bare header, so it needs no padding.
+size_t MinRequestSize(uint8_t opcode);
 
 // ID texts: canonical "00:1A:2B:3C:4D:5E"; accepted on input also with
 // dashes, as three dot-separated groups of four hex digits, without

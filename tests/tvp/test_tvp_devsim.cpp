@@ -206,7 +206,8 @@ TEST_F(LibraryOnSimulator, ProbeAnsweredSilentAndOffLink)
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(TVPPingDevice(c.address), c.expected) << c.address;
         auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_LT(took, std::chrono::milliseconds(300)) << c.address;
+        // a silent address is a definite no by the probe deadline, not a hang
+        EXPECT_LT(took, std::chrono::milliseconds(1500)) << c.address;
         if (c.sent) {
             EXPECT_TRUE(sim_->WaitForLine(std::string("to ") + c.address + ":")) << c.address;
         }

@@ -1,85 +1,116 @@
-// A LAN in network namespaces: the PC (this test's namespace) has two
-// interfaces on two subnets; behind each a simulator plays the devices of
-// that link, one of them on a foreign subnet.
+// The library on a LAN that behaves like a real one: the PC (this test's
+// namespace) has links into bridges; every device is a namespace of its
+// own holding only its own address, one of them configured for another
+// site; a plain host that is no device holds an ordinary address.
 #include "devsim_process.h"
 #include "netif.h"
+#include "netns_lan.h"
 #include "test_support.h"
 #include "tvp.h"
 #include "tvp_events.h"
+#include "wire.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <array>
+#include <cstdio>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
-#include <unistd.h>
 
 using namespace tvptest;
+namespace net = tvp::net;
+namespace wire = tvp::wire;
 
 namespace {
 
-int Shell(const std::string &command)
+struct Device
 {
-    return std::system((command + " >/dev/null 2>&1").c_str());
+    std::string name, mac, cidr, gateway;
+};
+
+// The address the free-address rule tries first on an interface.
+std::string FirstCandidate(const std::string &ifaceText, uint32_t own, const std::set<uint32_t> &taken)
+{
+    net::ChooseRequest r;
+    r.own = own;
+    r.mask = 0xffffff00u;
+    r.seed = net::Fnv1a(ifaceText);
+    r.taken = taken;
+    auto c = net::Candidates(r, 0, 1);
+    return c.empty() ? std::string() : wire::FormatDottedQuad(c[0]);
 }
 
-class NetnsLan : public ::testing::Test
+uint32_t Quad(const std::string &text)
+{
+    uint32_t a = 0;
+    wire::ParseDottedQuad(text.c_str(), &a);
+    return a;
+}
+
+std::string Output(const std::string &command)
+{
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        std::array<char, 256> buffer;
+        while (fgets(buffer.data(), buffer.size(), p))
+            out += buffer.data();
+        pclose(p);
+    }
+    return out;
+}
+
+class RealLan : public ::testing::Test
 {
 protected:
+    static constexpr int kPort = 30718; // every device has its own stack: the real port
+
     void SetUp() override
     {
-        if (!testsupport::InPrivateNetns())
-            GTEST_SKIP() << "needs the private network namespace of the test command (NETSCRY_NETNS=1)";
-        if (geteuid() != 0 || Shell("ip -V") != 0)
-            GTEST_SKIP() << "needs root and the ip tool to build a LAN of namespaces";
-        const std::string id = std::to_string(getpid());
-        nsA_ = "tvplanA" + id;
-        nsB_ = "tvplanB" + id;
-        pcA_ = "pa" + id;
-        pcB_ = "pb" + id;
-        if (Shell("ip netns add " + nsA_) != 0 || Shell("ip netns add " + nsB_) != 0)
-            GTEST_SKIP() << "not permitted to create network namespaces here";
-        created_ = true;
-        ASSERT_TRUE(Link(pcA_, nsA_, "10.61.0.1/24", "10.61.0.254/24"));
-        ASSERT_TRUE(Link(pcB_, nsB_, "10.62.0.1/24", "10.62.0.254/24"));
+        if (auto why = testsupport::NetnsLan::Unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        lan_ = std::make_unique<testsupport::NetnsLan>();
+        segA_ = lan_->AddSegment();
+        segB_ = lan_->AddSegment();
+        pcA_ = lan_->AddPcLink(segA_, "10.61.0.1/24");
+        pcB_ = lan_->AddPcLink(segB_, "10.62.0.1/24");
+        ASSERT_FALSE(pcA_.empty());
+        ASSERT_FALSE(pcB_.empty());
+        onA_ = pcA_ + " (10.61.0.1)";
+        onB_ = pcB_ + " (10.62.0.1)";
     }
     void TearDown() override
     {
         TVPCleanup();
-        simA_.reset();
-        simB_.reset();
-        if (created_) {
-            Shell("ip netns del " + nsA_);
-            Shell("ip netns del " + nsB_);
-        }
+        sims_.clear();
+        lan_.reset();
     }
 
-    // A veth pair from this namespace into `ns`. The namespace answers ARP
-    // and takes packets for every address of the subnet but the PC's, so the
-    // simulator hears probes for whatever address a device is given.
-    bool Link(const std::string &pc, const std::string &ns, const std::string &pcAddress, const std::string &lanAddress)
+    // A device in a namespace of its own, the simulator holding its address.
+    void AddDevice(int segment, const Device &d)
     {
-        const std::string in = "ip -n " + ns + " ";
-        std::string net = pcAddress.substr(0, pcAddress.rfind('.'));
-        bool ok = Shell("ip link add " + pc + " type veth peer name lan netns " + ns) == 0 &&
-                  Shell("ip addr add " + pcAddress + " dev " + pc) == 0 && Shell("ip link set " + pc + " up") == 0 &&
-                  Shell(in + "link set lo up") == 0 && Shell(in + "link set lan up") == 0 &&
-                  Shell(in + "addr add " + lanAddress + " dev lan") == 0;
-        for (const char *range : {".2/31", ".4/30", ".8/29", ".16/28", ".32/27", ".64/26", ".128/25"})
-            ok = ok && Shell(in + "route add local " + net + range + " dev lan table local") == 0;
-        return ok;
-    }
-
-    std::unique_ptr<testsupport::DevSim> StartSim(const std::string &ns, const std::string &json, uint16_t port)
-    {
-        std::string path = dir_.path() + "/" + ns + ".json";
-        std::ofstream(path) << json;
+        const std::string host = lan_->AddHost(segment, "");
+        ASSERT_FALSE(host.empty());
+        const std::string path = dir_.path() + "/" + host + ".json";
+        const auto slash = d.cidr.find('/');
+        std::ofstream(path) << R"({"devices": [{"name": ")" << d.name << R"(", "type": "Serial Server", "mac": ")"
+                            << d.mac << R"(", "ip": ")" << d.cidr.substr(0, slash) << R"(", "mask": "255.255.255.0")"
+                            << (d.gateway.empty() ? "" : R"(, "gateway": ")" + d.gateway + "\"") << "}]}";
         auto sim = std::make_unique<testsupport::DevSim>(std::vector<std::string>{
-            "--json", path, "--interface", "lan", "--port", std::to_string(port)});
-        sim->RunInside({"ip", "netns", "exec", ns});
-        EXPECT_TRUE(sim->Start());
-        return sim;
+            "--json", path, "--interface", "eth0", "--own-address", "--port", std::to_string(kPort)});
+        sim->RunInside(testsupport::NetnsLan::Inside(host));
+        ASSERT_TRUE(sim->Start());
+        sims_.push_back(std::move(sim));
+        hosts_.push_back(host);
+    }
+
+    void UseLibrary()
+    {
+        setenv("TVP_INTERFACES", (pcA_ + "," + pcB_).c_str(), 1);
+        setenv("TVP_PORT", std::to_string(kPort).c_str(), 1);
+        TVPCleanup();
+        Collect();
     }
 
     std::map<std::string, Event> DiscoverAll(size_t expected)
@@ -87,6 +118,7 @@ protected:
         Collect();
         EXPECT_EQ(TVPDiscover(), 0);
         EXPECT_TRUE(PumpUntil([&] { return EventsOf(TVPEventDeviceFound).size() >= expected; }));
+        PumpFor(200); // nobody else answers
         std::map<std::string, Event> byId;
         for (const auto &e : EventsOf(TVPEventDeviceFound))
             byId[e.id] = e;
@@ -94,73 +126,119 @@ protected:
     }
 
     testsupport::TempDir dir_;
-    std::string nsA_, nsB_, pcA_, pcB_;
-    bool created_ = false;
-    std::unique_ptr<testsupport::DevSim> simA_, simB_;
+    std::unique_ptr<testsupport::NetnsLan> lan_;
+    int segA_ = -1, segB_ = -1;
+    std::string pcA_, pcB_, onA_, onB_;
+    std::vector<std::unique_ptr<testsupport::DevSim>> sims_;
+    std::vector<std::string> hosts_;
 };
 
-const char *kLanA = R"({"devices": [
-  {"name": "Alpha One", "type": "I/O Gateway", "mac": "02:0A:00:00:00:01", "ip": "10.61.0.10", "mask": "255.255.255.0"},
-  {"name": "Alpha Two", "type": "Serial Server", "mac": "02:0A:00:00:00:02", "ip": "10.61.0.11", "mask": "255.255.255.0"},
-  {"name": "Stranger", "type": "Wireless Bridge", "mac": "02:0A:00:00:00:03", "ip": "192.168.77.20",
-   "mask": "255.255.255.0", "gateway": "192.168.77.1"}]})";
-const char *kLanB = R"({"devices": [
-  {"name": "Bravo One", "type": "I/O Gateway", "mac": "02:0B:00:00:00:01", "ip": "10.62.0.10", "mask": "255.255.255.0"}]})";
+const Device kAlpha{"Alpha One", "02:0A:00:00:00:01", "10.61.0.10/24", ""};
+const Device kStranger{"Stranger", "02:0A:00:00:00:03", "192.168.77.20/24", "192.168.77.1"};
+const Device kBravo{"Bravo One", "02:0B:00:00:00:01", "10.62.0.10/24", ""};
 
-TEST_F(NetnsLan, DiscoveryNamesTheInterfaceOfEachLinkAndAutoIPReachesTheStranger)
+TEST_F(RealLan, ForeignDeviceIsFoundReadAndReAddressedOntoThePcSubnet)
 {
-    simA_ = StartSim(nsA_, kLanA, 0);
-    ASSERT_NE(simA_->Port(), 0);
-    simB_ = StartSim(nsB_, kLanB, simA_->Port());
-    setenv("TVP_INTERFACES", (pcA_ + "," + pcB_).c_str(), 1);
-    setenv("TVP_PORT", std::to_string(simA_->Port()).c_str(), 1);
-    TVPCleanup();
+    // a plain host, no device, holds the address the choice would try first
+    const std::string first = FirstCandidate(onA_, Quad("10.61.0.1"), {Quad("10.61.0.10"), Quad("192.168.77.20")});
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(lan_->AddHost(segA_, first + "/24").empty());
+    AddDevice(segA_, kAlpha);
+    AddDevice(segA_, kStranger);
+    AddDevice(segB_, kBravo);
+    UseLibrary();
 
-    auto found = DiscoverAll(4);
-    ASSERT_EQ(found.size(), 4u);
-    const std::string onA = pcA_ + " (10.61.0.1)", onB = pcB_ + " (10.62.0.1)";
-    EXPECT_EQ(found["02:0A:00:00:00:01"].iface, onA);
-    EXPECT_EQ(found["02:0A:00:00:00:02"].iface, onA);
-    EXPECT_EQ(found["02:0A:00:00:00:03"].iface, onA) << "the foreign device is found on its link";
-    EXPECT_EQ(found["02:0B:00:00:00:01"].iface, onB);
+    auto found = DiscoverAll(3);
+    ASSERT_EQ(found.size(), 3u) << "the plain host is no device";
+    EXPECT_EQ(found["02:0A:00:00:00:01"].iface, onA_);
+    EXPECT_EQ(found["02:0A:00:00:00:03"].iface, onA_) << "the foreign device is found on its link";
+    EXPECT_EQ(found["02:0A:00:00:00:03"].address, "192.168.77.20");
+    EXPECT_EQ(found["02:0B:00:00:00:01"].iface, onB_);
     EXPECT_EQ(TVPPingDevice("10.61.0.10"), 1);
     EXPECT_EQ(TVPPingDevice("10.62.0.10"), 1);
-    EXPECT_EQ(TVPPingDevice("192.168.77.20"), 0);
+    EXPECT_EQ(TVPPingDevice("192.168.77.20"), 0) << "not reachable where it is";
+
+    uint8_t id[TVP_ID_SIZE];
+    ASSERT_EQ(TVPMacToID("02:0a:00:00:00:03", id), 0);
+    ASSERT_EQ(TVPGetIP(id), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !EventsOf(TVPEventGetIPReply).empty(); }));
+    const Event settings = EventsOf(TVPEventGetIPReply)[0];
+    EXPECT_EQ(settings.address, "192.168.77.20");
+    EXPECT_EQ(settings.mask, "255.255.255.0");
+    EXPECT_EQ(settings.gateway, "192.168.77.1");
+    EXPECT_EQ(settings.iface, onA_);
 
     char address[TVP_ADDRESS_TEXT_SIZE], mask[TVP_ADDRESS_TEXT_SIZE], gateway[TVP_ADDRESS_TEXT_SIZE];
     ASSERT_EQ(TVPChooseIPAddress(found["02:0A:00:00:00:03"].iface.c_str(), address, mask, gateway), 1);
     EXPECT_EQ(std::string(address).rfind("10.61.0.", 0), 0u) << address;
+    EXPECT_STRNE(address, first.c_str()) << "the plain host's address is taken";
     EXPECT_STRNE(address, "10.61.0.10");
-    EXPECT_STRNE(address, "10.61.0.11");
+    EXPECT_STRNE(address, "10.61.0.1");
     EXPECT_STREQ(mask, "255.255.255.0");
     EXPECT_STREQ(gateway, "");
-    uint8_t id[TVP_ID_SIZE];
-    ASSERT_EQ(TVPMacToID("02:0a:00:00:00:03", id), 0);
+
     ASSERT_EQ(TVPSetIP(id, address, mask, gateway, 0), 0);
     ASSERT_TRUE(PumpUntil([&] { return !EventsOf(TVPEventSetIPReply).empty(); }));
-    EXPECT_EQ(TVPPingDevice(address), 1) << "the stranger answers at its new address";
+    EXPECT_EQ(EventsOf(TVPEventSetIPReply)[0].address, address);
 
-    found = DiscoverAll(4);
+    found = DiscoverAll(3);
     EXPECT_EQ(found["02:0A:00:00:00:03"].address, address);
-    EXPECT_EQ(found["02:0A:00:00:00:03"].iface, onA);
+    EXPECT_EQ(found["02:0A:00:00:00:03"].iface, onA_);
+    EXPECT_EQ(TVPPingDevice(address), 1) << "reachable at its new address";
 }
 
-TEST_F(NetnsLan, WithoutASelectionEveryBroadcastInterfaceButLoopbackIsUsed)
+TEST_F(RealLan, EachRequestIsAnsweredOnceOnEachLink)
+{
+    AddDevice(segA_, kAlpha);
+    AddDevice(segA_, kStranger);
+    UseLibrary();
+    Collect();
+    ASSERT_EQ(TVPDiscover(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return EventsOf(TVPEventDeviceFound).size() >= 2; }));
+    PumpFor(300);
+    EXPECT_EQ(EventsOf(TVPEventDeviceFound).size(), 2u) << "one answer per device and request";
+}
+
+// Runs the choice in a process of its own, with or without CAP_NET_RAW.
+std::string ChooseInProcess(const std::string &ifaceText, bool raw)
+{
+    const std::string helper = testsupport::BinDir() + "/tvp_choose_helper '" + ifaceText + "' 30718";
+    return Output(raw ? helper : "setpriv --inh-caps=-net_raw --bounding-set=-net_raw " + helper);
+}
+
+TEST_F(RealLan, APlainHostsAddressIsNeverChosenWithOrWithoutRawSockets)
+{
+    if (Output("setpriv --bounding-set=-net_raw true && echo ok").find("ok") == std::string::npos)
+        GTEST_SKIP() << "setpriv can't drop CAP_NET_RAW here";
+    const std::string first = FirstCandidate(onA_, Quad("10.61.0.1"), {});
+    ASSERT_FALSE(lan_->AddHost(segA_, first + "/24").empty());
+    for (bool raw : {true, false}) {
+        // the kernel's neighbour table must learn nothing from an earlier run
+        lan_->Run("", "ip neigh flush dev " + pcA_);
+        const std::string out = ChooseInProcess(onA_, raw);
+        ASSERT_FALSE(out.empty()) << (raw ? "with" : "without") << " CAP_NET_RAW: no address chosen";
+        EXPECT_EQ(out.rfind("10.61.0.", 0), 0u) << out;
+        EXPECT_EQ(out.find(first + " "), std::string::npos)
+            << (raw ? "with" : "without") << " CAP_NET_RAW the plain host's " << first << " was chosen";
+    }
+}
+
+TEST_F(RealLan, WithoutASelectionEveryBroadcastInterfaceButLoopbackIsUsed)
 {
     // the selection itself, without starting the library on every interface
-    auto names = [](const std::vector<tvp::net::Interface> &list) {
+    auto names = [](const std::vector<net::Interface> &list) {
         std::set<std::string> out;
         for (const auto &i : list)
             out.insert(i.name);
         return out;
     };
-    auto all = names(tvp::net::ListInterfaces({}));
+    auto all = names(net::ListInterfaces({}));
     EXPECT_EQ(all.count(pcA_), 1u);
     EXPECT_EQ(all.count(pcB_), 1u);
     EXPECT_EQ(all.count("lo"), 0u) << "loopback only when named";
-    EXPECT_EQ(names(tvp::net::ListInterfaces({"lo", pcB_})), (std::set<std::string>{"lo", pcB_}));
-    Shell("ip link set " + pcB_ + " down");
-    EXPECT_EQ(names(tvp::net::ListInterfaces({pcA_, pcB_})), std::set<std::string>{pcA_}) << "a link that is down";
+    EXPECT_EQ(names(net::ListInterfaces({"lo", pcB_})), (std::set<std::string>{"lo", pcB_}));
+    lan_->Run("", "ip link set " + pcB_ + " down");
+    EXPECT_EQ(names(net::ListInterfaces({pcA_, pcB_})), std::set<std::string>{pcA_}) << "a link that is down";
 }
 
 } // namespace

@@ -182,7 +182,10 @@ TEST(TvpNet, InterfaceTexts)
     for (const Case &c : {Case{"eth0 (192.168.1.10)", true, "eth0", 0xc0a8010a}, Case{"lo", true, "lo", std::nullopt},
                           Case{"eth0 (192.168.1)", false, "", std::nullopt}, Case{" (1.2.3.4)", false, "", std::nullopt},
                           Case{"eth0 (1.2.3.4", false, "", std::nullopt}, Case{"", false, "", std::nullopt},
-                          Case{"two words", false, "", std::nullopt}}) {
+                          Case{"Ethernet 2", true, "Ethernet 2", std::nullopt},
+                          Case{"vEthernet (Default Switch)", true, "vEthernet (Default Switch)", std::nullopt},
+                          Case{"vEthernet (Default Switch) (172.20.0.1)", true, "vEthernet (Default Switch)", 0xac140001},
+                          Case{"vEthernet (Default Switch) (172.20.0)", false, "", std::nullopt}}) {
         std::string name;
         std::optional<uint32_t> address;
         EXPECT_EQ(net::ParseInterfaceText(c.text, &name, &address), c.ok) << c.text;

@@ -11,7 +11,11 @@
  * TVPProcessEvents(), never from inside a request call and never from a
  * thread of the library's own. The host watches TVPEventHandle() and calls
  * TVPProcessEvents() whenever it becomes readable. Upgrade events (code 4)
- * are delivered during TVPUpgradeDevice(), on the thread that called it.
+ * and the upgrade's own log lines are delivered during TVPUpgradeDevice(),
+ * on the thread that called it, in the order they happen.
+ * The one exception to the single thread: TVPUpgradeDevice may run on
+ * several threads at once (one upload per device); each call delivers its
+ * own events on its own thread, so the callback must then be thread-safe.
  *
  * Environment:
  *   TVP_INTERFACES  comma-separated interface names to use (e.g. "lo" or
@@ -153,8 +157,12 @@ TVP_API int TVP_CALL TVPEventHandle(void);
 TVP_API int TVP_CALL TVPProcessEvents(void);
 
 /**
- * Sends one discovery broadcast on every selected interface, to its
- * subnet-directed broadcast address. Each answer arrives later as a
+ * Sends one discovery broadcast on every selected interface, as a limited
+ * broadcast (255.255.255.255) out of that interface, so every device on
+ * the link hears it whatever its own subnet. Answers are accepted for 3 s
+ * after the call; an answer claiming an address no device can hold (0.0.0.0,
+ * broadcast, multicast, class E, the subnet's network or broadcast address)
+ * is dropped. Each answer arrives later as a
  * TVPEventDeviceFound, duplicates included. Its Interface text names the
  * local interface the answer arrived on, as name and address:
  * "eth0 (192.168.1.10)". Its ID text is the device's MAC address,
@@ -191,9 +199,12 @@ TVP_API int TVP_CALL TVPGetInterfaces(char *names, size_t size);
 /**
  * Whether a device answers a probe at an address. An address outside the
  * subnet of every selected interface is not reachable, and nothing is sent.
- * Otherwise the answer, or a definite no, comes within 120 ms; a result
- * less than a second old (the library probes every discovered device in
- * the background) answers at once.
+ * Otherwise the answer, or a definite no, comes within 600 ms (the probe is
+ * resent four times against loss); a result less than 2.5 s old answers at
+ * once. The library probes every discovered on-link device in the
+ * background and delivers its discovery answer once that probe has
+ * settled, so the host's probe of a device it has just heard of returns at
+ * once.
  * \param[in] address dotted-quad text
  * \return 1 reachable, 0 not reachable or an invalid address
  */
@@ -240,7 +251,11 @@ TVP_API int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char
 /**
  * Chooses a free address on the subnet of one interface: not the PC's own,
  * the network, broadcast or gateway address, not a device's seen by the
- * library or chosen in the last 30 s, and silent to a probe. The search
+ * library or chosen in the last 30 s, and one nothing answers for: no
+ * device probe answer, no ICMP error from a host there, no entry in the
+ * neighbour table after the probe, and, with CAP_NET_RAW, no answer to an
+ * ARP probe. Candidates are probed sixteen at a time, at most two batches,
+ * so the call blocks for about 0.6 s, at most about 1.5 s. The search
  * starts at a point derived from the interface text, so a retry gets the
  * same address while it is free (rule in docs/protocol.md). The gateway is
  * the interface's default route from the routing table.

@@ -1,0 +1,54 @@
+// A LAN of network namespaces for tests, built inside the private
+// namespace of the test command: segments are bridges (each in a namespace
+// of its own, like a switch), hosts are namespaces with one or more links
+// into them, and the test's own namespace is the PC. Everything goes when
+// the object goes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class NetnsLan
+{
+public:
+    // Empty when a LAN can be built here; otherwise why not (for GTEST_SKIP).
+    static std::string Unavailable();
+
+    NetnsLan();
+    ~NetnsLan();
+    NetnsLan(const NetnsLan &) = delete;
+    NetnsLan &operator=(const NetnsLan &) = delete;
+
+    // A new bridge; returns its number.
+    int AddSegment();
+    // A link from the PC (this namespace) into a segment, with an address
+    // such as "10.61.0.1/24" (empty: none); returns the interface name.
+    std::string AddPcLink(int segment, const std::string &cidr);
+    // A host namespace with one link "eth0" into a segment; `cidr` and
+    // `gateway` may be empty (a device that sets its own address). Returns
+    // the namespace name.
+    std::string AddHost(int segment, const std::string &cidr, const std::string &gateway = "");
+    // Another link of an existing host into a segment; returns its name
+    // inside the host ("eth1", ...).
+    std::string AddLink(const std::string &host, int segment, const std::string &cidr);
+
+    // Runs a command inside a host namespace (or here when host is empty);
+    // true when it exited 0.
+    bool Run(const std::string &host, const std::string &command) const;
+    // The prefix that runs a program inside a host namespace.
+    static std::vector<std::string> Inside(const std::string &host);
+
+private:
+    std::string Name(const std::string &kind, int n) const;
+
+    std::string tag_;
+    int next_ = 0;
+    std::vector<std::string> namespaces_;
+    std::vector<std::string> pcLinks_;
+    std::vector<std::string> switches_;
+    std::vector<std::pair<std::string, int>> links_; // host, count of links
+};
+
+} // namespace testsupport

@@ -1,0 +1,49 @@
+#include "discovery.h"
+
+namespace tvp {
+
+void DiscoveryWindow::Sent(uint32_t txid, Clock::time_point now, std::optional<uint32_t> target)
+{
+    Expire(now);
+    while (open_.size() >= kMaxOpen && !order_.empty()) {
+        open_.erase(order_.front().second);
+        order_.pop_front();
+    }
+    open_[txid] = Open{now, target};
+    order_.emplace_back(now, txid);
+}
+
+bool DiscoveryWindow::Accepts(uint32_t txid, uint32_t from, Clock::time_point now)
+{
+    Expire(now);
+    auto it = open_.find(txid);
+    if (it == open_.end())
+        return false;
+    return !it->second.target || *it->second.target == from;
+}
+
+void DiscoveryWindow::Expire(Clock::time_point now)
+{
+    while (!order_.empty() && now - order_.front().first >= kAnswerWindow) {
+        auto it = open_.find(order_.front().second);
+        // a transaction id drawn again later has its own, newer entry
+        if (it != open_.end() && it->second.sent == order_.front().first)
+            open_.erase(it);
+        order_.pop_front();
+    }
+}
+
+bool PlausibleDeviceAddress(uint32_t a, const net::Interface *arrival)
+{
+    if (a == 0 || a == 0xffffffffu || a >= 0xe0000000u) // multicast 224/4 and class E 240/4
+        return false;
+    const bool loopbackAddress = (a >> 24) == 127;
+    if (arrival && loopbackAddress && !arrival->loopback)
+        return false;
+    if (arrival && arrival->Contains(a) && net::PrefixLength(arrival->mask) < 31 &&
+        (a == arrival->Network() || a == arrival->Broadcast()))
+        return false;
+    return true;
+}
+
+} // namespace tvp

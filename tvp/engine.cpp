@@ -1,0 +1,660 @@
+#include "engine.h"
+
+#include "tvp.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace tvp {
+
+namespace {
+
+// Interfaces are listed anew at most this often for probes.
+constexpr std::chrono::milliseconds kInterfaceCache{1000};
+// Addresses handed out by the free-address choice stay reserved this long.
+constexpr std::chrono::milliseconds kChosenReserved{30000};
+// The choice probes its candidates in parallel, a batch at a time, so it
+// blocks the caller for about one probe deadline per batch.
+constexpr size_t kChooseBatch = 16;
+constexpr size_t kChooseBatches = 2;
+// ARP probes are answered within milliseconds on a LAN.
+constexpr int kArpWaitMs = 250;
+constexpr size_t kMaxDevices = 65536;
+constexpr size_t kMaxImpossibleLogged = 1024;
+constexpr uint32_t kLimitedBroadcast = 0xffffffffu;
+
+std::string Quad(uint32_t a)
+{
+    return wire::FormatDottedQuad(a);
+}
+
+// The blank address field of the program's dialogs reads as "..."; it means
+// "no address" like an empty text.
+bool IsBlankAddress(const char *text)
+{
+    if (!text)
+        return true;
+    for (; *text; ++text)
+        if (*text != '.' && *text != ' ')
+            return false;
+    return true;
+}
+
+} // namespace
+
+Engine::Engine(Config config) : config_(std::move(config)), notes_(config_.notes) {}
+
+Engine::~Engine()
+{
+    Stop();
+}
+
+bool Engine::Start()
+{
+    if (!events_.Open() || !wake_.Open() || !socket_.Open())
+        return false;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void Engine::Stop()
+{
+    if (thread_.joinable()) {
+        {
+            std::lock_guard lock(mu_);
+            stop_ = true;
+        }
+        wake_.Set();
+        thread_.join();
+    }
+    socket_.Close();
+    events_.Clear();
+    std::lock_guard lock(mu_);
+    stop_ = true;
+    settled_.notify_all();
+}
+
+void Engine::SetCallback(EventQueue::Callback callback, bool debug)
+{
+    events_.SetCallback(std::move(callback), debug);
+    std::lock_guard lock(mu_);
+    if (!notes_.empty()) {
+        LogLocked(notes_);
+        notes_.clear();
+    }
+}
+
+Engine::Traffic Engine::TrafficSoFar()
+{
+    std::lock_guard lock(mu_);
+    return {answerBytes_, probes_.BackgroundBytesSent()};
+}
+
+const std::vector<net::Interface> &Engine::InterfacesLocked(bool fresh)
+{
+    auto now = Clock::now();
+    if (!fresh && ifacesAt_ != Clock::time_point{} && now - ifacesAt_ < kInterfaceCache)
+        return ifaces_;
+    ifaces_ = net::ListInterfaces(config_.interfaces);
+    ifacesAt_ = now;
+    std::string summary;
+    for (const auto &i : ifaces_)
+        summary += (summary.empty() ? "" : ", ") + i.Text() + "/" + std::to_string(net::PrefixLength(i.mask));
+    if (summary != ifacesSummary_ || ifaces_.empty()) {
+        ifacesSummary_ = summary;
+        LogLocked(ifaces_.empty() ? std::string("no usable interface") +
+                                        (config_.interfaces.empty() ? "" : " among TVP_INTERFACES")
+                                  : "interfaces: " + summary);
+    }
+    return ifaces_;
+}
+
+const net::Interface *Engine::OnLinkLocked(uint32_t address) const
+{
+    for (const auto &i : ifaces_)
+        if (net::PrefixLength(i.mask) > 0 && i.Contains(address))
+            return &i;
+    return nullptr;
+}
+
+const net::Interface *Engine::ArrivalLocked(unsigned ifindex, uint32_t deviceAddress) const
+{
+    const net::Interface *first = nullptr;
+    for (const auto &i : ifaces_) {
+        if (i.index != ifindex)
+            continue;
+        if (i.Contains(deviceAddress))
+            return &i;
+        if (!first)
+            first = &i;
+    }
+    return first;
+}
+
+// Every host on each link hears a limited broadcast, whatever its own
+// subnet, so a device configured for another site still gets the request.
+size_t Engine::BroadcastLocked(const std::vector<uint8_t> &bytes, const std::string &what)
+{
+    size_t sent = 0;
+    std::vector<unsigned> done;
+    for (const auto &i : InterfacesLocked(false)) {
+        if (std::find(done.begin(), done.end(), i.index) != done.end())
+            continue; // one copy per link, whatever its addresses
+        done.push_back(i.index);
+        if (socket_.SendTo(bytes, kLimitedBroadcast, config_.port, i.index, i.address)) {
+            ++sent;
+            if (!what.empty())
+                LogLocked(what + " sent on " + i.Text() + " to 255.255.255.255:" + std::to_string(config_.port));
+        } else {
+            LogLocked((what.empty() ? std::string("request") : what) + " not sent on " + i.Text() + ": " +
+                      std::strerror(errno));
+        }
+    }
+    return sent;
+}
+
+uint32_t Engine::NewTxidLocked()
+{
+    uint32_t t;
+    do
+        t = random_();
+    while (t == 0 || requests_.Has(t) || probes_.KnowsTxid(t) || discovery_.Knows(t));
+    return t;
+}
+
+int Engine::Discover()
+{
+    std::lock_guard lock(mu_);
+    if (InterfacesLocked(true).empty())
+        return -1;
+    wire::Message m;
+    m.opcode = wire::Discover;
+    m.txid = NewTxidLocked();
+    discovery_.Sent(m.txid, Clock::now());
+    return BroadcastLocked(wire::Encode(m, wire::kMinRequest), "discovery " + std::to_string(m.txid)) ? 0 : -1;
+}
+
+int Engine::DiscoverAddress(const char *text)
+{
+    uint32_t address = 0;
+    if (!wire::ParseDottedQuad(text, &address) || !PlausibleDeviceAddress(address, nullptr))
+        return -1;
+    const auto source = os::RouteSource(address);
+    std::lock_guard lock(mu_);
+    const net::Interface *out = nullptr;
+    for (const auto &i : InterfacesLocked(false))
+        if (source && i.address == *source)
+            out = &i;
+    if (!out) {
+        LogLocked("discovery to " + Quad(address) + " not sent: its route leaves by no interface in use");
+        return -1;
+    }
+    wire::Message m;
+    m.opcode = wire::Discover;
+    m.txid = NewTxidLocked();
+    discovery_.Sent(m.txid, Clock::now(), address);
+    if (!socket_.SendTo(wire::Encode(m, wire::kMinRequest), address, config_.port)) {
+        LogLocked("discovery to " + Quad(address) + " not sent: " + std::strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+int Engine::Interfaces(char *names, size_t size)
+{
+    std::lock_guard lock(mu_);
+    std::string text;
+    std::vector<std::string> seen;
+    for (const auto &i : InterfacesLocked(false)) {
+        if (std::find(seen.begin(), seen.end(), i.name) != seen.end())
+            continue;
+        seen.push_back(i.name);
+        text += (text.empty() ? "" : ",") + i.name;
+    }
+    if (names && size)
+        std::snprintf(names, size, "%s", text.c_str());
+    return int(text.size());
+}
+
+std::optional<wire::DeviceId> Engine::RequestedDeviceLocked(const uint8_t *id, const char *what)
+{
+    if (!id)
+        return std::nullopt;
+    wire::DeviceId device;
+    std::memcpy(device.data(), id, device.size());
+    if (!wire::IsDeviceId(device)) {
+        LogLocked(std::string(what) + " refused: the ID matches no device");
+        return std::nullopt;
+    }
+    return device;
+}
+
+int Engine::SendRequestLocked(wire::Message &m, const std::string &details)
+{
+    if (InterfacesLocked(true).empty())
+        return -1;
+    m.txid = NewTxidLocked();
+    Request r{m.opcode, m.id, wire::Encode(m, wire::kMinRequest), Clock::now(), 1};
+    if (!BroadcastLocked(r.bytes, ""))
+        return -1;
+    LogLocked(std::string(m.opcode == wire::GetIP ? "GetIP " : "SetIP ") + std::to_string(m.txid) + " sent to " +
+              wire::FormatMac(m.id) + details);
+    requests_.Add(m.txid, std::move(r));
+    wake_.Set();
+    return 0;
+}
+
+int Engine::GetIP(const uint8_t *id)
+{
+    std::lock_guard lock(mu_);
+    const auto device = RequestedDeviceLocked(id, "GetIP");
+    if (!device)
+        return -1;
+    wire::Message m;
+    m.opcode = wire::GetIP;
+    m.id = *device;
+    return SendRequestLocked(m, "");
+}
+
+int Engine::SetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t dhcp)
+{
+    std::lock_guard lock(mu_);
+    const auto requested = RequestedDeviceLocked(id, "SetIP");
+    if (!requested)
+        return -1;
+    const wire::DeviceId device = *requested;
+    uint32_t a = 0, m = 0, g = 0;
+    auto refuse = [&](const std::string &why) {
+        LogLocked("SetIP to " + wire::FormatMac(device) + " refused: " + why);
+        return -1;
+    };
+    // with DHCP the static fields are not used: blank ones are fine then
+    if (!(dhcp && IsBlankAddress(address)) && !wire::ParseDottedQuad(address, &a))
+        return refuse(std::string("address \"") + (address ? address : "") + "\" is not a dotted quad");
+    if (!(dhcp && IsBlankAddress(mask)) && !wire::ParseDottedQuad(mask, &m))
+        return refuse(std::string("mask \"") + (mask ? mask : "") + "\" is not a dotted quad");
+    if (!IsBlankAddress(gateway) && !wire::ParseDottedQuad(gateway, &g))
+        return refuse(std::string("gateway \"") + gateway + "\" is not a dotted quad");
+    if (!dhcp) {
+        int prefix = net::PrefixLength(m);
+        if (prefix <= 0)
+            return refuse("mask " + Quad(m) + " is not a subnet mask");
+        if (a == 0 || a == 0xffffffffu || (prefix < 31 && ((a & ~m) == 0 || (a | m) == 0xffffffffu)))
+            return refuse(Quad(a) + " is not a host address in its subnet");
+    }
+    wire::Message msg;
+    msg.opcode = wire::SetIP;
+    msg.id = device;
+    msg.address = a;
+    msg.mask = m;
+    msg.gateway = g;
+    msg.dhcp = dhcp != 0;
+    return SendRequestLocked(msg, ": " +
+                                      (dhcp ? std::string("DHCP") : Quad(a) + "/" + std::to_string(net::PrefixLength(m))) +
+                                      (g ? " gateway " + Quad(g) : std::string()));
+}
+
+bool Engine::WaitForProbesLocked(std::unique_lock<std::mutex> &lock, const std::vector<uint32_t> &addresses)
+{
+    // the network thread settles every probe by its deadline, pacing
+    // included; the bound is a backstop
+    const auto backstop = Clock::now() + 2 * ProbeTable::kDeadline + std::chrono::milliseconds(500);
+    return settled_.wait_until(lock, backstop, [&] {
+        if (stop_)
+            return true;
+        const auto now = Clock::now();
+        for (uint32_t a : addresses) {
+            auto r = probes_.Lookup(a, now);
+            if (r && r->state == ProbeTable::State::Waiting)
+                return false;
+        }
+        return true;
+    });
+}
+
+int Engine::Ping(const char *text)
+{
+    uint32_t address = 0;
+    if (!wire::ParseDottedQuad(text, &address))
+        return 0;
+    std::unique_lock lock(mu_);
+    InterfacesLocked(false);
+    const net::Interface *link = OnLinkLocked(address);
+    if (!link) {
+        LogLocked("probe " + Quad(address) + ": off-link, not reachable without re-addressing");
+        return 0;
+    }
+    if (!PlausibleDeviceAddress(address, link))
+        return 0;
+    auto now = Clock::now();
+    if (!probes_.Lookup(address, now)) {
+        probes_.Start(address, NewTxidLocked(), now, false);
+        wake_.Set();
+    }
+    WaitForProbesLocked(lock, {address});
+    auto r = probes_.Lookup(address, Clock::now());
+    return r && r->state == ProbeTable::State::Answered ? 1 : 0;
+}
+
+int Engine::Choose(const char *interfaceText, char *address, char *mask, char *gateway)
+{
+    if (!interfaceText || !address || !mask || !gateway)
+        return 0;
+    std::string name;
+    std::optional<uint32_t> wanted;
+    std::unique_lock lock(mu_);
+    if (!net::ParseInterfaceText(interfaceText, &name, &wanted)) {
+        LogLocked(std::string("choose: \"") + interfaceText + "\" names no interface");
+        return 0;
+    }
+    const net::Interface *found = nullptr;
+    for (const auto &i : InterfacesLocked(true))
+        if (i.name == name && (!wanted || i.address == *wanted) && !found)
+            found = &i;
+    if (!found) {
+        LogLocked(std::string("choose: no selected interface \"") + interfaceText + "\"");
+        return 0;
+    }
+    const net::Interface iface = *found;
+    net::ChooseRequest r;
+    r.own = iface.address;
+    r.mask = iface.mask;
+    r.gateway = net::DefaultGateway(net::ReadRouteTable(), iface.name);
+    if (r.gateway && !iface.Contains(*r.gateway))
+        r.gateway.reset();
+    r.seed = net::Fnv1a(iface.Text());
+    auto now = Clock::now();
+    for (const auto &[id, a] : devices_)
+        r.taken.insert(a);
+    std::erase_if(chosen_, [&](const auto &c) { return now - c.second > kChosenReserved; });
+    for (const auto &c : chosen_)
+        r.taken.insert(c.first);
+
+    std::optional<uint32_t> result;
+    for (size_t batch = 0; batch < kChooseBatches && !result; ++batch) {
+        const auto candidates = net::Candidates(r, batch * kChooseBatch, kChooseBatch);
+        if (candidates.empty())
+            break;
+        now = Clock::now();
+        for (uint32_t c : candidates)
+            if (!probes_.Lookup(c, now))
+                probes_.Start(c, NewTxidLocked(), now, false);
+        wake_.Set();
+        lock.unlock();
+        // while the device probes run: who answers ARP for them
+        const auto arp = iface.loopback ? std::nullopt : os::ArpProbe(iface.index, candidates, kArpWaitMs);
+        lock.lock();
+        WaitForProbesLocked(lock, candidates);
+        lock.unlock();
+        const auto neighbours = os::ResolvedNeighbours(iface.index);
+        lock.lock();
+        now = Clock::now();
+        for (uint32_t c : candidates) {
+            const auto probe = probes_.Lookup(c, now);
+            const char *why = nullptr;
+            if (probe && probe->state == ProbeTable::State::Answered)
+                why = "a device answers there";
+            else if (probe && probe->hostAnswered)
+                why = "a host refused the probe";
+            else if (neighbours.count(c))
+                why = "a host answers ARP there";
+            else if (arp && arp->count(c))
+                why = "a host answers an ARP probe";
+            if (!why) {
+                result = c;
+                break;
+            }
+            LogLocked("choose: " + Quad(c) + " is taken, " + why);
+        }
+    }
+    if (!result) {
+        LogLocked("choose: no free address on " + iface.Text());
+        return 0;
+    }
+    chosen_.emplace_back(*result, Clock::now());
+    // its silence was the reason to choose it; a device will answer there soon
+    probes_.Forget(*result);
+    auto put = [](char *out, const std::string &text) { std::snprintf(out, TVP_ADDRESS_TEXT_SIZE, "%s", text.c_str()); };
+    put(address, Quad(*result));
+    put(mask, Quad(r.mask));
+    put(gateway, r.gateway ? Quad(*r.gateway) : std::string());
+    LogLocked("choose: " + std::string(address) + " mask " + mask + " gateway " +
+              (r.gateway ? std::string(gateway) : std::string("none")) + " on " + iface.Text());
+    return 1;
+}
+
+void Engine::Run()
+{
+    for (;;) {
+        int timeout;
+        {
+            std::lock_guard lock(mu_);
+            if (stop_)
+                return;
+            timeout = NextTimeoutMsLocked(Clock::now());
+        }
+        const int ready = os::Wait(socket_, wake_, timeout);
+        if (ready & os::kFailed)
+            return;
+        if (ready & os::kError)
+            ReceiveErrors();
+        if (ready & os::kReadable)
+            Receive();
+        std::lock_guard lock(mu_);
+        RunTimersLocked(Clock::now());
+    }
+}
+
+void Engine::ReceiveErrors()
+{
+    for (int round = 0; round < 1024; ++round) {
+        const auto e = socket_.ReceiveError();
+        if (!e)
+            return;
+        // port unreachable from the probed address itself: a host is there
+        if (e->portUnreachable && e->offender == e->destination) {
+            std::lock_guard lock(mu_);
+            probes_.HostAnswered(e->destination);
+        }
+    }
+}
+
+void Engine::Receive()
+{
+    // bounded per round so timers still run under a flood
+    for (int round = 0; round < 4096; ++round) {
+        uint8_t buffer[wire::kMaxMessage + 1];
+        const auto d = socket_.Receive(buffer, sizeof buffer);
+        if (!d)
+            return;
+        std::lock_guard lock(mu_);
+        if (d->truncated || d->size > wire::kMaxMessage) {
+            LogLocked("dropped an oversized datagram from " + Quad(d->from));
+            continue;
+        }
+        Handle(buffer, d->size, *d);
+    }
+}
+
+void Engine::Handle(const uint8_t *data, size_t size, const net::Datagram &d)
+{
+    wire::Message m;
+    if (!wire::Decode(data, size, &m)) {
+        LogLocked("dropped a malformed message (" + std::to_string(size) + " bytes) from " + Quad(d.from));
+        return;
+    }
+    if (!(m.opcode & wire::ReplyFlag))
+        return; // another host's request
+    if (m.opcode == wire::ProbeReply) {
+        const auto address = probes_.Answered(m.txid, d.from, Clock::now());
+        if (!address) {
+            LogLocked("dropped a late, unsolicited or misdirected probe answer from " + Quad(d.from));
+            return;
+        }
+        SettledLocked(*address, *probes_.Lookup(*address, Clock::now()));
+        return;
+    }
+    if (!wire::IsDeviceId(m.id)) {
+        LogLocked("dropped an answer from " + Quad(d.from) + ": its ID is not a MAC address");
+        return;
+    }
+    // answers arrive on the interface of the device's link
+    bool selected = false;
+    for (const auto &i : ifaces_)
+        selected = selected || i.index == d.ifindex;
+    if (!selected) {
+        LogLocked("dropped an answer from " + Quad(d.from) + " that arrived on an interface not in use");
+        return;
+    }
+    if (m.opcode == wire::DiscoverReply)
+        HandleDiscoverReply(m, size, d);
+    else if (m.opcode == wire::GetIPReply || m.opcode == wire::SetIPReply)
+        HandleRequestReply(m, d);
+    else
+        LogLocked("dropped an answer with unknown opcode " + std::to_string(m.opcode) + " from " + Quad(d.from));
+}
+
+void Engine::HandleDiscoverReply(const wire::Message &m, size_t size, const net::Datagram &d)
+{
+    const std::string id = wire::FormatMac(m.id);
+    const auto now = Clock::now();
+    if (!discovery_.Accepts(m.txid, d.from, now)) {
+        LogLocked("dropped an unsolicited discovery answer (or a late one) from " + id);
+        return;
+    }
+    if (!m.address) {
+        LogLocked("dropped a discovery answer without address from " + id);
+        return;
+    }
+    const uint32_t address = *m.address;
+    const net::Interface *arrival = ArrivalLocked(d.ifindex, address);
+    if (!PlausibleDeviceAddress(address, arrival)) {
+        if (impossibleLogged_.size() < kMaxImpossibleLogged && impossibleLogged_.insert(address).second)
+            LogLocked("dropped discovery answers claiming " + Quad(address) + ", which no device can hold");
+        return;
+    }
+    answerBytes_ += size;
+    probes_.Credit(size);
+    Event e;
+    e.code = TVPEventDeviceFound;
+    e.t[0] = id;
+    e.t[1] = arrival ? arrival->Text() : std::string();
+    e.t[2] = Quad(address);
+    e.t[3] = m.name.value_or("");
+    e.t[4] = m.type.value_or("");
+    RememberDeviceLocked(m.id, address);
+    // The host probes every device it lists as soon as it hears of it:
+    // deliver the answer once the probe has settled, so that probe is
+    // answered at once instead of blocking the host for a deadline.
+    if (const net::Interface *link = OnLinkLocked(address); link && PlausibleDeviceAddress(address, link)) {
+        if (probes_.Start(address, NewTxidLocked(), now, true))
+            wake_.Set();
+        const auto r = probes_.Lookup(address, now);
+        if (r && r->state == ProbeTable::State::Waiting && probes_.Hold(address, e))
+            return;
+    }
+    events_.Push(std::move(e));
+}
+
+void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
+{
+    const std::string id = wire::FormatMac(m.id);
+    const bool get = m.opcode == wire::GetIPReply;
+    auto request = requests_.Complete(m.txid, uint8_t(m.opcode & ~wire::ReplyFlag), m.id);
+    if (!request) {
+        LogLocked(std::string("dropped a late, duplicate or unsolicited ") + (get ? "GetIP" : "SetIP") + " answer " +
+                  std::to_string(m.txid) + " from " + id);
+        return;
+    }
+    if (get) {
+        if (!m.address || !m.mask) {
+            LogLocked("dropped a GetIP answer without address or mask from " + id);
+            requests_.Add(m.txid, std::move(*request)); // the real answer may still come
+            return;
+        }
+        Event e;
+        e.code = TVPEventGetIPReply;
+        e.t[0] = id;
+        const net::Interface *arrival = ArrivalLocked(d.ifindex, *m.address);
+        e.t[1] = arrival ? arrival->Text() : std::string();
+        e.t[2] = Quad(*m.address);
+        e.t[3] = Quad(*m.mask);
+        e.t[4] = m.gateway && *m.gateway ? Quad(*m.gateway) : std::string();
+        e.dhcp = m.dhcp.value_or(false) ? 1 : 0;
+        RememberDeviceLocked(m.id, *m.address);
+        LogLocked("GetIP " + std::to_string(m.txid) + " answered by " + id);
+        events_.Push(std::move(e));
+        return;
+    }
+    if (m.status.value_or(wire::StatusOK) != wire::StatusOK || !m.address) {
+        LogLocked("SetIP " + std::to_string(m.txid) + ": " + id + " refused the settings");
+        return;
+    }
+    Event e;
+    e.code = TVPEventSetIPReply;
+    e.t[0] = id;
+    e.t[1] = Quad(*m.address);
+    // whatever was probed at the old and new addresses is stale now
+    if (auto old = devices_.find(m.id); old != devices_.end())
+        probes_.Forget(old->second);
+    probes_.Forget(*m.address);
+    RememberDeviceLocked(m.id, *m.address);
+    LogLocked("SetIP " + std::to_string(m.txid) + " answered by " + id);
+    events_.Push(std::move(e));
+}
+
+void Engine::RememberDeviceLocked(const wire::DeviceId &id, uint32_t address)
+{
+    // a flood of invented IDs must not grow the table without bound
+    if (devices_.size() >= kMaxDevices && !devices_.count(id))
+        return;
+    devices_[id] = address;
+}
+
+void Engine::SettledLocked(uint32_t address, const ProbeTable::Result &result)
+{
+    LogLocked("probe " + Quad(address) + ": " +
+              (result.state == ProbeTable::State::Answered ? "answered" : "no answer, not reachable"));
+    for (Event &e : probes_.Release(address))
+        events_.Push(std::move(e));
+    settled_.notify_all();
+}
+
+int Engine::NextTimeoutMsLocked(Clock::time_point now)
+{
+    std::optional<Clock::time_point> next = requests_.NextDue();
+    if (auto p = probes_.NextDue(now))
+        next = next ? std::min(*next, *p) : *p;
+    if (!next)
+        return -1;
+    if (*next <= now)
+        return 0;
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(*next - now).count()) + 1;
+}
+
+void Engine::RunTimersLocked(Clock::time_point now)
+{
+    requests_.Tick(
+        now,
+        [&](uint32_t txid, const Request &r) {
+            BroadcastLocked(r.bytes, "");
+            LogLocked(std::string(r.opcode == wire::GetIP ? "GetIP " : "SetIP ") + std::to_string(txid) + " to " +
+                      wire::FormatMac(r.id) + " retransmitted");
+        },
+        [&](uint32_t txid, const Request &r) {
+            LogLocked(std::string(r.opcode == wire::GetIP ? "GetIP " : "SetIP ") + std::to_string(txid) + " to " +
+                      wire::FormatMac(r.id) + ": no answer, given up");
+        });
+    probes_.Tick(
+        now,
+        [&](uint32_t address, uint32_t txid) {
+            wire::Message m;
+            m.opcode = wire::Probe;
+            m.txid = txid;
+            return socket_.SendTo(wire::Encode(m), address, config_.port);
+        },
+        [&](uint32_t address, const ProbeTable::Result &result) { SettledLocked(address, result); });
+}
+
+} // namespace tvp

@@ -1,0 +1,104 @@
+// The library's engine: one UDP socket and the thread that listens on it,
+// routing every answer to the unit that waits for it (discovery, requests,
+// probes), and the calls of the C interface on top. Tests build engines of
+// their own; the C interface keeps one per process.
+#pragma once
+
+#include "config.h"
+#include "discovery.h"
+#include "events.h"
+#include "netif.h"
+#include "os.h"
+#include "probes.h"
+#include "requests.h"
+#include "wire.h"
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+namespace tvp {
+
+class Engine
+{
+public:
+    explicit Engine(Config config);
+    ~Engine();
+    Engine(const Engine &) = delete;
+    Engine &operator=(const Engine &) = delete;
+
+    // Opens the socket and starts the network thread; false when either failed.
+    bool Start();
+    void Stop();
+
+    EventQueue &Events() { return events_; }
+    void SetCallback(EventQueue::Callback callback, bool debug);
+    uint16_t TftpPort() const { return config_.tftpPort; }
+
+    int Discover();
+    int DiscoverAddress(const char *address);
+    int Interfaces(char *names, size_t size);
+    int GetIP(const uint8_t *id);
+    int SetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t dhcp);
+    int Ping(const char *address);
+    int Choose(const char *interfaceText, char *address, char *mask, char *gateway);
+
+    // What answers brought in and what the engine sent in reaction to them.
+    struct Traffic
+    {
+        uint64_t answerBytes = 0;
+        uint64_t reactionBytes = 0;
+    };
+    Traffic TrafficSoFar();
+
+private:
+    void Run();
+    void Receive();
+    void ReceiveErrors();
+    void Handle(const uint8_t *data, size_t size, const net::Datagram &d);
+    void HandleDiscoverReply(const wire::Message &m, size_t size, const net::Datagram &d);
+    void HandleRequestReply(const wire::Message &m, const net::Datagram &d);
+    void RunTimersLocked(Clock::time_point now);
+    int NextTimeoutMsLocked(Clock::time_point now);
+
+    void LogLocked(const std::string &line) { events_.Log(line); }
+    const std::vector<net::Interface> &InterfacesLocked(bool fresh);
+    const net::Interface *OnLinkLocked(uint32_t address) const;
+    const net::Interface *ArrivalLocked(unsigned ifindex, uint32_t deviceAddress) const;
+    size_t BroadcastLocked(const std::vector<uint8_t> &bytes, const std::string &what);
+    uint32_t NewTxidLocked();
+    std::optional<wire::DeviceId> RequestedDeviceLocked(const uint8_t *id, const char *what);
+    int SendRequestLocked(wire::Message &m, const std::string &details);
+    void SettledLocked(uint32_t address, const ProbeTable::Result &result);
+    void RememberDeviceLocked(const wire::DeviceId &id, uint32_t address);
+    bool WaitForProbesLocked(std::unique_lock<std::mutex> &lock, const std::vector<uint32_t> &addresses);
+
+    const Config config_;
+    EventQueue events_;
+    os::UdpSocket socket_;
+    os::Notifier wake_;
+    std::thread thread_;
+
+    std::mutex mu_;
+    std::condition_variable settled_;
+    bool stop_ = false;
+    std::string notes_; // the environment's complaints, logged once
+    std::vector<net::Interface> ifaces_;
+    Clock::time_point ifacesAt_{};
+    std::string ifacesSummary_;
+    DiscoveryWindow discovery_;
+    RequestTable requests_;
+    ProbeTable probes_;
+    std::map<wire::DeviceId, uint32_t> devices_; // last address seen
+    std::vector<std::pair<uint32_t, Clock::time_point>> chosen_;
+    std::unordered_set<uint32_t> impossibleLogged_;
+    uint64_t answerBytes_ = 0;
+    std::mt19937 random_{std::random_device{}()};
+};
+
+} // namespace tvp

@@ -1,0 +1,87 @@
+// The operating-system calls of the library's network side, behind one
+// small interface: a settable handle, a UDP socket with per-packet
+// interface control, and a wait on both.
+#pragma once
+
+#include "netif.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace tvp::os {
+
+// A handle that is readable while set: the host watches it (eventfd).
+class Notifier
+{
+public:
+    Notifier() = default;
+    ~Notifier();
+    Notifier(const Notifier &) = delete;
+    Notifier &operator=(const Notifier &) = delete;
+
+    bool Open();
+    int Handle() const { return fd_; }
+    // Safe from any thread; setting twice is setting once.
+    void Set();
+    void Clear();
+
+private:
+    int fd_ = -1;
+};
+
+// An ICMP error the kernel reported for a datagram this socket sent.
+struct SendError
+{
+    uint32_t destination = 0; // where the failed datagram went
+    uint32_t offender = 0;    // who reported it (0: this host)
+    bool portUnreachable = false; // a host there answered: nothing listens
+};
+
+class UdpSocket
+{
+public:
+    UdpSocket() = default;
+    ~UdpSocket();
+    UdpSocket(const UdpSocket &) = delete;
+    UdpSocket &operator=(const UdpSocket &) = delete;
+
+    // A non-blocking socket on an ephemeral port of every address, with
+    // broadcast allowed, arrival interfaces reported and ICMP errors queued.
+    bool Open();
+    int Handle() const { return fd_; }
+    void Close();
+
+    // Sends one datagram; with an ifindex it leaves by that interface from
+    // `source`, whatever the routes say.
+    bool SendTo(const std::vector<uint8_t> &bytes, uint32_t to, uint16_t port, unsigned ifindex = 0,
+                uint32_t source = 0);
+    std::optional<net::Datagram> Receive(uint8_t *buffer, size_t capacity);
+    std::optional<SendError> ReceiveError();
+
+private:
+    int fd_ = -1;
+};
+
+// Waits up to timeoutMs (-1: no limit) until the socket is readable or has
+// an error queued, or `wake` is set (and clears it).
+enum WaitResult { kTimeout = 0, kReadable = 1, kError = 2, kWoken = 4, kFailed = 8 };
+int Wait(const UdpSocket &socket, Notifier &wake, int timeoutMs);
+
+// The local address the kernel would send from to reach `address`;
+// nullopt when there is no route.
+std::optional<uint32_t> RouteSource(uint32_t address);
+
+// Addresses that the kernel's neighbour table holds resolved to a
+// link-layer address on interface `ifindex`: something answered ARP there.
+std::set<uint32_t> ResolvedNeighbours(unsigned ifindex);
+
+// RFC 5227 ARP probes (sender address 0.0.0.0) for `addresses` on
+// `ifindex`, answers collected for waitMs; the addresses that answered.
+// nullopt when the process may not send raw frames (no CAP_NET_RAW) or the
+// interface does no ARP.
+std::optional<std::set<uint32_t>> ArpProbe(unsigned ifindex, const std::vector<uint32_t> &addresses, int waitMs);
+
+} // namespace tvp::os

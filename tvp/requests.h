@@ -1,0 +1,51 @@
+// GetIP and SetIP requests waiting for their answer: resent on a schedule
+// inside the program's 3-second wait, matched by transaction id, opcode
+// and device ID.
+#pragma once
+
+#include "wire.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace tvp {
+
+using Clock = std::chrono::steady_clock;
+
+struct Request
+{
+    uint8_t opcode = 0;
+    wire::DeviceId id{};
+    std::vector<uint8_t> bytes;
+    Clock::time_point start;
+    size_t sent = 1; // transmissions so far
+};
+
+class RequestTable
+{
+public:
+    // Resent at these offsets, given up at the deadline.
+    static constexpr int kResendMs[] = {0, 300, 700, 1200, 1800};
+    static constexpr std::chrono::milliseconds kDeadline{2500};
+
+    void Add(uint32_t txid, Request request) { pending_.emplace(txid, std::move(request)); }
+    bool Has(uint32_t txid) const { return pending_.count(txid) != 0; }
+
+    // The request an answer completes, taken out of the table; nullopt for a
+    // late, duplicate or unsolicited answer.
+    std::optional<Request> Complete(uint32_t txid, uint8_t requestOpcode, const wire::DeviceId &id);
+
+    // Resends what is due and gives up what is past its deadline.
+    void Tick(Clock::time_point now, const std::function<void(uint32_t, const Request &)> &resend,
+              const std::function<void(uint32_t, const Request &)> &expired);
+    std::optional<Clock::time_point> NextDue() const;
+
+private:
+    std::unordered_map<uint32_t, Request> pending_;
+};
+
+} // namespace tvp
