@@ -1,6 +1,9 @@
 #include "netns_lan.h"
 
+#include "devsim_process.h"
 #include "test_support.h"
+
+#include <fstream>
 
 #include <cstdlib>
 #include <unistd.h>
@@ -122,6 +125,24 @@ bool NetnsLan::Run(const std::string &host, const std::string &command) const
 std::vector<std::string> NetnsLan::Inside(const std::string &host)
 {
     return {"ip", "netns", "exec", host};
+}
+
+std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevice &d, const std::string &dir)
+{
+    const std::string host = lan.AddHost(segment, "");
+    if (host.empty())
+        return nullptr;
+    const std::string path = dir + "/" + host + ".json";
+    const auto slash = d.cidr.find('/');
+    std::ofstream(path) << R"({"devices": [{"name": ")" << d.name << R"(", "type": ")" << d.type << R"(", "mac": ")"
+                        << d.mac << R"(", "ip": ")" << d.cidr.substr(0, slash) << R"(", "mask": "255.255.255.0")"
+                        << (d.gateway.empty() ? "" : R"(, "gateway": ")" + d.gateway + "\"") << "}]}";
+    auto sim = std::make_unique<DevSim>(
+        std::vector<std::string>{"--json", path, "--interface", "eth0", "--own-address", "--port", "30718"});
+    sim->RunInside(NetnsLan::Inside(host));
+    if (!sim->Start())
+        return nullptr;
+    return sim;
 }
 
 } // namespace testsupport

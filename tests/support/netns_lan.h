@@ -5,10 +5,13 @@
 // the object goes.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace testsupport {
+
+class DevSim;
 
 class NetnsLan
 {
@@ -50,5 +53,17 @@ private:
     std::vector<std::string> switches_;
     std::vector<std::pair<std::string, int>> links_; // host, count of links
 };
+
+// One simulated device as a LAN holds it: a host namespace of its own on a
+// segment, the simulator holding the device's address ("10.61.0.10/24")
+// and default route there, on the real TVP port.
+struct LanDevice
+{
+    std::string name, mac, cidr, gateway;
+    std::string type = "Serial Server";
+};
+// The started simulator (nullptr when it did not start); its JSON goes to
+// `dir`.
+std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevice &device, const std::string &dir);
 
 } // namespace testsupport

@@ -25,11 +25,6 @@ namespace wire = tvp::wire;
 
 namespace {
 
-struct Device
-{
-    std::string name, mac, cidr, gateway;
-};
-
 // The address the free-address rule tries first on an interface.
 std::string FirstCandidate(const std::string &ifaceText, uint32_t own, const std::set<uint32_t> &taken)
 {
@@ -87,22 +82,11 @@ protected:
         lan_.reset();
     }
 
-    // A device in a namespace of its own, the simulator holding its address.
-    void AddDevice(int segment, const Device &d)
+    void AddDevice(int segment, const testsupport::LanDevice &d)
     {
-        const std::string host = lan_->AddHost(segment, "");
-        ASSERT_FALSE(host.empty());
-        const std::string path = dir_.path() + "/" + host + ".json";
-        const auto slash = d.cidr.find('/');
-        std::ofstream(path) << R"({"devices": [{"name": ")" << d.name << R"(", "type": "Serial Server", "mac": ")"
-                            << d.mac << R"(", "ip": ")" << d.cidr.substr(0, slash) << R"(", "mask": "255.255.255.0")"
-                            << (d.gateway.empty() ? "" : R"(, "gateway": ")" + d.gateway + "\"") << "}]}";
-        auto sim = std::make_unique<testsupport::DevSim>(std::vector<std::string>{
-            "--json", path, "--interface", "eth0", "--own-address", "--port", std::to_string(kPort)});
-        sim->RunInside(testsupport::NetnsLan::Inside(host));
-        ASSERT_TRUE(sim->Start());
+        auto sim = testsupport::StartLanDevice(*lan_, segment, d, dir_.path());
+        ASSERT_TRUE(sim) << d.name;
         sims_.push_back(std::move(sim));
-        hosts_.push_back(host);
     }
 
     void UseLibrary()
@@ -130,12 +114,11 @@ protected:
     int segA_ = -1, segB_ = -1;
     std::string pcA_, pcB_, onA_, onB_;
     std::vector<std::unique_ptr<testsupport::DevSim>> sims_;
-    std::vector<std::string> hosts_;
 };
 
-const Device kAlpha{"Alpha One", "02:0A:00:00:00:01", "10.61.0.10/24", ""};
-const Device kStranger{"Stranger", "02:0A:00:00:00:03", "192.168.77.20/24", "192.168.77.1"};
-const Device kBravo{"Bravo One", "02:0B:00:00:00:01", "10.62.0.10/24", ""};
+const testsupport::LanDevice kAlpha{"Alpha One", "02:0A:00:00:00:01", "10.61.0.10/24", ""};
+const testsupport::LanDevice kStranger{"Stranger", "02:0A:00:00:00:03", "192.168.77.20/24", "192.168.77.1"};
+const testsupport::LanDevice kBravo{"Bravo One", "02:0B:00:00:00:01", "10.62.0.10/24", ""};
 
 TEST_F(RealLan, ForeignDeviceIsFoundReadAndReAddressedOntoThePcSubnet)
 {
