@@ -186,6 +186,20 @@ TEST_F(CliOnSimulator, DiscoverTargetSweepKeepsAnswersThatTakeTheirTime)
     EXPECT_EQ(rows.size(), 301u) << "each device once";
 }
 
+TEST_F(CliOnSimulator, VerboseLogGoesToStderrOnly)
+{
+    Start();
+    Result r = Cli({"discover", "--json", "-v", "--timeout", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    json list = json::parse(r.out); // the log did not leak into the results
+    EXPECT_EQ(list.size(), 8u);
+    size_t logLines = 0;
+    for (const auto &line : Lines(r.err))
+        logLines += line.rfind("tvp: ", 0) == 0;
+    EXPECT_GT(logLines, 0u) << r.err;
+    EXPECT_EQ(Cli({"discover", "--json", "--timeout", "0.6"}).err, "") << "quiet without -v";
+}
+
 TEST_F(CliOnSimulator, GetInEveryFormat)
 {
     Start();
