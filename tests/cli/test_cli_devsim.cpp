@@ -200,6 +200,30 @@ TEST_F(CliOnSimulator, VerboseLogGoesToStderrOnly)
     EXPECT_EQ(Cli({"discover", "--json", "--timeout", "0.6"}).err, "") << "quiet without -v";
 }
 
+TEST_F(CliOnSimulator, LossyLinkThatDuplicatesAnswers)
+{
+    // a fifth of the requests lost, every answer sent twice
+    sim_ = std::make_unique<testsupport::DevSim>(
+        std::vector<std::string>{"--loss", "0.2", "--duplicate", "--seed", "7"});
+    ASSERT_TRUE(sim_->Start());
+    env_ = {{"TVP_INTERFACES", "lo"},
+            {"TVP_PORT", std::to_string(sim_->Port())},
+            {"TVP_TFTP_PORT", std::to_string(sim_->TftpPort())}};
+    json list = CliJson({"discover"});
+    EXPECT_EQ(list.size(), 8u) << list.dump(1);
+    std::set<std::string> ids;
+    for (const auto &d : list)
+        ids.insert(d["id"]);
+    EXPECT_EQ(ids.size(), list.size()) << "a device listed twice";
+    ASSERT_TRUE(ById(list, kBoiler));
+    EXPECT_EQ((*ById(list, kBoiler))["reachable"], true);
+
+    // get and set retransmit; the doubled acknowledgement is taken once
+    json set = CliJson({"set", kLine2, "--ip", "127.0.0.62", "--mask", "255.0.0.0"});
+    EXPECT_EQ(set["ip"], "127.0.0.62");
+    EXPECT_EQ(CliJson({"get", kLine2})["ip"], "127.0.0.62");
+}
+
 TEST_F(CliOnSimulator, GetInEveryFormat)
 {
     Start();
