@@ -434,6 +434,15 @@ TEST_F(CliOnSimulator, UpgradeEveryDeviceOfATypeOrName)
     ASSERT_EQ(byName.size(), 1u) << byName.dump(1);
     EXPECT_EQ(byName[0]["name"], "Good Unit");
 
+    // an ID no device answers for fails alone; the others are still upgraded
+    json mixed = CliJson({"upgrade", image, "02:00:00:00:09:09", "127.0.0.23", "--timeout", "0.5"}, 1);
+    ASSERT_EQ(mixed.size(), 2u) << mixed.dump(1);
+    EXPECT_EQ(mixed[0]["ok"], false);
+    EXPECT_TRUE(mixed[0]["ip"].is_null());
+    EXPECT_EQ(mixed[0]["message"], "not found by discovery");
+    EXPECT_EQ(mixed[0]["attempts"], 0);
+    EXPECT_EQ(mixed[1]["ok"], true);
+
     Result none = Cli({"upgrade", image, "--type", "Toaster"});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_EQ(none.out, "");
@@ -442,7 +451,7 @@ TEST_F(CliOnSimulator, UpgradeEveryDeviceOfATypeOrName)
     const std::string stored = " received \"firmware.bin\", 5000 bytes";
     for (const auto &line : sim_->LogLines())
         received += line.size() > stored.size() && line.compare(line.size() - stored.size(), stored.size(), stored) == 0;
-    EXPECT_EQ(received, 3u);
+    EXPECT_EQ(received, 4u);
 }
 
 } // namespace
