@@ -1,5 +1,7 @@
 #include <cstdio>
 
+#include <QIcon>
+
 #include "application.h"
 #include "apptitle.h"
 #include "devices.h"
@@ -10,6 +12,10 @@
 int main(int argc, char *argv[])
 {
     TApplication app(argc, argv);
+    // The desktop entry's name and icon, so that the desktop matches the
+    // windows to the entry and shows the same icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.tarvex.Netscry"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/com.tarvex.Netscry.svg")));
     try {
         ApplicationTitle = ApplicationTitleFromPath(QCoreApplication::applicationFilePath());
         SingleInstanceGuard guard(QStringLiteral("TarvexNetscryMutex"), ApplicationTitle);

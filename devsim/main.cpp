@@ -75,6 +75,23 @@ bool ParseNumber(const char *text, double lo, double hi, double *out)
     return true;
 }
 
+// The sample LAN: the installed copy beside the program (PREFIX/bin ->
+// PREFIX/share/netscry), else the source tree's for a program run from its
+// build tree.
+std::string SampleLanPath()
+{
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        std::string dir(exe, size_t(n));
+        dir.erase(dir.find_last_of('/') + 1);
+        const std::string installed = dir + "../" NETSCRY_SAMPLE_LAN_INSTALLED;
+        if (access(installed.c_str(), R_OK) == 0)
+            return installed;
+    }
+    return NETSCRY_SAMPLE_LAN;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -151,7 +168,7 @@ int main(int argc, char **argv)
     } else {
         std::string error;
         if (jsonPath.empty())
-            jsonPath = NETSCRY_SAMPLE_LAN;
+            jsonPath = SampleLanPath();
         if (!devsim::LoadDevices(jsonPath, &devices, &error)) {
             std::fprintf(stderr, "tvp-devsim: %s: %s\n", jsonPath.c_str(), error.c_str());
             return 2;

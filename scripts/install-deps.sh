@@ -9,6 +9,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     tftpd-hpa curl iproute2 util-linux
     xvfb xauth imagemagick
+    # packaging: the .deb, its checks, icons, man pages, the dissector's test
+    dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
+    pkg-config python3 tshark
 )
 
 missing=()
@@ -26,6 +29,9 @@ else
     exit 1
 fi
 echo "installing: ${missing[*]}"
+# tshark asks whether non-root users may capture: no, and without asking.
+echo "wireshark-common wireshark-common/install-setuid boolean false" |
+    "${sudo[@]}" debconf-set-selections
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 # The tests start their own TFTP server on loopback; the package's system

@@ -11,8 +11,11 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build -j"$jobs"
+# The Debian packages, checked with the tests below.
+rm -rf build/packages
+(cd build && cpack -G DEB >/dev/null)
 
 # The Qt-free library and simulator again, under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the fuzz targets.
@@ -31,6 +34,9 @@ set -uo pipefail
 status=0
 ctest --test-dir build --output-on-failure -j2 || status=1
 ctest --test-dir build-asan --output-on-failure -j2 || status=1
+# The packages: lintian, the desktop validators, and the programs run from
+# the unpacked packages.
+scripts/check-package.sh build || status=1
 # Each fuzzer runs briefly from its checked-in corpus.
 for fuzzer in build-fuzz/bin/fuzz_*; do
     [ -x "$fuzzer" ] || continue

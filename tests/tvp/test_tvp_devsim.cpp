@@ -1,5 +1,6 @@
 // The library against tvp-devsim on loopback.
 #include "devsim_process.h"
+#include "test_support.h"
 #include "tvp.h"
 #include "tvp_events.h"
 
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -337,6 +339,43 @@ TEST_F(LibraryOnSimulator, UnknownDeviceGetsNoAnswer)
     EXPECT_TRUE(sim_->WaitForLine("no such device"));
     PumpFor(100);
     EXPECT_TRUE(EventsOf(TVPEventGetIPReply).empty());
+}
+
+} // namespace
+
+namespace {
+
+// The upgrade's own log lines arrive during the call, between its events,
+// so a log reads in the order things happened.
+TEST_F(LibraryOnSimulator, UpgradeLogLinesArriveDuringTheCallInOrderWithItsEvents)
+{
+    StartSim();
+    testsupport::TempDir dir;
+    const std::string image = dir.path() + "/image.bin";
+    {
+        std::FILE *f = std::fopen(image.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::vector<char> bytes(20000, 'x');
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(TVPUpgradeDevice(image.c_str(), "127.0.0.11"), 0);
+    // nothing pumped: whatever was logged came during the call
+    const auto &events = Events();
+    size_t firstUpgrade = events.size(), request = events.size(), result = events.size();
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (events[i].code == TVPEventUpgrade && firstUpgrade == events.size())
+            firstUpgrade = i;
+        if (events[i].code == TVPEventLog && events[i].name.find("write request") != std::string::npos)
+            request = i;
+        if (events[i].code == TVPEventLog && events[i].name.find("result 0") != std::string::npos)
+            result = i;
+    }
+    ASSERT_LT(request, events.size()) << "the request's log line came after the call";
+    ASSERT_LT(result, events.size()) << "the outcome's log line came after the call";
+    EXPECT_LT(request, firstUpgrade) << "the request is logged before the transfer starts";
+    EXPECT_GT(result, firstUpgrade);
+    EXPECT_EQ(Misdelivered(), 0);
 }
 
 } // namespace

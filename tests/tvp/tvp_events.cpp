@@ -27,8 +27,10 @@ void Callback(uint32_t code, const void *record)
     e.code = code;
     switch (code) {
     case TVPEventLog:
+        // kept apart, and in the event stream too, where its order shows
         g_log.push_back(Text(static_cast<const TVPLogRecord *>(record)->Text));
-        return;
+        e.name = g_log.back();
+        break;
     case TVPEventDeviceFound: {
         auto r = static_cast<const TVPDeviceFoundRecord *>(record);
         e.id = Text(r->ID), e.iface = Text(r->Interface), e.address = Text(r->IPAddress);

@@ -20,6 +20,8 @@ struct Event
 
 // Registers the collector with the library and empties it.
 void Collect(int debug = 1);
+// Every event in arrival order; a log line (code 0) carries its text in
+// `name`.
 std::vector<Event> &Events();
 std::vector<Event> EventsOf(uint32_t code);
 // Log lines (code 0) so far.
