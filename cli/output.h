@@ -40,8 +40,8 @@ std::string CsvField(const std::string &text);
 // "true"/"false" in CSV.
 std::string ValueText(const Value &value, Format format);
 
-// Records as a list: a table with the given columns (a "-" line when there
-// are none), a JSON array, or CSV with a header of the keys of `columns`.
+// Records as a list: a table with the given columns (the heading alone when
+// there are none), a JSON array, or CSV with a header of the keys of `columns`.
 void PrintList(std::ostream &out, const std::vector<Record> &records, const std::vector<Column> &columns,
                Format format);
 
