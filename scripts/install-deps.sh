@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build clang libclang-rt-14-dev
     qt6-base-dev qt6-svg-dev libqt6svg6
-    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     tftpd-hpa atftpd curl iproute2 util-linux
     xvfb xauth imagemagick x11-utils
     # packaging: the .deb, its checks, icons, man pages, the dissector's test
