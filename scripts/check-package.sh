@@ -73,9 +73,8 @@ done
 
 bin=$root/usr/bin
 "$bin/tvp-devsim" --help >/dev/null || fail "the unpacked tvp-devsim --help failed"
-if [ ! -x "$bin/netscry-cli" ]; then
-    echo "check-package: netscry-cli is missing from the package; ran tvp-devsim --help instead"
-else
+[ -x "$bin/netscry-cli" ] || fail "netscry-cli is missing from the package"
+{
     "$bin/netscry-cli" --version || fail "the unpacked netscry-cli --version failed"
     # A discovery of the sample LAN, both programs from the packages, on loopback.
     sample=$root/usr/share/netscry/sample-lan.json
@@ -103,7 +102,7 @@ print(f"netscry-cli from the package listed {len(found)} devices")
 sys.exit(1 if missing else 0)
 PY
     fi
-fi
+}
 
 [ $status -eq 0 ] && echo "check-package: packages checked"
 exit $status
