@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "devices.h"
+#include "gui_helpers.h"
 #include "devsim_process.h"
 #include "ipconfig_support.h"
 #include "netif.h"
@@ -23,15 +24,12 @@ namespace {
 
 QTreeWidget *List()
 {
-    return DeviceForm->findChild<QTreeWidget *>(QStringLiteral("DeviceList"));
+    return testsupport::DeviceList();
 }
 
 QTreeWidgetItem *Row(const QString &name)
 {
-    for (int i = 0; i < List()->topLevelItemCount(); ++i)
-        if (List()->topLevelItem(i)->text(TDeviceForm::ColName) == name)
-            return List()->topLevelItem(i);
-    return nullptr;
+    return testsupport::DeviceRow(name);
 }
 
 bool Marked(const QTreeWidgetItem *row)

@@ -1,5 +1,7 @@
 #include "gui_helpers.h"
 
+#include "devices.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -9,12 +11,27 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTreeWidget>
 #include <QThread>
 
 #include <csignal>
 #include <sys/wait.h>
 
 namespace testsupport {
+
+QTreeWidget *DeviceList()
+{
+    return DeviceForm->findChild<QTreeWidget *>(QStringLiteral("DeviceList"));
+}
+
+QTreeWidgetItem *DeviceRow(const QString &name)
+{
+    QTreeWidget *list = DeviceList();
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(TDeviceForm::ColName) == name)
+            return list->topLevelItem(i);
+    return nullptr;
+}
 
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
 {

@@ -6,12 +6,20 @@
 #include <QStringList>
 #include <QTimer>
 
+class QTreeWidget;
+class QTreeWidgetItem;
+
 #include "shell.h"
 
 #include <functional>
 #include <vector>
 
 namespace testsupport {
+
+// The main window's device list, and its row of a device by name (nullptr
+// when none).
+QTreeWidget *DeviceList();
+QTreeWidgetItem *DeviceRow(const QString &name);
 
 // Processes events until the condition holds or the deadline passes.
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 5000);
