@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // netscry-cli on fleets of simulated devices on loopback:
 //  - discover --target over a /16 (65,536 addresses) holding 5,000 devices
 //    at --rate 20000: devices found and wall time against

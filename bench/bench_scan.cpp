@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scan of simulated devices (10% answer no probe) through the real main
 // window, offscreen: time from ScanExecute until every row is listed and
 // until every mark is on, how many rows carry a wrong mark once the cycle

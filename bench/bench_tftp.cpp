@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Firmware upload throughput, 4 MiB images:
 //  1. to the simulator's server with 1 ms added before every reply (a LAN's
 //     round trip): the negotiated transfer (blksize 1428, windowsize 16)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TVP library as the commands use it: started with the command line's
 // interfaces, its events collected on this thread, discovery runs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // netscry-cli: every device operation of Netscry from a script.
 #include "library.h"
 #include "output.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Results as the commands print them: a table or "key: value" lines for
 // people, JSON or CSV for scripts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Address texts and address ranges as the command line takes them.
 #pragma once
 

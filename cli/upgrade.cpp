@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "upgrade.h"
 
 #include "tvp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Firmware uploads to many devices, several at a time, with the retry
 // rule of the upgrade dialog.
 #pragma once

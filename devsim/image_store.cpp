@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image_store.h"
 
 #include "wire.h"

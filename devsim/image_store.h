@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the simulator does with a received image: its SHA-256 for the log,
 // and, when asked, a copy on disk under the device's address.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tvp-devsim: plays any number of TVP devices on one link (loopback by
 // default) for tests, benchmarks and demonstrations. See --help.
 #include "devices.h"

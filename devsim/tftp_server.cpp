@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tftp_server.h"
 
 #include "netif.h"

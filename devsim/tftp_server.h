@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's TFTP server: receives firmware images for the simulated
 // devices, with the same options the library negotiates.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configure and Auto IP commands of the main window.
 #include "devices.h"
 #include "ui_devices.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ipconfig.h"
 #include "ui_ipconfig.h"
 

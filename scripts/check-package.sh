@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the Debian packages that `cpack -G DEB` made in BUILD_DIR/packages:
 # lintian reports no error, the desktop entry and the AppStream metainfo
 # validate, and the programs run from the packages unpacked into a scratch

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that building and testing Netscry needs,
 # when any is missing. Uses sudo when not run as root.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TFTP write client: sends one image to a device, negotiating blksize,
 // tsize and windowsize, and falling back to 512-byte lock-step.
 #pragma once

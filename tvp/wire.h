@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TVP wire format: message codec and the texts the library reports
 // (ID, dotted quad). Shared by the library, the simulator, tests and fuzzers.
 #pragma once

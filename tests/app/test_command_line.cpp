@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real program on an X server of the test's own: the switch is read
 // from the whole command line, and the toolkit is handed none of it.
 #include <gtest/gtest.h>

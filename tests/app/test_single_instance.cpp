@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two real instances of the program, offscreen, each with a private
 // runtime directory so that parallel tests do not meet.
 #include <gtest/gtest.h>

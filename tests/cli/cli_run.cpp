@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli_run.h"
 
 #include "test_support.h"

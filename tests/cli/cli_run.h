@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the netscry-cli program as a child process and parses what it
 // printed.
 #pragma once

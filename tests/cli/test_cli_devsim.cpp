@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // netscry-cli against tvp-devsim on loopback: every command's output parsed
 // in each format, exit codes, fleets upgraded in parallel.
 #include "cli_run.h"

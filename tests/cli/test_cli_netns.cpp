@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // netscry-cli across a router: the PC (this test's namespace) reaches the
 // devices' subnet only through a router namespace, so no broadcast of the
 // PC reaches them and no broadcast answer of theirs reaches the PC.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line's address ranges and output formats, without a network.
 #include "cli_run.h"
 #include "output.h"

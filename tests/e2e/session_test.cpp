@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A user's whole session with the program's own windows against the
 // simulated sample LAN: scan, Auto IP for an unreachable device, rescan,
 // Configure a static address, Upgrade with one busy answer, About.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dotted-quad fields of both dialogs under real clicks and typing: the
 // blank template is narrower than the field, and nothing typed after a
 // click may be lost.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's Auto IP on a LAN that behaves like a real one: a
 // device configured for another site, holding only its own address, and a
 // plain host on the address the choice would try first.

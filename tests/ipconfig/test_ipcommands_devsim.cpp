@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configure and Auto IP from the main window against tvp-devsim on loopback
 // (inside the private network namespace of the test command).
 #include <gtest/gtest.h>

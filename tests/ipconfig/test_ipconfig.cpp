@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The IP address properties dialog against a scripted device: the dialog's
 // library calls are recorded and kept from the network, and the replies
 // come through the protocol interface object as the library would send them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mainwindow_support.h"
 
 #include <gtest/gtest.h>

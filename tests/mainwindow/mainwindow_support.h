@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the main-window tests: a shell that records instead of starting
 // programs (no test may flush the machine's ARP cache or open a browser),
 // and small event-loop helpers.

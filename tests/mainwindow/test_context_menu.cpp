@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device list's context menu by mouse and keyboard, its Copy, and Tab
 // out of the list.
 #include <gtest/gtest.h>

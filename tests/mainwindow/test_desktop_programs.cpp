@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform's own shell against stand-in programs on PATH: the opener
 // whose exit says whether a browser came up, and the neighbour-table flush
 // limited to the library's interfaces.

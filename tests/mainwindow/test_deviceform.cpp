@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window without devices on the wire: rows fed through the
 // protocol interface object, commands through a recording shell.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's pictures without the toolkit's SVG plugins, and their
 // outlines on light and dark tool bars.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gui_helpers.h"
 
 #include "devices.h"

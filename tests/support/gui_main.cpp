@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test main for GUI tests: the program's own application object, offscreen
 // unless told otherwise, and a failure for every broken .ui connection.
 #include <gtest/gtest.h>

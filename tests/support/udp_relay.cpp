@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "udp_relay.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A UDP relay on loopback that impairs what it forwards: loss, duplication,
 // reordering and delay, drawn from a seed. It stands between a TFTP client
 // and a server and follows the transfer-id change: every port the server

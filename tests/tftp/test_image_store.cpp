@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's handling of a received image: SHA-256 and the store.
 #include "image_store.h"
 #include "test_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TFTP write client against the simulator's server (in process),
 // against tftpd-hpa, and against scripted fakes.
 #include "tftp_client.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 4 MiB uploads through TVPUpgradeDevice over links that lose, duplicate
 // and reorder packets (the seeded relay of the test support): windowed to
 // the simulator, which stores what it received, and to atftpd, lock-step to

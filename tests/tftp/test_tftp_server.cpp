@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's TFTP server: what it refuses in a request, and how it
 // guards a transfer's id.
 #include "tftp_packet.h"

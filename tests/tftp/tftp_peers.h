@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Peers for the upload tests: tftpd-hpa started on a loopback port of its
 // own, and a scripted fake server for what no real server does on demand.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The About window and the version record it reads from the program file.
 #include <gtest/gtest.h>
 

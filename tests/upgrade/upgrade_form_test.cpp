@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The flash upgrade dialog against a scripted library: enabling rule,
 // address handling, the outcomes of a run, the retry pause and the bar.
 #include <gtest/gtest.h>
