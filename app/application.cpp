@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "application.h"
 
 #include "about.h"
@@ -20,9 +21,17 @@ bool TApplication::notify(QObject *receiver, QEvent *event)
     } catch (const std::exception &e) {
         ShowException(QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowException(QStringLiteral("Unknown error"));
+        ShowException(UnknownErrorText());
     }
     return false;
+}
+
+QStringList ProgramArguments(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc && argv[i]; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
 }
 
 bool HasDebugSwitch(const QStringList &arguments)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <QApplication>
@@ -13,6 +14,10 @@ public:
     TApplication(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
 };
+
+// The command line as given, the program path first; read before the
+// application object exists, which is handed none of it.
+QStringList ProgramArguments(int argc, char **argv);
 
 // True when an argument after the program path is exactly "-d".
 bool HasDebugSwitch(const QStringList &arguments);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <cstdio>
 
 #include <QIcon>
@@ -11,7 +12,14 @@
 
 int main(int argc, char *argv[])
 {
-    TApplication app(argc, argv);
+    // The program's arguments are its own: read them before the toolkit
+    // could take one ("-style -d" would lose the switch), and hand the
+    // toolkit none of them.
+    const QStringList arguments = ProgramArguments(argc, argv);
+    SettleRuntimeDirectory();
+    int toolkitArgc = argc > 0 ? 1 : 0;
+    char *toolkitArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    TApplication app(toolkitArgc, toolkitArgv);
     // The desktop entry's name and icon, so that the desktop matches the
     // windows to the entry and shows the same icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tarvex.Netscry"));
@@ -28,7 +36,7 @@ int main(int argc, char *argv[])
             return 0;
         }
 
-        DebugMode = HasDebugSwitch(QCoreApplication::arguments());
+        DebugMode = HasDebugSwitch(arguments);
         CreateWindows();
         guard.Listen();
         QObject::connect(&guard, &SingleInstanceGuard::ComeForwardRequested, DeviceForm,
@@ -39,6 +47,8 @@ int main(int argc, char *argv[])
         DestroyWindows();
     } catch (const std::exception &e) {
         ShowException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowException(UnknownErrorText());
     }
     return 0;
 }

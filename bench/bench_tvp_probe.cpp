@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Probes that hold up on a slow, lossy link, and the cost of choosing a free
 // address. Prints figures; asserts nothing about time.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scan of 1,000 simulated devices on loopback: how long until every
 // discovery answer is delivered, and how long the program's 1,000
 // synchronous TVPPingDevice calls take (10% of the devices answer no probe).

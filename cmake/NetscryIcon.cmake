@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The application icon: the About window's emblem centred on a square tile,
 # made from forms/images/emblem.svg at configure time so the two never drift
 # apart. Sets NETSCRY_APP_ID (the reverse-DNS name of the desktop entry and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs what the programs need beside their binaries: the desktop entry,
 # the application icon in the hicolor theme, the AppStream metainfo, the
 # man pages (compressed), the Wireshark dissector and the licence.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages from CPack (cpack -G DEB in the build tree):
 #   netscry           the programs, desktop data, man pages, the dissector
 #   libtarvextvp<N>   the TVP library

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # netscry_add_test(name SOURCES a.cpp ... [LIBS lib ...] [GUI] [LABELS l ...])
 #
 # One test executable per test file, registered with CTest. GUI tests link

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install and export rules of the TVP library: a versioned shared object
 # that exports only the TVP names, its public header, a pkg-config file and
 # a CMake package with the imported target tarvextvp::tarvextvp.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit Windows with Debian's MinGW-w64 (posix threads, so
 # std::thread and std::mutex work):
 #   cmake -S . -B build-win -G Ninja \

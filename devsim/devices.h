@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated devices: their settings and behaviours, loaded from JSON or
 // generated.
 #pragma once

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 // tvp-devsim: plays any number of TVP devices on one link (loopback by
 // default) for tests, benchmarks and demonstrations. See --help.
 #include "devices.h"
 #include "own_address.h"
+#include "image_store.h"
 #include "server.h"
 #include "tftp_server.h"
 
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -35,6 +38,8 @@ const char kUsage[] =
     "                         (set at start and on every SetIP; needs the ip tool and\n"
     "                         the right to change that interface, e.g. in a namespace)\n"
     "  --tftp-bind ADDRESS    TFTP bind address (default 0.0.0.0, limited by --interface)\n"
+    "upgrades:\n"
+    "  --store DIR            keep each received image as DIR/<device address>/<file name>\n"
     "faults:\n"
     "  --reply-delay-ms N     delay every answer\n"
     "  --loss SHARE           ignore this share of requests (TFTP: of packets)\n"
@@ -42,7 +47,8 @@ const char kUsage[] =
     "  --malformed SHARE      corrupt this share of answers\n"
     "  --seed N               random seed of the fault knobs (default 1)\n"
     "  --quiet                no line per request\n"
-    "Prints \"READY port=<udp> tftp-port=<tftp>\" on stdout once listening.\n";
+    "Prints \"READY port=<udp> tftp-port=<tftp>\" on stdout once listening, and one\n"
+    "\"received\" line per complete image with its size and SHA-256.\n";
 
 volatile bool g_stop = false;
 int g_stopPipe[2] = {-1, -1};
@@ -99,7 +105,7 @@ int main(int argc, char **argv)
     devsim::ServerConfig config;
     config.port = 30718;
     int tftpPort = 69;
-    std::string jsonPath, tftpBind = "0.0.0.0";
+    std::string jsonPath, tftpBind = "0.0.0.0", storeDir;
     int generated = -1;
     double unreachable = 0.0;
     bool quiet = false;
@@ -142,6 +148,8 @@ int main(int argc, char **argv)
             config.bindAddress = text();
         } else if (a == "--tftp-bind") {
             tftpBind = text();
+        } else if (a == "--store") {
+            storeDir = text();
         } else if (a == "--reply-delay-ms") {
             config.replyDelayMs = int(value(0, 60000));
         } else if (a == "--loss") {
@@ -202,6 +210,16 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    if (!storeDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(storeDir, ec);
+        if (ec || !std::filesystem::is_directory(storeDir)) {
+            std::fprintf(stderr, "tvp-devsim: --store %s: not a folder that can be written (%s)\n", storeDir.c_str(),
+                         ec ? ec.message().c_str() : "exists as a file");
+            return 2;
+        }
+    }
+
     devsim::TftpServerConfig tftp;
     tftp.bindAddress = tftpBind;
     // Tied to the same link as the protocol socket, so the wildcard bind
@@ -212,9 +230,17 @@ int main(int argc, char **argv)
     tftp.lossRate = config.lossRate;
     tftp.duplicate = config.duplicate;
     tftp.behaviourFor = [&server](uint32_t address) { return server.BehaviourAt(address); };
-    tftp.received = [](uint32_t address, const std::string &name, std::vector<uint8_t> image) {
-        Print("tftp: " + tvp::wire::FormatDottedQuad(address) + " received \"" + name + "\", " +
-              std::to_string(image.size()) + " bytes");
+    tftp.seed = config.seed;
+    tftp.received = [storeDir](uint32_t address, const std::string &name, std::vector<uint8_t> image) {
+        std::string line = "tftp: " + tvp::wire::FormatDottedQuad(address) + " received \"" +
+                           tvp::wire::CleanText(name) + "\", " + std::to_string(image.size()) + " bytes, sha256 " +
+                           devsim::Sha256Hex(image.data(), image.size());
+        if (!storeDir.empty()) {
+            std::string error;
+            const std::string path = devsim::StoreImage(storeDir, address, name, image, &error);
+            line += path.empty() ? ", not stored: " + error : ", stored as " + path;
+        }
+        Print(line);
     };
     tftp.log = [quiet](const std::string &line) {
         if (!quiet)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "own_address.h"
 
 #include "netif.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A simulator that plays one device in a network namespace of its own
 // holds that device's address on its interface, as the device would: set
 // at start and again whenever a SetIP changes it.

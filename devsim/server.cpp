@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 #include "server.h"
 
 #include "netif.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -10,11 +12,75 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace devsim {
 
 namespace wire = tvp::wire;
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const Device *DeviceAt(const std::vector<Device> &devices, uint32_t address)
+{
+    for (const auto &d : devices)
+        if (d.address == address)
+            return &d;
+    return nullptr;
+}
+
+// Whether a destination is a broadcast address of the link: the limited
+// one or a subnet's of an address on the interface (all of them when the
+// socket is tied to none). Interfaces are read again at most once a second.
+bool IsBroadcastOn(const std::string &interface, uint32_t destination)
+{
+    static std::vector<uint32_t> broadcasts;
+    static Clock::time_point readAt;
+    if (destination == 0xffffffffu)
+        return true;
+    if (broadcasts.empty() || Clock::now() - readAt > std::chrono::seconds(1)) {
+        broadcasts.clear();
+        const auto ifaces = tvp::net::ListInterfaces(interface.empty() ? std::vector<std::string>{}
+                                                                       : std::vector<std::string>{interface});
+        for (const auto &i : ifaces)
+            broadcasts.push_back(i.Broadcast());
+        readAt = Clock::now();
+    }
+    return std::find(broadcasts.begin(), broadcasts.end(), destination) != broadcasts.end();
+}
+
+// A device answers unicast Discovers at most kRate a second (bursts of
+// kBurst), so a flood of them can't keep it busy or make it a reflector.
+class AnswerBudget
+{
+public:
+    static constexpr double kRate = 10, kBurst = 10;
+    bool Take(uint32_t device, Clock::time_point now)
+    {
+        auto [it, fresh] = buckets_.try_emplace(device, Bucket{kBurst, now});
+        Bucket &b = it->second;
+        if (!fresh) {
+            b.tokens = std::min(kBurst, b.tokens + std::chrono::duration<double>(now - b.at).count() * kRate);
+            b.at = now;
+        }
+        if (b.tokens < 1)
+            return false;
+        b.tokens -= 1;
+        return true;
+    }
+
+private:
+    struct Bucket
+    {
+        double tokens;
+        Clock::time_point at;
+    };
+    std::unordered_map<uint32_t, Bucket> buckets_;
+};
+
+AnswerBudget g_unicastDiscoverBudget;
+
+} // namespace
 
 Server::Server(ServerConfig config, std::vector<Device> devices)
     : config_(std::move(config)), devices_(std::move(devices)), random_(config_.seed), started_(Clock::now())
@@ -135,6 +201,32 @@ void Server::Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t
     std::lock_guard lock(mu_);
     switch (req.opcode) {
     case wire::Discover: {
+        // A Discover sent to a device's own address (from beyond a router)
+        // is answered by that device alone, by unicast from that address.
+        if (const Device *dev = DeviceAt(devices_, dstAddr)) {
+            std::string line = "discover txid " + std::to_string(req.txid) + " from " + peer + " to " +
+                               wire::FormatDottedQuad(dstAddr);
+            if (!g_unicastDiscoverBudget.Take(dstAddr, Clock::now())) {
+                Log(line + ": " + dev->name + " over its answer rate, not answered");
+                return;
+            }
+            wire::Message r;
+            r.opcode = wire::DiscoverReply;
+            r.txid = req.txid;
+            r.id = dev->id;
+            r.name = dev->name;
+            r.type = dev->type;
+            r.address = dev->address;
+            Reply(wire::Encode(r), size, srcAddr, srcPort, dstAddr, ifindex);
+            Log(line + ": answered by " + dev->name);
+            break;
+        }
+        // a unicast to an address nobody holds reaches nobody
+        if (!IsBroadcastOn(config_.interface, dstAddr)) {
+            Log("discover txid " + std::to_string(req.txid) + " from " + peer + " to " +
+                wire::FormatDottedQuad(dstAddr) + ": no device");
+            return;
+        }
         for (const auto &d : devices_) {
             wire::Message r;
             r.opcode = wire::DiscoverReply;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's TVP side: one UDP socket that answers discovery, get/set
 // IP and probes for every simulated device.
 #pragma once

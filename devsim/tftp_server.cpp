@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 #include "tftp_server.h"
 
 #include "netif.h"
 #include "tftp_packet.h"
+#include "wire.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -111,10 +113,13 @@ struct TftpServer::Impl
         uint16_t blockSize = tftp::kDefaultBlockSize;
         uint16_t window = 1;
         uint64_t expected = 1; // next block in order, never wrapped
-        unsigned inWindow = 0;
-        bool gapAcked = false; // one ACK per gap, not one per stray block
+        uint64_t acked = 0;    // block named by the last ACK sent
+        unsigned inWindow = 0; // in-order blocks since that ACK
+        uint64_t gapAckedAt = 0; // one ACK per gap, not one per stray block
+        bool repeatAnswered = false; // one ACK per run of old blocks
         unsigned acksSent = 0;
         std::vector<uint8_t> image;
+        std::vector<uint8_t> firstReply; // the answer to the request: OACK or ACK 0
         std::vector<uint8_t> lastReply;
         Clock::time_point deadline;
         int timeouts = 0;
@@ -128,7 +133,7 @@ struct TftpServer::Impl
         std::vector<uint8_t> bytes;
     };
 
-    explicit Impl(TftpServerConfig c) : config(std::move(c)), rng(std::random_device{}()) {}
+    explicit Impl(TftpServerConfig c) : config(std::move(c)), rng(config.seed) {}
 
     void Log(const std::string &line)
     {
@@ -313,7 +318,8 @@ void TftpServer::Impl::StartSession(const sockaddr_in &client, uint32_t device, 
     Log(who + ": write request for \"" + req.text + "\" from " + EndpointText(client) + ", blksize " +
         std::to_string(s->blockSize) + ", windowsize " + std::to_string(s->window) +
         (granted.empty() ? ", no options" : ""));
-    s->lastReply = granted.empty() ? tftp::EncodeAck(0) : tftp::EncodeOack(granted);
+    s->firstReply = granted.empty() ? tftp::EncodeAck(0) : tftp::EncodeOack(granted);
+    s->lastReply = s->firstReply;
     s->acksSent = 1;
     Reply(sock, client, s->lastReply);
     sessions.push_back(std::move(s));
@@ -322,12 +328,15 @@ void TftpServer::Impl::StartSession(const sockaddr_in &client, uint32_t device, 
 void TftpServer::Impl::Acknowledge(Session &s)
 {
     s.inWindow = 0;
-    s.gapAcked = false;
-    s.lastReply = tftp::EncodeAck(static_cast<uint16_t>(s.expected - 1));
+    s.repeatAnswered = false;
+    s.acked = s.expected - 1;
+    // Before any block arrived the request's answer may be what was lost;
+    // an ACK 0 in place of an OACK would drop the client to lock-step.
+    s.lastReply = s.acked == 0 ? s.firstReply : tftp::EncodeAck(static_cast<uint16_t>(s.acked));
     ++s.acksSent;
     if (s.behaviour == UpgradeBehaviour::Stall && s.acksSent > kStallAfterAcks) {
         if (s.state != State::Silent)
-            Log(AddressText(s.device) + ": stalls after block " + std::to_string(s.expected - 1));
+            Log(AddressText(s.device) + ": stalls after block " + std::to_string(s.acked));
         s.state = State::Silent;
         return;
     }
@@ -345,11 +354,24 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
         return;
     }
     if (packet.block != expectedNumber) {
-        // a gap or an old block: tell the sender where to resume, once
-        if (!s.gapAcked) {
-            s.gapAcked = true;
-            s.inWindow = 0;
-            s.lastReply = tftp::EncodeAck(static_cast<uint16_t>(s.expected - 1));
+        // Block numbers wrap at 16 bits: half the number space ahead is a
+        // gap, the other half behind is a block already received.
+        const uint16_t ahead = static_cast<uint16_t>(packet.block - expectedNumber);
+        if (ahead < 0x8000) {
+            // a block lost or overtaken: tell the sender where to resume, once
+            if (s.gapAckedAt != s.expected) {
+                s.gapAckedAt = s.expected;
+                Acknowledge(s);
+            }
+            return;
+        }
+        const uint64_t behind = 0x10000u - ahead;
+        // A copy of a block already acknowledged: the sender may have lost
+        // that ACK, so it is repeated, once. Copies of blocks received since
+        // are no news and must not restart the sender's window.
+        if (behind < s.expected && s.expected - behind <= s.acked && !s.repeatAnswered &&
+            s.state != State::Silent) {
+            s.repeatAnswered = true;
             Reply(s.socket, s.client, s.lastReply);
         }
         return;
@@ -383,8 +405,9 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
     // the image is stored before the last ACK says so
     s.state = State::Done;
     s.deadline = now + kDally;
-    Log(AddressText(s.device) + ": received \"" + s.fileName + "\", " + std::to_string(s.image.size()) +
-        " bytes in " + std::to_string(s.expected - 1) + " blocks");
+    if (!config.received)
+        Log(AddressText(s.device) + ": received \"" + s.fileName + "\", " + std::to_string(s.image.size()) +
+            " bytes in " + std::to_string(s.expected - 1) + " blocks");
     if (config.received)
         config.received(s.device, s.fileName, std::move(s.image));
     s.image = {};
@@ -415,7 +438,7 @@ void TftpServer::Impl::OnSessionReadable(Session &s)
             continue;
         }
         if (packet->opcode == tftp::Opcode::Error) {
-            Log(AddressText(s.device) + ": client ended the transfer: " + packet->text);
+            Log(AddressText(s.device) + ": client ended the transfer: " + tvp::wire::CleanText(packet->text));
             s.state = State::Silent;
             s.timeouts = kSessionRetries;
             s.deadline = Clock::now();
@@ -430,9 +453,9 @@ void TftpServer::Impl::OnSessionReadable(Session &s)
 void TftpServer::Impl::OnTimeout(Session &s, Clock::time_point now)
 {
     if (s.state == State::Receiving && ++s.timeouts <= kSessionRetries) {
-        // RFC 7440: the receiver acknowledges what it has when the sender falls quiet
-        s.inWindow = 0;
-        Reply(s.socket, s.client, s.lastReply);
+        // RFC 7440: when the sender falls quiet the receiver acknowledges
+        // the last block it received in order
+        Acknowledge(s);
         s.deadline = now + kSessionTimeout;
         return;
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's TFTP server: receives firmware images for the simulated
 // devices, with the same options the library negotiates.
 #pragma once
@@ -29,10 +30,12 @@ struct TftpServerConfig
     int replyDelayMs = 0;                   // added before every reply
     double lossRate = 0.0;                  // share of received packets dropped
     bool duplicate = false;                 // send every reply twice
+    uint32_t seed = 1;                      // of the loss draws, so a run can be repeated
     // Behaviour of the device at a (host-order) address; nullopt: no such
     // device, the request is ignored.
     std::function<std::optional<UpgradeBehaviour>(uint32_t deviceAddress)> behaviourFor;
-    // A complete image, called once per successful transfer.
+    // A complete image, called once per successful transfer, on the
+    // server's thread and before the last ACK goes out.
     std::function<void(uint32_t deviceAddress, const std::string &fileName,
                        std::vector<uint8_t> image)> received;
     std::function<void(const std::string &line)> log;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "about.h"
 #include "ui_about.h"
 
@@ -5,6 +6,7 @@
 #include <QKeyEvent>
 
 #include "apptitle.h"
+#include "svgimages.h"
 #include "versioninfo.h"
 
 TAboutForm *AboutForm = nullptr;
@@ -16,6 +18,9 @@ TAboutForm::TAboutForm(QWidget *parent)
     // The emblem's resource lives in a static library: link it in explicitly.
     Q_INIT_RESOURCE(about);
     ui->setupUi(this);
+    // drawn by Qt SVG: no image plugin needed
+    ui->BackgroundImage->setPixmap(
+        RenderSvg(QStringLiteral(":/images/emblem.svg"), QSize(59, 30), devicePixelRatioF()));
     setWindowTitle(ApplicationTitle);
     ui->ProgramName->setText(ApplicationTitle);
     ui->Version->setText(QStringLiteral("Version: ") + VersionText());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "apptitle.h"
 
 QString ApplicationTitle;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "devicecomm.h"
 #include "ui_devicecomm.h"
 

@@ -1,14 +1,22 @@
+// SPDX-License-Identifier: MIT
 #include "devices.h"
 #include "ui_devices.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <QAbstractEventDispatcher>
 #include <QActionEvent>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
@@ -18,6 +26,7 @@
 #include "apptitle.h"
 #include "log.h"
 #include "shell.h"
+#include "svgimages.h"
 #include "textfit.h"
 #include "tvpinterface.h"
 
@@ -25,6 +34,22 @@ TDeviceForm *DeviceForm = nullptr;
 
 // A reserved example domain: the program names no real third party's site.
 const QString HomePageURL = QStringLiteral("http://www.example.com/");
+
+const QCollator &DeviceNameCollator()
+{
+    static QLocale builtFor = QLocale::c();
+    static std::optional<QCollator> collator;
+    // The default locale is the system's unless someone set another.
+    const QLocale locale;
+    if (!collator || locale != builtFor) {
+        builtFor = locale;
+        // The C locale's collation is plain code-point order ("Zed" before
+        // "alpha"); a word order is wanted under every locale.
+        collator.emplace(locale.language() == QLocale::C ? QLocale(QLocale::English) : locale);
+        collator->setCaseSensitivity(Qt::CaseSensitive);
+    }
+    return *collator;
+}
 
 namespace {
 
@@ -48,8 +73,8 @@ public:
 
     bool operator<(const QTreeWidgetItem &other) const override
     {
-        return QString::localeAwareCompare(text(TDeviceForm::ColName),
-                                           other.text(TDeviceForm::ColName))
+        return DeviceNameCollator().compare(text(TDeviceForm::ColName),
+                                            other.text(TDeviceForm::ColName))
             < 0;
     }
 };
@@ -80,7 +105,20 @@ TDeviceForm::TDeviceForm(QWidget *parent)
 
     ui->setupUi(this);
     for (const char *file : ImageFiles)
-        ImageList << QIcon(QString::fromLatin1(file));
+        ImageList << SvgIcon(QString::fromLatin1(file));
+    // The design names the same files; these pictures need no image plugin.
+    const struct
+    {
+        QAction *action;
+        int image;
+    } commandImages[] = {
+        {ui->Scan, 0},      {ui->SetIPConfig, 1}, {ui->DoUpgrade, 2}, {ui->Webserver, 3},
+        {ui->AutoSetIP, 5}, {ui->Telnet, 6},      {ui->Network, 7},
+    };
+    for (const auto &c : commandImages)
+        c.action->setIcon(ImageList[c.image]);
+    ui->ProblemImage->setPixmap(OutlinedSvg(QString::fromLatin1(ImageFiles[NotReachableImage]),
+                                          QSize(16, 16), devicePixelRatioF()));
 
     QHeaderView *header = ui->DeviceList->header();
     for (int c = 0; c < int(std::size(ColumnWidths)); ++c)
@@ -102,6 +140,8 @@ TDeviceForm::TDeviceForm(QWidget *parent)
         QWidget *button = ui->ToolBar1->widgetForAction(b.action);
         button->setObjectName(QLatin1String(b.name));
         button->setFixedSize(61, 36);
+        // reachable by Tab from the list, as the window's other controls
+        button->setFocusPolicy(Qt::TabFocus);
     }
     QStringList captions;
     for (const auto &b : buttons)
@@ -116,6 +156,19 @@ TDeviceForm::TDeviceForm(QWidget *parent)
         FittingFont(ui->ProblemLabel->font(), {ui->ProblemLabel->text()}, legendWidth));
     ui->ProblemLabel->resize(legendWidth, ui->ProblemLabel->height());
     ui->Panel1->installEventFilter(this);
+
+    // The selected row's commands, by mouse or keyboard.
+    CopyRow = new QAction(QStringLiteral("Copy"), this);
+    CopyRow->setObjectName(QStringLiteral("CopyRow"));
+    CopyRow->setStatusTip(QStringLiteral("Copy the device's row"));
+    connect(CopyRow, &QAction::triggered, this, &TDeviceForm::CopyRowExecute);
+    ContextMenu = new QMenu(this);
+    ContextMenu->setObjectName(QStringLiteral("DeviceListMenu"));
+    ContextMenu->addActions({ui->SetIPConfig, ui->DoUpgrade, ui->Webserver, ui->Telnet, ui->AutoSetIP});
+    ContextMenu->addSeparator();
+    ContextMenu->addAction(CopyRow);
+    ui->DeviceList->installEventFilter(this);
+    ui->DeviceList->viewport()->installEventFilter(this);
 
     ScanTimer = new QTimer(this);
     ScanTimer->setObjectName(QStringLiteral("ScanTimer"));
@@ -182,6 +235,24 @@ void TDeviceForm::FormShow()
 
 bool TDeviceForm::eventFilter(QObject *watched, QEvent *event)
 {
+    const bool inList = watched == ui->DeviceList || watched == ui->DeviceList->viewport();
+    if (inList && event->type() == QEvent::ContextMenu) {
+        auto *request = static_cast<QContextMenuEvent *>(event);
+        if (request->reason() == QContextMenuEvent::Mouse)
+            ShowContextMenu(request->globalPos());
+        else
+            ShowContextMenuAtSelection();
+        return true;
+    }
+    if (watched == ui->DeviceList && event->type() == QEvent::KeyPress) {
+        // Shift+F10 is the other menu key; neither must wait for the platform.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Menu
+            || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+            ShowContextMenuAtSelection();
+            return true;
+        }
+    }
     if (watched == ui->Panel1 && event->type() == QEvent::Resize) {
         ui->Bevel1->setGeometry(0, 0, ui->Panel1->width(), ui->Bevel1->height());
     } else if (event->type() == QEvent::ActionChanged
@@ -192,6 +263,38 @@ bool TDeviceForm::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TDeviceForm::ShowContextMenu(const QPoint &GlobalPos)
+{
+    // The platform may send a menu key of its own after ours.
+    if (ContextMenu->isVisible())
+        return;
+    // the states of this moment, not of the last idle one
+    ActionList1Update();
+    ContextMenu->popup(GlobalPos);
+}
+
+void TDeviceForm::ShowContextMenuAtSelection()
+{
+    QTreeWidget *list = ui->DeviceList;
+    QPoint at(4, 4);
+    if (QTreeWidgetItem *row = SelectedRow()) {
+        list->scrollToItem(row);
+        at = list->visualItemRect(row).bottomLeft() + QPoint(16, 0);
+    }
+    ShowContextMenu(list->viewport()->mapToGlobal(at));
+}
+
+void TDeviceForm::CopyRowExecute()
+{
+    QTreeWidgetItem *row = SelectedRow();
+    if (!row)
+        return;
+    QStringList texts;
+    for (int c = ColName; c <= ColInterface; ++c)
+        texts << row->text(c);
+    QGuiApplication::clipboard()->setText(texts.join(QLatin1Char('\t')));
 }
 
 void TDeviceForm::ApplyTelnetButtonHint()
@@ -209,7 +312,15 @@ void TDeviceForm::ShowLegend(bool Visible)
 
 void TDeviceForm::ScanExecute()
 {
-    CurrentShell().FlushArpCache();
+    // One line per scan at most, however many interfaces refused.
+    const int scan = ++ScanCount;
+    // The answer comes when the program has ended, perhaps after this window.
+    CurrentShell().FlushArpCache(UsedInterfaces(), [self = QPointer(this), scan](const QString &reason) {
+        if (!self || self->FlushFailureLogged == scan)
+            return;
+        self->FlushFailureLogged = scan;
+        LogLine(reason);
+    });
 
     QTreeWidgetItem *row = SelectedRow();
     LastSelectedID = row ? row->text(ColID) : QString();
@@ -300,6 +411,7 @@ void TDeviceForm::ActionList1Update()
         command->setEnabled(selected);
     ui->Network->setEnabled(true);
     ui->AutoSetIP->setEnabled(selected && ImageIndex(row) == NotReachableImage);
+    CopyRow->setEnabled(selected);
 }
 
 void TDeviceForm::DeviceListDblClick()
@@ -352,18 +464,21 @@ void TDeviceForm::NetworkExcu()
 void TDeviceForm::home()
 {
     // Unlike Web, a failure here is not reported.
-    CurrentShell().OpenURL(HomePageURL);
+    CurrentShell().OpenURL(HomePageURL, nullptr);
 }
 
 void OpenURL(const QString &Text)
 {
-    if (CurrentShell().OpenURL(Text))
-        return;
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle,
-                    QStringLiteral("An error occured. Please open ") + Text
-                        + QStringLiteral(" from your browser."),
-                    QMessageBox::Ok);
-    // The address comes from the network: never let it render as markup.
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    // The answer may come later: the window stays usable meanwhile.
+    CurrentShell().OpenURL(Text, [Text](bool opened) {
+        if (opened)
+            return;
+        QMessageBox box(QMessageBox::NoIcon, ApplicationTitle,
+                        QStringLiteral("An error occured. Please open ") + Text
+                            + QStringLiteral(" from your browser."),
+                        QMessageBox::Ok);
+        // The address comes from the network: never let it render as markup.
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    });
 }

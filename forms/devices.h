@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QCollator>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
@@ -10,6 +12,8 @@ namespace Ui {
 class TDeviceForm;
 }
 
+class QAction;
+class QMenu;
 class QTimer;
 class QTreeWidgetItem;
 class TTVPInterface;
@@ -50,6 +54,7 @@ public slots:
     void DeviceListDblClick();
     void DeviceListEdited(QTreeWidgetItem *Row, int ColumnIndex);
     void ExitExecute();
+    void CopyRowExecute();
     void WebserverExecute();
     void TelnetExcute();
     void NetworkExcu();
@@ -72,15 +77,25 @@ private:
     void FormShow();
     void InsertSorted(QTreeWidgetItem *Row);
     void ShowLegend(bool Visible);
+    void ShowContextMenu(const QPoint &GlobalPos);
+    void ShowContextMenuAtSelection();
     void ApplyTelnetButtonHint();
 
     Ui::TDeviceForm *ui;
+    QMenu *ContextMenu = nullptr;
+    QAction *CopyRow = nullptr;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
     bool Centred = false;
+    int ScanCount = 0;
+    int FlushFailureLogged = 0;
 };
 
 extern TDeviceForm *DeviceForm;
+
+// The order of device names: the default locale's, case-sensitive, and a
+// word order even where that locale is C.
+const QCollator &DeviceNameCollator();
 
 // The maker's home page, opened by Homepages.
 extern const QString HomePageURL;

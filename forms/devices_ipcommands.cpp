@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configure and Auto IP commands of the main window.
 #include "devices.h"
 #include "ui_devices.h"
@@ -26,13 +27,13 @@ void TDeviceForm::AutoSetIPExecute()
     char address[TVP_ADDRESS_TEXT_SIZE] = {};
     char mask[TVP_ADDRESS_TEXT_SIZE] = {};
     char gateway[TVP_ADDRESS_TEXT_SIZE] = {};
-    if ((TVPChooseIPAddress(row->text(ColInterface).toLatin1().constData(), address, mask, gateway)
+    if ((TVPChooseIPAddress(row->text(ColInterface).toUtf8().constData(), address, mask, gateway)
          & 0xff) == 0)
         return;
     uint8_t id[TVP_ID_SIZE] = {};
     MacToID(row->text(ColID), id);
     // the answer is not awaited: the new scan shows whether it took
-    ProtocolInterface->SetIP(id, QString::fromLatin1(address), QString::fromLatin1(mask),
-                             QString::fromLatin1(gateway), false);
+    ProtocolInterface->SetIP(id, QString::fromUtf8(address), QString::fromUtf8(mask),
+                             QString::fromUtf8(gateway), false);
     ScanExecute();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Upgrade, Upgrade... and About commands of the main window.
 #include "devices.h"
 

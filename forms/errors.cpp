@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "errors.h"
 
 #include <QApplication>
@@ -17,4 +18,9 @@ void ShowException(const QString &message)
     QMessageBox box(QMessageBox::Critical, ApplicationTitle, ExceptionMessageText(message),
                     QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
+}
+
+QString UnknownErrorText()
+{
+    return QStringLiteral("Unknown error");
 }

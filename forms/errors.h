@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <QString>
@@ -18,6 +19,9 @@ public:
 // last character sorts above it.
 QString ExceptionMessageText(const QString &message);
 
+// The message for an error that carries none.
+QString UnknownErrorText();
+
 // The standard error box: the application title as caption, error icon, OK.
 void ShowException(const QString &message);
 
@@ -31,6 +35,6 @@ void RunHandler(Body &&body)
     } catch (const std::exception &e) {
         ShowException(QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowException(QStringLiteral("Unknown error"));
+        ShowException(UnknownErrorText());
     }
 }

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 #include "ipconfig.h"
 #include "ui_ipconfig.h"
 
 #include <QAbstractEventDispatcher>
+#include <QApplication>
 #include <QLoggingCategory>
 #include <QShowEvent>
 
@@ -37,6 +39,21 @@ TIPConfigForm::TIPConfigForm(QWidget *parent)
                                               ui->ApplyButton};
     for (QAbstractButton *button : buttons)
         FitCaptionToWidth(button);
+    // The group is one tab stop, held by its checked button, in that
+    // button's place of the tab order; a click still focuses either one.
+    // Qt hands the stop to the button that last had the focus, so it is
+    // put back after every change of focus too.
+    const auto moveTabStop = [this] {
+        for (QRadioButton *button : {ui->AddrAuto, ui->AddrStatic})
+            button->setFocusPolicy(button->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    connect(ui->AddrAuto, &QRadioButton::toggled, this, moveTabStop);
+    connect(ui->AddrStatic, &QRadioButton::toggled, this, moveTabStop);
+    connect(qApp, &QApplication::focusChanged, this, [moveTabStop, this](QWidget *, QWidget *now) {
+        if (now == ui->AddrAuto || now == ui->AddrStatic)
+            moveTabStop();
+    });
+    moveTabStop();
     // the command list refreshes its commands whenever the program goes idle
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             &TIPConfigForm::ActionList1Update);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "upgrade.h"
 #include "ui_upgrade.h"
 
@@ -101,8 +102,13 @@ void TUpgradeForm::ChooseButtonClick()
         OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
         OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
         OpenDialog->setFileMode(QFileDialog::ExistingFile);
-        OpenDialog->setNameFilters(
-            {QStringLiteral("Upgrade Files (*.bin)"), QStringLiteral("All Files (*.*)")});
+#ifdef _WIN32
+        const QString everyFile = QStringLiteral("All Files (*.*)");
+#else
+        // "*.*" would hide the files without a dot here
+        const QString everyFile = QStringLiteral("All Files (*)");
+#endif
+        OpenDialog->setNameFilters({QStringLiteral("Upgrade Files (*.bin)"), everyFile});
         OpenDialog->setDefaultSuffix(QStringLiteral("bin"));
     }
     if (OpenDialog->exec() != QDialog::Accepted)
@@ -157,7 +163,7 @@ void TUpgradeForm::UpgradeExecute()
 bool TUpgradeForm::RunUpgrade(const QString &FileName, const QString &Address)
 {
     const QByteArray path = QFile::encodeName(FileName);
-    const QByteArray address = Address.toLatin1();
+    const QByteArray address = Address.toUtf8();
 
     bool succeeded = false;
     const int32_t first = UpgradeDevice(path.constData(), address.constData());

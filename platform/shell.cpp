@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell.h"
 
 #include <QStringList>
@@ -8,8 +9,13 @@
 #else
 #  include <QDesktopServices>
 #  include <QProcess>
+#  include <QCoreApplication>
+#  include <QFile>
 #  include <QStandardPaths>
+#  include <QTimer>
 #  include <QUrl>
+
+#  include <memory>
 #endif
 
 namespace {
@@ -30,7 +36,10 @@ bool shellOpen(const QString &file, const QString &parameters, int showMode)
 class PlatformShell final : public Shell
 {
 public:
-    bool OpenURL(const QString &url) override { return shellOpen(url, QString(), SW_SHOWNORMAL); }
+    void OpenURL(const QString &url, OpenResult done) override
+    {
+        done(shellOpen(url, QString(), SW_SHOWNORMAL));
+    }
     void StartTelnet(const QString &address) override
     {
         shellOpen(QStringLiteral("C:\\WINDOWS\\system32\\telnet.exe"), address, SW_SHOWNORMAL);
@@ -40,7 +49,7 @@ public:
         shellOpen(QStringLiteral("C:\\WINDOWS\\explorer.exe"),
                   QStringLiteral("::{7007acc7-3202-11d1-aad2-00805fc1270e}"), SW_SHOWNORMAL);
     }
-    void FlushArpCache() override
+    void FlushArpCache(const QStringList &, FlushFailure) override
     {
         shellOpen(QStringLiteral("C:\\WINDOWS\\system32\\arp.exe"), QStringLiteral("-d"), SW_HIDE);
     }
@@ -68,13 +77,80 @@ bool startFirst(const QList<QStringList> &commands)
     return false;
 }
 
+// Runs a program and hands its exit to `finished` (false when it could not
+// start or ended in failure) with what it wrote on stderr. The process
+// object has no parent on purpose: an opener still running when the
+// program ends (some wait for the browser) must not be killed with it.
+void runAndWatch(const QString &program, const QStringList &arguments,
+                 std::function<void(bool ok, const QString &errors)> finished)
+{
+    auto *process = new QProcess;
+    process->setProgram(program);
+    process->setArguments(arguments);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    auto reported = std::make_shared<bool>(false);
+    const auto report = [process, reported, finished](bool ok) {
+        if (*reported)
+            return;
+        *reported = true;
+        const QString errors = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+        process->deleteLater();
+        if (finished)
+            finished(ok, errors);
+    };
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, report](int code, QProcess::ExitStatus status) {
+                         report(status == QProcess::NormalExit && code == 0);
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [report](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart)
+                             report(false);
+                     });
+    process->start();
+}
+
+// Reports from the event loop, as a real opener's answer would come.
+void reportLater(Shell::OpenResult done, bool opened)
+{
+    QTimer::singleShot(0, qApp, [done = std::move(done), opened] {
+        if (done)
+            done(opened);
+    });
+}
+
+bool mayChangeNeighbourTable()
+{
+    constexpr int CapNetAdmin = 12;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return true; // let ip itself find out
+    return HasEffectiveCapability(QString::fromLatin1(status.readAll()), CapNetAdmin);
+}
+
 class PlatformShell final : public Shell
 {
 public:
-    bool OpenURL(const QString &url) override
+    void OpenURL(const QString &url, OpenResult done) override
     {
         const QUrl parsed(url, QUrl::StrictMode);
-        return parsed.isValid() && !parsed.host().isEmpty() && QDesktopServices::openUrl(parsed);
+        if (!parsed.isValid() || parsed.host().isEmpty()) {
+            reportLater(std::move(done), false);
+            return;
+        }
+        // QDesktopServices reports success as soon as the opener has
+        // started; only the opener's exit says whether a browser came up.
+        const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+        if (opener.isEmpty()) {
+            reportLater(std::move(done), QDesktopServices::openUrl(parsed));
+            return;
+        }
+        runAndWatch(opener, {parsed.toString(QUrl::FullyEncoded)},
+                    [done = std::move(done)](bool ok, const QString &) {
+                        if (done)
+                            done(ok);
+                    });
     }
 
     void StartTelnet(const QString &address) override
@@ -98,11 +174,35 @@ public:
         });
     }
 
-    void FlushArpCache() override
+    void FlushArpCache(const QStringList &interfaces, FlushFailure failed) override
     {
-        // Without privileges this fails, silently, and the scan goes on.
-        startFirst({{QStringLiteral("ip"), QStringLiteral("neigh"), QStringLiteral("flush"),
-                     QStringLiteral("all")}});
+        // Only the library's interfaces: the rest of the machine's table is
+        // none of our business.
+        QStringList names;
+        for (const QString &name : interfaces) {
+            if (!name.isEmpty() && !name.startsWith(QLatin1Char('-')) && !names.contains(name))
+                names << name;
+        }
+        if (names.isEmpty())
+            return;
+        if (!mayChangeNeighbourTable()) {
+            if (failed)
+                failed(QStringLiteral("not permitted to flush the neighbour table of ")
+                       + names.join(QLatin1Char(',')));
+            return;
+        }
+        const QString ip = QStandardPaths::findExecutable(QStringLiteral("ip"));
+        if (ip.isEmpty())
+            return;
+        for (const QString &name : names) {
+            runAndWatch(ip, {QStringLiteral("neigh"), QStringLiteral("flush"), QStringLiteral("dev"), name},
+                        [name, failed](bool ok, const QString &errors) {
+                            if (!ok && failed)
+                                failed(QStringLiteral("neighbour table of ") + name
+                                       + QStringLiteral(" not flushed: ")
+                                       + (errors.isEmpty() ? QStringLiteral("ip failed") : errors));
+                        });
+        }
     }
 };
 
@@ -121,4 +221,16 @@ Shell &CurrentShell()
 void SetShell(Shell *shell)
 {
     installed = shell;
+}
+
+bool HasEffectiveCapability(const QString &statusText, int capability)
+{
+    for (const QStringView line : QStringView(statusText).split(QLatin1Char('\n'))) {
+        if (!line.startsWith(u"CapEff:"))
+            continue;
+        bool ok = false;
+        const qulonglong mask = line.mid(7).trimmed().toULongLong(&ok, 16);
+        return ok && capability >= 0 && capability < 64 && (mask >> capability) & 1;
+    }
+    return false;
 }

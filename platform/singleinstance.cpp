@@ -1,7 +1,13 @@
+// SPDX-License-Identifier: MIT
 #include "singleinstance.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstring>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -21,12 +27,39 @@ namespace {
 const QByteArray ComeForwardRequest = "come-forward\n";
 const QByteArray ComeForwardAnswer = "ok\n";
 
+// Asked once: Qt warns on every question when XDG_RUNTIME_DIR is unset.
 QString runtimeDirectory()
 {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
+    static const QString dir = [] {
+        QString d = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        return d.isEmpty() ? QDir::tempPath() : d;
+    }();
     return dir;
+}
+
+} // namespace
+
+void SettleRuntimeDirectory()
+{
+#ifndef _WIN32
+    const bool unset = qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR");
+    const QString dir = runtimeDirectory();
+    // The toolkit asks again while it starts: let it find the answer.
+    if (unset && QFileInfo(dir).isDir())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
+#endif
+}
+
+namespace {
+
+void sayOnce(const QString &what)
+{
+    static bool said = false;
+    if (said)
+        return;
+    said = true;
+    std::fprintf(stderr, "%s: %s; running without the single-instance lock\n",
+                 qPrintable(QCoreApplication::applicationName()), qPrintable(what));
 }
 
 } // namespace
@@ -36,6 +69,7 @@ SingleInstanceGuard::SingleInstanceGuard(const QString &mutexName, const QString
     : QObject(parent)
     , mutexName_(mutexName)
     , title_(title)
+    , session_(CurrentSessionKey())
 {
 }
 
@@ -45,12 +79,46 @@ SingleInstanceGuard::~SingleInstanceGuard() = default;
 
 QString SingleInstanceGuard::LockPath() const
 {
-    return runtimeDirectory() + QLatin1Char('/') + mutexName_ + QStringLiteral(".lock");
+    return runtimeDirectory() + QLatin1Char('/') + mutexName_ + QLatin1Char('-') + session_
+           + QStringLiteral(".lock");
 }
 
 QString SingleInstanceGuard::SocketPath() const
 {
-    return runtimeDirectory() + QLatin1Char('/') + title_ + QStringLiteral(".instance");
+    return runtimeDirectory() + QLatin1Char('/') + title_ + QLatin1Char('-') + session_
+           + QStringLiteral(".instance");
+}
+
+QString SessionKey(const QString &platform, const QString &display)
+{
+    QString name = display;
+    if (platform == QLatin1String("xcb")) {
+        // ":0", ":0.0" and "unix:0" are one display; its screens share a session.
+        if (name.startsWith(QLatin1String("unix:")))
+            name.remove(0, 4);
+        const qsizetype colon = name.lastIndexOf(QLatin1Char(':'));
+        const qsizetype dot = name.indexOf(QLatin1Char('.'), colon + 1);
+        if (colon >= 0 && dot > colon)
+            name.truncate(dot);
+    }
+    QString key = platform + name;
+    // a file name: nothing of the display may climb out of the directory
+    for (QChar &c : key) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'-' && c != u'_')
+            c = u'_';
+    }
+    return key;
+}
+
+QString CurrentSessionKey()
+{
+    const QString platform = QGuiApplication::platformName();
+    QString display;
+    if (platform == QLatin1String("xcb"))
+        display = qEnvironmentVariable("DISPLAY");
+    else if (platform.startsWith(QLatin1String("wayland")))
+        display = qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("wayland-0"));
+    return SessionKey(platform, display);
 }
 
 bool SingleInstanceGuard::Acquire()
@@ -61,11 +129,18 @@ bool SingleInstanceGuard::Acquire()
 #else
     const QByteArray path = QFile::encodeName(LockPath());
     lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd_ < 0)
+    if (lockFd_ < 0) {
+        lockFailed_ = true;
+        sayOnce(QStringLiteral("cannot create %1: %2").arg(LockPath(), QString::fromLocal8Bit(std::strerror(errno))));
         return true;
+    }
     if (::flock(lockFd_, LOCK_EX | LOCK_NB) == 0)
         return true;
-    return errno != EWOULDBLOCK;
+    if (errno == EWOULDBLOCK)
+        return false;
+    lockFailed_ = true;
+    sayOnce(QStringLiteral("cannot lock %1: %2").arg(LockPath(), QString::fromLocal8Bit(std::strerror(errno))));
+    return true;
 #endif
 }
 
@@ -108,8 +183,13 @@ bool SingleInstanceGuard::Listen()
     // A socket left behind by a crashed instance would block the name.
     QLocalServer::removeServer(SocketPath());
     server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(SocketPath()))
+    if (!server_->listen(SocketPath())) {
+        if (!lockFailed_)
+            std::fprintf(stderr, "%s: cannot listen on %s: %s; a second start will not find this one\n",
+                         qPrintable(QCoreApplication::applicationName()), qPrintable(SocketPath()),
+                         qPrintable(server_->errorString()));
         return false;
+    }
     connect(server_, &QLocalServer::newConnection, this,
             &SingleInstanceGuard::AnswerPendingConnections);
     return true;

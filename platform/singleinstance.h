@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <QObject>
@@ -6,10 +7,11 @@
 class QLocalServer;
 class QWidget;
 
-// Lets one instance run per user. The lock is held by an open descriptor,
-// so the kernel releases it when the process dies, however it dies; a local
-// socket named after the application title lets a second instance ask the
-// first one to come forward.
+// Lets one instance run per desktop session (the user's runtime directory
+// and the display), as a session-local mutex does on Windows. The lock is
+// held by an open descriptor, so the kernel releases it when the process
+// dies, however it dies; a local socket named after the application title
+// lets a second instance ask the first one to come forward.
 class SingleInstanceGuard final : public QObject
 {
     Q_OBJECT
@@ -41,6 +43,8 @@ private:
 
     QString mutexName_;
     QString title_;
+    QString session_;
+    bool lockFailed_ = false;
     QLocalServer *server_ = nullptr;
 #ifdef _WIN32
     void *mutex_ = nullptr;
@@ -48,6 +52,17 @@ private:
     int lockFd_ = -1;
 #endif
 };
+
+// Settles the per-user runtime directory once, before the application
+// object exists; an unset XDG_RUNTIME_DIR then names the fallback, so that
+// its warning comes once and not from every later question.
+void SettleRuntimeDirectory();
+
+// The session part of the lock's and the socket's names: the platform and
+// its display, as a file-name-safe text.
+QString SessionKey(const QString &platform, const QString &display);
+// The key of the session this program runs in.
+QString CurrentSessionKey();
 
 // Restores the main window if minimised, activates it and raises the
 // dialog that is open in it, if any.

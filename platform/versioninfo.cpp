@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "versioninfo.h"
 
 #include <QFile>

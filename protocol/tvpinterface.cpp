@@ -1,7 +1,10 @@
+// SPDX-License-Identifier: MIT
 #include "tvpinterface.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
+
+#include <vector>
 
 #include "log.h"
 #include "upgrade.h"
@@ -80,8 +83,8 @@ int TTVPInterface::GetIP(const uint8_t *ID)
 void TTVPInterface::SetIP(const uint8_t *ID, const QString &IPAddress, const QString &SubnetMask,
                           const QString &DefaultGateway, bool UseDHCP)
 {
-    TVPSetIP(ID, IPAddress.toLatin1().constData(), SubnetMask.toLatin1().constData(),
-             DefaultGateway.toLatin1().constData(), UseDHCP ? 1 : 0);
+    TVPSetIP(ID, IPAddress.toUtf8().constData(), SubnetMask.toUtf8().constData(),
+             DefaultGateway.toUtf8().constData(), UseDHCP ? 1 : 0);
 }
 
 void TTVPInterface::DispatchEvent(uint32_t Code, TDeviceInfo Info)
@@ -150,10 +153,25 @@ void TVP_CALL LibraryCallback(uint32_t Code, const void *Record)
 
 void MacToID(const QString &IDText, uint8_t *ID)
 {
-    TVPMacToID(IDText.toLatin1().constData(), ID);
+    TVPMacToID(IDText.toUtf8().constData(), ID);
 }
 
 bool PingDevice(const QString &IPAddress)
 {
-    return (TVPPingDevice(IPAddress.toLatin1().constData()) & 0xff) != 0;
+    return (TVPPingDevice(IPAddress.toUtf8().constData()) & 0xff) != 0;
+}
+
+QStringList UsedInterfaces()
+{
+    std::vector<char> names(256);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int length = TVPGetInterfaces(names.data(), names.size());
+        if (length < 0)
+            return {};
+        if (size_t(length) < names.size())
+            return QString::fromUtf8(names.data(), length).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        // cut short: once more with room for all of it
+        names.resize(size_t(length) + 1);
+    }
+    return {};
 }

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -86,3 +88,5 @@ extern TTVPInterface *CurrentInterface;
 void TVP_CALL LibraryCallback(uint32_t Code, const void *Record);
 void MacToID(const QString &IDText, uint8_t *ID);
 bool PingDevice(const QString &IPAddress);
+// The interfaces the library uses, by name; empty when it could not start.
+QStringList UsedInterfaces();

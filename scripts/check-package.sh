@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the Debian packages that `cpack -G DEB` made in BUILD_DIR/packages:
 # lintian reports no error, the desktop entry and the AppStream metainfo
 # validate, and the programs run from the packages unpacked into a scratch
@@ -73,9 +74,8 @@ done
 
 bin=$root/usr/bin
 "$bin/tvp-devsim" --help >/dev/null || fail "the unpacked tvp-devsim --help failed"
-if [ ! -x "$bin/netscry-cli" ]; then
-    echo "check-package: netscry-cli is missing from the package; ran tvp-devsim --help instead"
-else
+[ -x "$bin/netscry-cli" ] || fail "netscry-cli is missing from the package"
+{
     "$bin/netscry-cli" --version || fail "the unpacked netscry-cli --version failed"
     # A discovery of the sample LAN, both programs from the packages, on loopback.
     sample=$root/usr/share/netscry/sample-lan.json
@@ -103,7 +103,7 @@ print(f"netscry-cli from the package listed {len(found)} devices")
 sys.exit(1 if missing else 0)
 PY
     fi
-fi
+}
 
 [ $status -eq 0 ] && echo "check-package: packages checked"
 exit $status

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Lists the project's source files whose first lines carry no SPDX licence
 # identifier; exits 1 when there is any. With --quiet it only sets the status.
 set -euo pipefail
@@ -17,5 +18,6 @@ while IFS= read -r -d '' file; do
     fi
 done < <(git ls-files -z -- \
     '*.c' '*.h' '*.cpp' '*.hpp' '*.lua' '*.py' '*.sh' '*.cmake' '*.in' '*.1' \
-    'CMakeLists.txt' '*/CMakeLists.txt' '*.map' '.ci/run')
+    'CMakeLists.txt' '*/CMakeLists.txt' '*.map' '.ci/run' \
+    ':!:packaging/changelog.Debian.in' ':!:packaging/copyright.in')
 exit $missing

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and starts Netscry against simulated
 # devices on loopback (the sample LAN). Extra arguments go to netscry,
 # e.g. scripts/demo.sh -d for the diagnostic log.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that building and testing Netscry needs,
 # when any is missing. Uses sudo when not run as root.
 set -euo pipefail
@@ -6,9 +7,9 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build clang libclang-rt-14-dev
     qt6-base-dev qt6-svg-dev libqt6svg6
-    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-    tftpd-hpa curl iproute2 util-linux
-    xvfb xauth imagemagick
+    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+    tftpd-hpa atftpd curl iproute2 util-linux
+    xvfb xauth imagemagick x11-utils
     # packaging: the .deb, its checks, icons, man pages, the dissector's test
     dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
     pkg-config python3 tshark
@@ -53,15 +54,17 @@ echo "wireshark-common wireshark-common/install-setuid boolean false" |
     "${sudo[@]}" debconf-set-selections
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-# The tests start their own TFTP server on loopback; the package's system
-# service would listen on every interface, so it stays off.
-if printf '%s\n' "${missing[@]}" | grep -qx tftpd-hpa; then
+# The tests start their own TFTP servers on loopback; the packages' system
+# services would listen on every interface, so they stay off.
+for service in tftpd-hpa atftpd; do
+    printf '%s\n' "${missing[@]}" | grep -qx "$service" || continue
     if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
-        "${sudo[@]}" systemctl disable --now tftpd-hpa >/dev/null 2>&1 || true
+        "${sudo[@]}" systemctl disable --now "$service" >/dev/null 2>&1 || true
     else
-        "${sudo[@]}" service tftpd-hpa stop >/dev/null 2>&1 || true
+        "${sudo[@]}" service "$service" stop >/dev/null 2>&1 || true
+        "${sudo[@]}" update-rc.d "$service" disable >/dev/null 2>&1 || true
     fi
-fi
+done
 if [ ${#missing_optional[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
         "${missing_optional[@]}" >/dev/null ||

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds everything and runs every test.
 #
 # The tests run inside a private network namespace with only loopback up,
@@ -9,6 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+# every source file names its licence
+scripts/check-spdx.sh
 
 jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr >/dev/null

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C interface: the ABI has no handle, so one engine serves the
 // process, started at the first call from the environment.
 #include "engine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the library is told by its environment: interfaces, ports.
 #pragma once
 

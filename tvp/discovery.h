@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which discovery answers the library accepts: those to one of its own
 // recent Discover requests, claiming an address a device can hold.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's engine: one UDP socket and the thread that listens on it,
 // routing every answer to the unit that waits for it (discovery, requests,
 // probes), and the calls of the C interface on top. Tests build engines of

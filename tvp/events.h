@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event queue: what the network thread hears waits here until the
 // host's thread asks for it, so no callback ever runs on a foreign thread.
 #pragma once

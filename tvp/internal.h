@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internal interface between the library's core (callback, event queue,
 // environment, address texts) and its firmware upload.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Linux side of "is anything at this address": the neighbour table
 // over rtnetlink, and ARP probes over a packet socket.
 #include "os.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows side of "is anything at this address": the neighbour table
 // from IP Helper. Windows sends no raw frames without a driver of its own,
 // so there is no RFC 5227 probe; the table read after the UDP probes holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "netif.h"
 
 #include "wire.h"

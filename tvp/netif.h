@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local IPv4 interfaces, the routing table and the free-address rule.
 #pragma once
 

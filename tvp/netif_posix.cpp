@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX side of the interface list, the routing table and datagram
 // reception.
 #include "netif.h"

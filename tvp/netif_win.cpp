@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows side of the interface list, the routing table and datagram
 // reception: IP Helper and Winsock.
 #include "netif.h"

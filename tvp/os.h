@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operating-system calls of the library's network side, behind one
 // small interface: a settable handle, a UDP socket with per-packet
 // interface control, and a wait on both.

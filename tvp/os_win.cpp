@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Winsock side of the library's network calls. Windows has no eventfd:
 // the notifier is a loopback UDP pair, which select() and a host's socket
 // notifier can watch like any socket.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reachability probes: one small unicast datagram to an address, resent on
 // a schedule that survives a lossy link, paced so that ten thousand of them
 // don't overrun a receiver, and, when they react to discovery answers, paid

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GetIP and SetIP requests waiting for their answer: resent on a schedule
 // inside the program's 3-second wait, matched by transaction id, opcode
 // and device ID.

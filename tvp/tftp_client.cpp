@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 #include "tftp_client.h"
 
 #include "tftp_packet.h"
+#include "wire.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -12,12 +14,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 
 namespace tvp::tftp {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::duration<double, std::milli>;
 
 std::string AddressText(uint32_t address, uint16_t port)
 {
@@ -53,8 +57,17 @@ private:
     Wait Receive(Clock::time_point deadline, Packet &packet);
     UploadResult Request(Negotiated &negotiated);
     UploadResult Transfer(const Negotiated &negotiated);
-    bool SendWindow();
+    bool SendBlocks(uint64_t first, uint64_t last);
+    void Measure(Ms sample);
+    Clock::duration Rto() const { return std::chrono::duration_cast<Clock::duration>(rto_); }
+    Ms Rto(Ms srtt, Ms rttvar) const;
+    Ms RoundTrip() const { return measured_ ? srtt_ : rto_; }
+    // how long an ACK from inside the window waits for news before the
+    // window is resent from it: a round trip and some of its variation,
+    // well short of the time-out
+    Ms GapWait() const { return RoundTrip() + std::max(Ms{1}, rttvar_ * 2); }
     UploadResult DeviceError(const Packet &packet) const;
+    UploadResult Finish(UploadResult result);
 
     const UploadParams &p_;
     const std::vector<uint8_t> &image_;
@@ -65,12 +78,28 @@ private:
     std::vector<uint8_t> out_;
     // transfer state: blocks are numbered 1..blockCount_ without wrapping
     uint64_t blockCount_ = 0;
-    uint64_t acked_ = 0;  // highest block acknowledged in order
-    uint64_t sentTo_ = 0; // highest block sent in the current window
+    uint64_t acked_ = 0;      // highest block acknowledged in order
+    uint64_t sentTo_ = 0;     // highest block sent since it was acknowledged
+    uint64_t highestSent_ = 0; // anything at or below it is sent again
     uint16_t blockSize_ = kDefaultBlockSize;
     uint16_t window_ = 1;
     unsigned duplicates_ = 0;
     uint64_t reported_ = 0;
+    // Round trip, RFC 6298: measured only on blocks sent once (Karn), so an
+    // ACK of a resent block cannot pass for a short round trip.
+    struct Sent
+    {
+        Clock::time_point at;
+        bool again = false;
+    };
+    std::array<Sent, 2 * kWindowCap> sent_{}; // blocks in flight, by block number
+    bool measured_ = false;
+    Ms srtt_{0}, rttvar_{0}, rto_{0};
+    Clock::time_point lastRestart_{};
+    // an ACK from inside the window, waiting for news until gapResendAt_
+    bool gapPending_ = false;
+    Clock::time_point gapResendAt_{};
+    UploadStats stats_;
 };
 
 bool Client::Send(const uint8_t *bytes, size_t size, uint16_t port)
@@ -145,7 +174,8 @@ Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
 
 UploadResult Client::DeviceError(const Packet &packet) const
 {
-    Log("device error " + std::to_string(packet.errorCode) + ": \"" + packet.text + "\"");
+    // a device's text reaches the log only cleaned of control characters
+    Log("device error " + std::to_string(packet.errorCode) + ": \"" + wire::CleanText(packet.text) + "\"");
     return UploadResult::DeviceError;
 }
 
@@ -169,7 +199,8 @@ UploadResult Client::Request(Negotiated &negotiated)
             p_.fileName + "\" (" + std::to_string(image_.size()) + " bytes), asking " + summary);
         if (!Send(wrq, p_.port))
             return UploadResult::LocalError;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(p_.timeoutMs);
+        const auto sentAt = Clock::now();
+        const auto deadline = sentAt + std::chrono::milliseconds(p_.timeoutMs);
         Packet packet;
         for (;;) {
             Wait w = Receive(deadline, packet);
@@ -192,6 +223,8 @@ UploadResult Client::Request(Negotiated &negotiated)
                     return UploadResult::DeviceError;
                 }
                 negotiated = *accepted;
+                if (attempt == 0)
+                    Measure(Clock::now() - sentAt);
                 Log("negotiated blksize " + std::to_string(negotiated.blockSize) + ", windowsize " +
                     std::to_string(negotiated.windowSize) +
                     (negotiated.tsize ? ", tsize " + std::to_string(*negotiated.tsize) : ""));
@@ -199,6 +232,8 @@ UploadResult Client::Request(Negotiated &negotiated)
             }
             if (packet.opcode == Opcode::Ack && packet.block == 0) {
                 negotiated = Negotiated{};
+                if (attempt == 0)
+                    Measure(Clock::now() - sentAt);
                 Log(p_.negotiate ? "no option acknowledgement: plain 512-byte lock-step"
                                  : "write request acknowledged: plain 512-byte lock-step");
                 return UploadResult::Ok;
@@ -211,10 +246,32 @@ UploadResult Client::Request(Negotiated &negotiated)
     return UploadResult::NoAnswer;
 }
 
-bool Client::SendWindow()
+void Client::Measure(Ms sample)
 {
-    const uint64_t last = std::min<uint64_t>(acked_ + window_, blockCount_);
-    for (uint64_t block = acked_ + 1; block <= last; ++block) {
+    if (!measured_) {
+        srtt_ = sample;
+        rttvar_ = sample / 2;
+        measured_ = true;
+    } else {
+        const Ms error = srtt_ > sample ? srtt_ - sample : sample - srtt_;
+        rttvar_ = rttvar_ * 0.75 + error * 0.25;
+        srtt_ = srtt_ * 0.875 + sample * 0.125;
+    }
+    rto_ = Rto(srtt_, rttvar_);
+}
+
+Ms Client::Rto(Ms srtt, Ms rttvar) const
+{
+    const Ms cap{static_cast<double>(p_.timeoutMs)};
+    const Ms floor = std::min(Ms{static_cast<double>(kMinRtoMs)}, cap);
+    const Ms granularity{1}; // poll() waits in whole milliseconds
+    return std::clamp(srtt + std::max(granularity, rttvar * 4), floor, cap);
+}
+
+bool Client::SendBlocks(uint64_t first, uint64_t last)
+{
+    const auto now = Clock::now();
+    for (uint64_t block = first; block <= last; ++block) {
         const uint64_t offset = (block - 1) * blockSize_;
         const size_t size = static_cast<size_t>(std::min<uint64_t>(blockSize_, image_.size() - offset));
         out_.resize(4 + size);
@@ -226,8 +283,11 @@ bool Client::SendWindow()
             std::memcpy(out_.data() + 4, image_.data() + offset, size);
         if (!Send(out_, tid_))
             return false;
+        sent_[block % sent_.size()] = {now, block <= highestSent_};
+        highestSent_ = std::max(highestSent_, block);
+        ++stats_.blocksSent;
     }
-    sentTo_ = last;
+    sentTo_ = std::max(sentTo_, last);
     return true;
 }
 
@@ -239,28 +299,61 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
     blockCount_ = image_.size() / blockSize_ + 1;
     if (p_.progress)
         p_.progress(0, image_.size());
+    if (!measured_)
+        rto_ = Ms{static_cast<double>(p_.timeoutMs)}; // nothing measured yet: today's fixed wait
+    const auto windowEnd = [this](uint64_t after) { return std::min<uint64_t>(after + window_, blockCount_); };
+    // however short the time-out, a dead transfer is declared no sooner
+    // than with the fixed wait of old
+    const auto patience = std::chrono::milliseconds(static_cast<int64_t>(p_.timeoutMs) * (p_.retries + 1));
 
     int timeouts = 0;
-    if (!SendWindow())
+    lastRestart_ = Clock::now() - std::chrono::hours(1); // the first restart is always allowed
+    if (!SendBlocks(1, windowEnd(0)))
         return UploadResult::LocalError;
-    auto deadline = Clock::now() + std::chrono::milliseconds(p_.timeoutMs);
+    auto progressAt = Clock::now();
+    auto deadline = progressAt + Rto();
     for (;;) {
         Packet packet;
-        Wait w = Receive(deadline, packet);
+        Wait w = Receive(gapPending_ ? std::min(deadline, gapResendAt_) : deadline, packet);
         if (w == Wait::Failed)
             return UploadResult::LocalError;
+        if (w == Wait::Timeout && gapPending_ && Clock::now() < deadline) {
+            const auto now = Clock::now();
+            // at most once per round trip: the ACKs still on their way
+            // after a resend report the same loss, and a resend for each
+            // is a storm
+            const auto sinceRestart = now - lastRestart_;
+            if (sinceRestart < RoundTrip()) {
+                gapResendAt_ = lastRestart_ + std::chrono::duration_cast<Clock::duration>(RoundTrip());
+                continue;
+            }
+            gapPending_ = false;
+            Log("gap after block " + std::to_string(acked_) + " of blocks sent up to " + std::to_string(sentTo_) +
+                ": resending from " + std::to_string(acked_ + 1));
+            lastRestart_ = now;
+            ++stats_.restarts;
+            if (!SendBlocks(acked_ + 1, windowEnd(acked_)))
+                return UploadResult::LocalError;
+            continue; // a resend is no progress: the time-out still runs
+        }
         if (w == Wait::Timeout) {
-            if (++timeouts > p_.retries) {
+            const auto now = Clock::now();
+            gapPending_ = false;
+            if (++timeouts > p_.retries && now - progressAt >= patience) {
                 Log("transfer stalled at block " + std::to_string(acked_ + 1) + " of " +
-                    std::to_string(blockCount_) + " after " + std::to_string(p_.retries) +
+                    std::to_string(blockCount_) + " after " + std::to_string(timeouts - 1) +
                     " retransmissions");
                 return UploadResult::Stalled;
             }
+            ++stats_.timeouts;
+            rto_ = std::min(rto_ * 2, Ms{static_cast<double>(p_.timeoutMs)}); // back off, RFC 6298 5.5
             Log("timeout: resending blocks " + std::to_string(acked_ + 1) + " to " +
-                std::to_string(sentTo_) + " (retransmission " + std::to_string(timeouts) + ")");
-            if (!SendWindow())
+                std::to_string(windowEnd(acked_)) + " (retransmission " + std::to_string(timeouts) + ", next wait " +
+                std::to_string(static_cast<int>(rto_.count())) + " ms)");
+            if (!SendBlocks(acked_ + 1, windowEnd(acked_)))
                 return UploadResult::LocalError;
-            deadline = Clock::now() + std::chrono::milliseconds(p_.timeoutMs);
+            lastRestart_ = now;
+            deadline = now + Rto();
             continue;
         }
         if (packet.opcode == Opcode::Error)
@@ -276,25 +369,55 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
             ++duplicates_;
             continue;
         }
+        const auto now = Clock::now();
         acked_ += advance;
+        // Karn, and more: a block sent before the latest resend may be
+        // acknowledged only because of what that resend brought
+        if (const Sent &s = sent_[acked_ % sent_.size()]; !s.again && s.at >= lastRestart_)
+            Measure(now - s.at);
+        else if (measured_)
+            rto_ = Rto(srtt_, rttvar_); // progress ends the back-off, RFC 6298 5.7 in spirit
         timeouts = 0;
+        progressAt = now;
         const uint64_t position = std::min<uint64_t>(acked_ * blockSize_, image_.size());
         if (p_.progress && position > reported_) // the empty last block adds nothing to report
             p_.progress(1, position);
         reported_ = position;
         if (acked_ == blockCount_) {
             Log("transfer complete: " + std::to_string(image_.size()) + " bytes in " +
-                std::to_string(blockCount_) + " blocks" +
+                std::to_string(blockCount_) + " blocks, " + std::to_string(stats_.blocksSent) + " sent (" +
+                std::to_string(stats_.restarts) + " window restarts, " + std::to_string(stats_.timeouts) +
+                " time-outs)" +
                 (duplicates_ ? ", " + std::to_string(duplicates_) + " duplicate answers ignored" : ""));
             return UploadResult::Ok;
         }
-        if (acked_ < sentTo_)
-            Log("device acknowledged block " + std::to_string(acked_) + " of a window up to " +
-                std::to_string(sentTo_) + ": resending from " + std::to_string(acked_ + 1));
-        if (!SendWindow())
+        if (acked_ < sentTo_) {
+            // An ACK from inside what was sent: the receiver saw a gap after
+            // acked_, or merely a copy of a block, which some receivers
+            // answer at once. A moment tells them apart: a receiver that
+            // goes on getting blocks goes on acknowledging them. So the
+            // window is resent from the gap only when no ACK has moved the
+            // transfer on for a round trip and its usual variation.
+            gapPending_ = true;
+            gapResendAt_ = now + std::chrono::duration_cast<Clock::duration>(GapWait());
+        } else {
+            gapPending_ = false;
+        }
+        // the receiver counts its next window from the block it acknowledged
+        if (!SendBlocks(sentTo_ + 1, windowEnd(acked_)))
             return UploadResult::LocalError;
-        deadline = Clock::now() + std::chrono::milliseconds(p_.timeoutMs);
+        deadline = now + Rto();
     }
+}
+
+UploadResult Client::Finish(UploadResult result)
+{
+    if (p_.stats) {
+        stats_.rttMs = measured_ ? srtt_.count() : 0;
+        stats_.rtoMs = rto_.count();
+        *p_.stats = stats_;
+    }
+    return result;
 }
 
 UploadResult Client::Run()
@@ -313,8 +436,8 @@ UploadResult Client::Run()
     Negotiated negotiated;
     UploadResult r = Request(negotiated);
     if (r != UploadResult::Ok)
-        return r;
-    return Transfer(negotiated);
+        return Finish(r);
+    return Finish(Transfer(negotiated));
 }
 
 } // namespace

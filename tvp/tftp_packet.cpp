@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tftp_packet.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TFTP packets (RFC 1350) with option extension (RFC 2347): encoding and
 // bounds-checked parsing, shared by the library's client and the simulator.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TVPUpgradeDevice: checks its arguments, reads the image and hands it to
 // the TFTP client, turning its progress into code-4 events.
 #include "internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the Windows files of the library share: Winsock started once, and
 // the error of the last socket call as an errno value, so messages read the
 // same on every system.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wire.h"
 
 #include <cstring>
@@ -59,6 +60,11 @@ int HexDigit(char c)
 }
 
 } // namespace
+
+std::string CleanText(std::string_view text)
+{
+    return CleanText(reinterpret_cast<const uint8_t *>(text.data()), text.size());
+}
 
 std::vector<uint8_t> Encode(const Message &m, size_t padTo)
 {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TVP wire format: message codec and the texts the library reports
 // (ID, dotted quad). Shared by the library, the simulator, tests and fuzzers.
 #pragma once
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tvp::wire {
@@ -84,6 +86,10 @@ std::vector<uint8_t> Encode(const Message &message, size_t padTo = 0);
 // larger than kMaxMessage. Unknown fields are skipped. Texts are truncated
 // at kMaxText, at the first NUL, and control characters become '?'.
 bool Decode(const uint8_t *data, size_t size, Message *message);
+
+// A device's text made safe for a list or a log, as Decode does: cut at
+// kMaxText bytes and at the first NUL, control characters become '?'.
+std::string CleanText(std::string_view text);
 
 // A request a device may answer: a request opcode and at least
 // MinRequestSize(opcode) bytes.

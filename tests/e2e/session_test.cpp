@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A user's whole session with the program's own windows against the
 // simulated sample LAN: scan, Auto IP for an unreachable device, rescan,
 // Configure a static address, Upgrade with one busy answer, About.
@@ -57,15 +58,12 @@ bool WaitIdle(const std::function<bool()> &condition, int timeoutMs = 10000)
 
 QTreeWidget *List()
 {
-    return DeviceForm->findChild<QTreeWidget *>(QStringLiteral("DeviceList"));
+    return testsupport::DeviceList();
 }
 
 QTreeWidgetItem *Row(const QString &name)
 {
-    for (int i = 0; i < List()->topLevelItemCount(); ++i)
-        if (List()->topLevelItem(i)->text(TDeviceForm::ColName) == name)
-            return List()->topLevelItem(i);
-    return nullptr;
+    return testsupport::DeviceRow(name);
 }
 
 bool Marked(const QTreeWidgetItem *row)

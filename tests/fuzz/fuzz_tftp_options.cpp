@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // OACK options: a granted set is either refused or yields values inside
 // what the client asked for.
 #include "tftp_packet.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TFTP packets: whatever the parser accepts encodes back to a packet that
 // parses to the same fields.
 #include "tftp_packet.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TVP message parser: whatever arrives, decoding must not read out of
 // bounds, and what decodes must survive a round trip through the encoder.
 #include "netif.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays a fuzz corpus through the harness without libFuzzer, so the
 // checked-in inputs run as an ordinary test on every build.
 #include <cstdint>

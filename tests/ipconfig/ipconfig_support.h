@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the IP configuration tests: the program's windows, a stepwise
 // script that drives modal loops from inside, and a record of what the
 // dialogs handed to the device library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's Auto IP on a LAN that behaves like a real one: a
 // device configured for another site, holding only its own address, and a
 // plain host on the address the choice would try first.
@@ -9,6 +10,7 @@
 #include <memory>
 
 #include "devices.h"
+#include "gui_helpers.h"
 #include "devsim_process.h"
 #include "ipconfig_support.h"
 #include "netif.h"
@@ -23,15 +25,12 @@ namespace {
 
 QTreeWidget *List()
 {
-    return DeviceForm->findChild<QTreeWidget *>(QStringLiteral("DeviceList"));
+    return testsupport::DeviceList();
 }
 
 QTreeWidgetItem *Row(const QString &name)
 {
-    for (int i = 0; i < List()->topLevelItemCount(); ++i)
-        if (List()->topLevelItem(i)->text(TDeviceForm::ColName) == name)
-            return List()->topLevelItem(i);
-    return nullptr;
+    return testsupport::DeviceRow(name);
 }
 
 bool Marked(const QTreeWidgetItem *row)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The communication wait dialog on its own: time-out, cancel, and the rule
 // that every wait starts without a result.
 #include <gtest/gtest.h>

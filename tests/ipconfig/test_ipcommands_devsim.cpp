@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configure and Auto IP from the main window against tvp-devsim on loopback
 // (inside the private network namespace of the test command).
 #include <gtest/gtest.h>
@@ -28,16 +29,12 @@ namespace {
 
 QTreeWidget *List()
 {
-    return DeviceForm->findChild<QTreeWidget *>(QStringLiteral("DeviceList"));
+    return testsupport::DeviceList();
 }
 
 QTreeWidgetItem *Row(const QString &name)
 {
-    for (int i = 0; i < List()->topLevelItemCount(); ++i) {
-        if (List()->topLevelItem(i)->text(TDeviceForm::ColName) == name)
-            return List()->topLevelItem(i);
-    }
-    return nullptr;
+    return testsupport::DeviceRow(name);
 }
 
 bool Marked(const QTreeWidgetItem *row)

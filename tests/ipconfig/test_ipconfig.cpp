@@ -1,15 +1,19 @@
+// SPDX-License-Identifier: MIT
 // The IP address properties dialog against a scripted device: the dialog's
 // library calls are recorded and kept from the network, and the replies
 // come through the protocol interface object as the library would send them.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTreeWidget>
 #include <QWindow>
 
 #include "apptitle.h"
+#include "devices.h"
 #include "devicecomm.h"
 #include "gui_helpers.h"
 #include "ipconfig.h"
@@ -382,6 +386,72 @@ TEST_F(IPDialog, ReopensWhereItLastStood)
     });
     IPConfigForm->exec();
     EXPECT_EQ(reopened, moved);
+}
+
+// The checked radio button holds the group's tab stop, so Tab reaches it
+// in its place of the tab order, whichever button had the focus before.
+TEST_F(IPDialog, TabReachesTheCheckedRadioButtonInItsPlace)
+{
+    const struct
+    {
+        int dhcp;
+        const char *focusedBefore;
+        QStringList chain; // from the Apply button on
+    } cases[] = {
+        {0, "AddrAuto", {"IPAddress", "SubnetMask", "DefaultGateway", "AddrStatic", "CancelButton", "ApplyButton"}},
+        {0, "AddrStatic", {"IPAddress", "SubnetMask", "DefaultGateway", "AddrStatic", "CancelButton", "ApplyButton"}},
+        {1, "AddrStatic", {"AddrAuto", "CancelButton", "ApplyButton"}},
+        {1, "AddrAuto", {"AddrAuto", "CancelButton", "ApplyButton"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.dhcp);
+        SCOPED_TRACE(c.focusedBefore);
+        QStringList forward, backward;
+        Script script;
+        OpenAnswering(script, Settings(ThisDevice, "10.0.0.5", "255.0.0.0", "10.0.0.1", c.dhcp))
+            .Then([&] {
+                IPConfigForm->activateWindow();
+                // focus by a click leaves the button unchecked state alone
+                Control<QWidget>(c.focusedBefore)->setFocus(Qt::MouseFocusReason);
+                Control<QWidget>("ApplyButton")->setFocus(Qt::TabFocusReason);
+                for (int i = 0; i < int(c.chain.size()); ++i) {
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                    forward << QApplication::focusWidget()->objectName();
+                }
+                for (int i = 0; i < int(c.chain.size()); ++i) {
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+                    backward.prepend(QApplication::focusWidget()->objectName());
+                }
+                IPConfigForm->reject();
+            });
+        EXPECT_EQ(IPConfigForm->exec(), mrCancel);
+        EXPECT_TRUE(script.Finished());
+        EXPECT_EQ(forward.join(' ').toStdString(), c.chain.join(' ').toStdString());
+        QStringList expectedBack = c.chain;
+        expectedBack.removeLast();
+        expectedBack.prepend(QStringLiteral("ApplyButton"));
+        EXPECT_EQ(backward.join(' ').toStdString(), expectedBack.join(' ').toStdString());
+    }
+}
+
+// Texts reach the library in the encoding they came in: UTF-8.
+TEST_F(IPDialog, AutoIPHandsTheInterfaceTextBackInUtf8)
+{
+    auto *list = DeviceForm->findChild<QTreeWidget *>(QStringLiteral("DeviceList"));
+    ASSERT_NE(list, nullptr);
+    for (const QString &iface : {QStringLiteral("eth0"), QString::fromUtf8("wl\u00e5n0"),
+                                QString::fromUtf8("\u0441\u0435\u0442\u044c-\u03b3"),
+                                QString::fromUtf8("br-\U0001F4E1")}) {
+        Calls().Clear();
+        list->clear();
+        auto *row = new QTreeWidgetItem(list, {"Pump", "I/O Box", "169.254.3.9", ThisDevice, iface});
+        DeviceForm->SetImageIndex(row, TDeviceForm::NotReachableImage);
+        list->setCurrentItem(row);
+        DeviceForm->AutoSetIPExecute();
+        ASSERT_EQ(Calls().chooseIPAddress.size(), 1u) << iface.toStdString();
+        EXPECT_EQ(Calls().chooseIPAddress[0], iface.toStdString());
+    }
+    list->clear();
 }
 
 TEST(StripBlanks, RemovesSpacesOnly)

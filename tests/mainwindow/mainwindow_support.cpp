@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mainwindow_support.h"
 
 #include <gtest/gtest.h>
@@ -14,22 +15,8 @@ namespace mwtest {
 
 RecordingShell &FakeShell()
 {
-    static RecordingShell shell;
-    return shell;
+    return testsupport::TestShell();
 }
-
-namespace {
-
-class FakeShellEnvironment final : public ::testing::Environment
-{
-public:
-    void SetUp() override { SetShell(&FakeShell()); }
-    void TearDown() override { SetShell(nullptr); }
-};
-
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new FakeShellEnvironment);
-
-} // namespace
 
 void RunUntilIdle()
 {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the main-window tests: a shell that records instead of starting
 // programs (no test may flush the machine's ARP cache or open a browser),
 // and small event-loop helpers.
@@ -6,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "shell.h"
+#include "gui_helpers.h"
 
 class QTreeWidget;
 class TDeviceForm;
@@ -14,26 +15,7 @@ struct TDeviceInfo;
 
 namespace mwtest {
 
-class RecordingShell final : public Shell
-{
-public:
-    bool OpenURL(const QString &url) override
-    {
-        urls << url;
-        return openSucceeds;
-    }
-    void StartTelnet(const QString &address) override { telnet << address; }
-    void OpenNetworkSettings() override { ++networkSettings; }
-    void FlushArpCache() override { ++arpFlushes; }
-
-    void Reset() { *this = RecordingShell(); }
-
-    QStringList urls;
-    QStringList telnet;
-    int networkSettings = 0;
-    int arpFlushes = 0;
-    bool openSucceeds = true;
-};
+using testsupport::RecordingShell;
 
 // The shell every test of the process uses; installed before any test runs.
 RecordingShell &FakeShell();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window without devices on the wire: rows fed through the
 // protocol interface object, commands through a recording shell.
 #include <gtest/gtest.h>
@@ -200,6 +201,8 @@ TEST_F(DeviceFormTest, ScanResetsListProgressAndLegendAndFlushesTheArpCache)
 
     form->ScanExecute();
     EXPECT_EQ(FakeShell().arpFlushes, 2);
+    // the library's interfaces alone (the test main restricts it to lo)
+    EXPECT_EQ(FakeShell().flushedInterfaces.last(), QStringList{"lo"});
     EXPECT_EQ(DeviceList(*form)->topLevelItemCount(), 0);
     EXPECT_EQ(form->LastSelectedID, "00:00:00:00:00:02");
     EXPECT_FALSE(progress->isHidden());
@@ -274,6 +277,35 @@ TEST_F(DeviceFormTest, NamesDifferingInCaseOnlyHaveOneOrderWhateverTheAnswerOrde
     }
     EXPECT_EQ(first.size(), 3);
     EXPECT_EQ(first, second);
+}
+
+// Lower- and upper-case names in word order under every locale, the C
+// locale included, whose own collation is code-point order.
+TEST_F(DeviceFormTest, NamesSortAsWordsUnderEveryLocale)
+{
+    const QLocale before;
+    const QStringList answers = {"Zed", "beta", "alpha", "Beta", "Alpha", "zulu", "delta"};
+    for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+                                  QLocale(QLocale::German, QLocale::Germany),
+                                  QLocale(QLocale::French, QLocale::France)}) {
+        QLocale::setDefault(locale);
+        form->ScanExecute();
+        for (const QString &n : answers)
+            Answer(Device(n, n));
+        const QStringList shown = Column(*form, TDeviceForm::ColName);
+        const auto at = [&](const char *name) { return shown.indexOf(QLatin1String(name)); };
+        const std::string what = locale.name().toStdString() + ": " + shown.join(' ').toStdString();
+        // by word first...
+        EXPECT_LT(at("Alpha"), at("beta")) << what;
+        EXPECT_LT(at("beta"), at("delta")) << what;
+        EXPECT_LT(at("delta"), at("Zed")) << what;
+        EXPECT_LT(at("Zed"), at("zulu")) << what;
+        // ...case apart only within the same word, and never one name for two
+        EXPECT_EQ(std::abs(at("alpha") - at("Alpha")), 1) << what;
+        EXPECT_EQ(std::abs(at("beta") - at("Beta")), 1) << what;
+        EXPECT_NE(DeviceNameCollator().compare("alpha", "Alpha"), 0) << what;
+    }
+    QLocale::setDefault(before);
 }
 
 TEST_F(DeviceFormTest, InPlaceEditorOpensForTheNameOnly)
@@ -428,15 +460,6 @@ TEST_F(DeviceFormTest, WebShowsAnAddressWithMarkupAsPlainText)
     });
     form->WebserverExecute();
     EXPECT_NE(shown, nullptr);
-}
-
-// The desktop's own shell, with addresses that must not reach a browser.
-TEST(PlatformShell, AnURLWithoutAHostIsAFailedOpen)
-{
-    SetShell(nullptr);
-    for (const char *url : {"http:///", "http://<b>x</b>/", "http:// /"})
-        EXPECT_FALSE(CurrentShell().OpenURL(QString::fromLatin1(url))) << url;
-    SetShell(&FakeShell());
 }
 
 TEST_F(DeviceFormTest, RowCommandsDoNothingWithoutASelection)

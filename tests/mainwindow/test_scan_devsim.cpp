@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's scan against tvp-devsim on loopback: the sample LAN,
 // answered twice per broadcast.
 #include <gtest/gtest.h>

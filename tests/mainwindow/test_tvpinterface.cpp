@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The protocol interface object: record conversion, dispatch, the log, the
 // discovery cycle.
 #include <gtest/gtest.h>

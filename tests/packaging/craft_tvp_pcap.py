@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes a pcap file of TVP messages built by hand: well-formed ones and
 each kind of malformed one a receiver rejects, as UDP datagrams between
 10.0.0.1 and 10.0.0.20. Nothing is sent anywhere.

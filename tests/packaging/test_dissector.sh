@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Wireshark dissector decodes what really goes over the wire: a scan and
 # a GetIP/SetIP exchange between the library and the simulator, captured on
 # loopback inside the test's network namespace, must decode field by field

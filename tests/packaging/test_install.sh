@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the built tree into a scratch prefix and checks it as a user of
 # the library and a packager would: the versioned library exports only the
 # TVP names, nothing installed points back into the build tree, the desktop

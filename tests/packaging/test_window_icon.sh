@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The running program's windows carry the desktop entry's icon: netscry is
 # started on a private X server, and the icon its main window publishes to
 # the desktop (_NET_WM_ICON) must look like the desktop entry's icon file

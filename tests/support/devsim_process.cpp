@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "devsim_process.h"
 
 #include "test_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs tvp-devsim as a child process for a test and points this process's
 // TVP library at it.
 #pragma once

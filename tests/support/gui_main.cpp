@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test main for GUI tests: the program's own application object, offscreen
 // unless told otherwise, and a failure for every broken .ui connection.
 #include <gtest/gtest.h>
@@ -5,6 +6,8 @@
 #include <QByteArray>
 
 #include "application.h"
+#include "gui_helpers.h"
+#include "shell.h"
 
 namespace {
 
@@ -32,5 +35,7 @@ int main(int argc, char **argv)
     previousHandler = qInstallMessageHandler(failOnBrokenConnections);
     ::testing::InitGoogleTest(&argc, argv);
     TApplication app(argc, argv);
+    // No window of any test starts a real program through the shell.
+    SetShell(&testsupport::TestShell());
     return RUN_ALL_TESTS();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "netns_lan.h"
 
 #include "devsim_process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A LAN of network namespaces for tests, built inside the private
 // namespace of the test command: segments are bridges (each in a namespace
 // of its own, like a switch), hosts are namespaces with one or more links

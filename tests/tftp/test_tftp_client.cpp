@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TFTP write client against the simulator's server (in process),
 // against tftpd-hpa, and against scripted fakes.
 #include "tftp_client.h"
@@ -111,6 +112,8 @@ TEST(TftpClientSimulator, WindowedUploadArrivesIntactWithRisingProgress)
     for (size_t size : sizes) {
         Sim sim(UpgradeBehaviour::Succeed);
         Transfer run(sim.port());
+        tftp::UploadStats stats;
+        run.params.stats = &stats;
         const auto image = RandomImage(size, static_cast<unsigned>(size));
         ASSERT_EQ(run.Upload(image), UploadResult::Ok) << size << "\n" << run.Log();
         EXPECT_TRUE(run.Logged("negotiated blksize 1428, windowsize 16, tsize " + std::to_string(size)))
@@ -121,6 +124,10 @@ TEST(TftpClientSimulator, WindowedUploadArrivesIntactWithRisingProgress)
         EXPECT_TRUE(images[0].second == image) << size;
         if (size > 0)
             ExpectEvents(run, size, size);
+        // the time-out followed the loopback's round trip, down to its floor
+        EXPECT_GT(stats.rttMs, 0) << size;
+        EXPECT_GE(stats.rtoMs, tftp::kMinRtoMs) << size;
+        EXPECT_LT(stats.rtoMs, run.params.timeoutMs) << size;
     }
 }
 
@@ -286,5 +293,150 @@ TEST(TftpClientFake, AnswersToTheWriteRequestDecideTheResult)
         if (c.refusal && refusedWith) {
             EXPECT_EQ(*refusedWith, tftp::ErrOptionRefused) << c.what;
         }
+    }
+}
+
+namespace {
+
+std::vector<uint8_t> Oack(uint16_t blockSize, uint16_t window)
+{
+    return tftp::EncodeOack({{"blksize", std::to_string(blockSize)}, {"windowsize", std::to_string(window)}});
+}
+
+} // namespace
+
+// Two ACKs from inside one window arrive together, as when a receiver
+// reports a gap and then the block after it: one resend, not two, from the
+// gap the later one names.
+TEST(TftpClientFake, GapReportsWithinARoundTripRestartTheWindowOnce)
+{
+    const auto image = RandomImage(10 * 8 + 3, 12); // 11 blocks of 8 bytes, the last short
+    std::map<uint16_t, int> copies;
+    std::vector<uint8_t> got;
+    tftp::UploadStats stats;
+    {
+        FakeServer fake([&](UdpSocket &, const std::vector<uint8_t> &, const sockaddr_in &client) {
+            UdpSocket transfer;
+            // a round trip of at least 20 ms, measured on the request
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            transfer.SendTo(client, Oack(8, 4));
+            std::optional<tftp::Packet> p;
+            std::vector<uint8_t> keep;
+            auto next = [&]() -> bool {
+                auto bytes = transfer.Receive(std::chrono::milliseconds(500));
+                if (!bytes)
+                    return false;
+                keep = std::move(*bytes);
+                p = tftp::Parse(keep.data(), keep.size());
+                if (!p || p->opcode != tftp::Opcode::Data)
+                    return false;
+                ++copies[p->block];
+                return true;
+            };
+            for (int i = 0; i < 4; ++i)
+                if (!next())
+                    return;
+            got.assign(image.begin(), image.begin() + 16); // blocks 1 and 2 kept, 3 and 4 "lost"
+            transfer.SendTo(client, tftp::EncodeAck(1));
+            transfer.SendTo(client, tftp::EncodeAck(2));
+            uint16_t expected = 3;
+            int inWindow = 0;
+            while (next()) {
+                if (p->block != expected)
+                    continue;
+                got.insert(got.end(), p->data, p->data + p->dataSize);
+                ++expected;
+                if (++inWindow == 4 || p->dataSize < 8) {
+                    inWindow = 0;
+                    transfer.SendTo(client, tftp::EncodeAck(p->block));
+                }
+                if (p->dataSize < 8)
+                    return;
+            }
+        });
+        Transfer run(fake.port(), 1000);
+        run.params.blockSize = 8;
+        run.params.windowSize = 4;
+        run.params.stats = &stats;
+        EXPECT_EQ(run.Upload(image), UploadResult::Ok) << run.Log();
+    }
+    EXPECT_TRUE(got == image);
+    EXPECT_EQ(stats.restarts, 1u);
+    // the resend starts at the gap the last report named, block 3, and
+    // tops up a window from there: blocks 3 to 6
+    for (const auto &[block, n] : copies)
+        EXPECT_EQ(n, block >= 3 && block <= 6 ? 2 : 1) << "block " << block;
+}
+
+// A device that falls silent for longer than a few short time-outs, but
+// less than the fixed waits of old added up, is waited for.
+TEST(TftpClientFake, APauseShorterThanThePatienceIsSurvived)
+{
+    const auto image = RandomImage(512 * 5 + 1, 13);
+    int pausedCopies = 0;
+    std::vector<uint8_t> got;
+    {
+        FakeServer fake([&](UdpSocket &, const std::vector<uint8_t> &, const sockaddr_in &client) {
+            UdpSocket transfer;
+            transfer.SendTo(client, tftp::EncodeAck(0)); // lock-step
+            uint16_t expected = 1;
+            bool paused = false;
+            while (auto bytes = transfer.Receive(std::chrono::milliseconds(1000))) {
+                auto p = tftp::Parse(bytes->data(), bytes->size());
+                if (!p || p->opcode != tftp::Opcode::Data)
+                    return;
+                if (p->block == 3)
+                    ++pausedCopies;
+                if (p->block == 3 && !paused) {
+                    // busy writing flash: what comes meanwhile is not read
+                    paused = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    continue;
+                }
+                if (p->block == expected) {
+                    got.insert(got.end(), p->data, p->data + p->dataSize);
+                    ++expected;
+                }
+                transfer.SendTo(client, tftp::EncodeAck(static_cast<uint16_t>(expected - 1)));
+                if (p->dataSize < 512 && p->block == expected - 1)
+                    return;
+            }
+        });
+        Transfer run(fake.port(), 100); // patience: (3 + 1) x 100 ms
+        run.params.negotiate = false;
+        EXPECT_EQ(run.Upload(image), UploadResult::Ok) << run.Log();
+    }
+    EXPECT_TRUE(got == image);
+    // more retransmissions than `retries`, and still no surrender
+    EXPECT_GT(pausedCopies, 1 + 3);
+}
+
+TEST(TftpClientFake, DeviceErrorTextReachesTheLogCleaned)
+{
+    const std::string hostile = "\x1b]0;owned\x07\x1b[2J\r\n" + std::string(100, 'A');
+    for (bool duringTransfer : {false, true}) {
+        FakeServer fake([&](UdpSocket &, const std::vector<uint8_t> &, const sockaddr_in &client) {
+            UdpSocket transfer;
+            if (duringTransfer) {
+                transfer.SendTo(client, tftp::EncodeAck(0));
+                transfer.Receive(std::chrono::milliseconds(500));
+            }
+            transfer.SendTo(client, tftp::EncodeError(tftp::ErrDiskFull, hostile));
+        });
+        Transfer run(fake.port(), 300);
+        run.params.negotiate = false;
+        EXPECT_EQ(run.Upload(RandomImage(2000, 2)), UploadResult::DeviceError) << run.Log();
+        bool found = false;
+        for (const auto &line : run.log) {
+            for (char c : line)
+                EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7f) << "control character in: " << line;
+            const auto at = line.find("device error 3: \"");
+            if (at == std::string::npos)
+                continue;
+            found = true;
+            const std::string text = line.substr(at + 17, line.size() - at - 18);
+            EXPECT_EQ(text, "?]0;owned??[2J??" + std::string(48, 'A')) << line;
+        }
+        EXPECT_TRUE(found) << run.Log();
     }
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TFTP codec: parsers reject what is malformed, accept what is not,
 // and the encoders produce what the parsers read back.
 #include "tftp_packet.h"

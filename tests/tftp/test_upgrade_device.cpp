@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TVPUpgradeDevice through the public API: argument checks, every result
 // against the simulator's server, and the code-4 events on the caller's
 // thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tftp_peers.h"
 
 #include "tftp_packet.h"
@@ -7,10 +8,13 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <random>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -94,23 +98,58 @@ Tftpd::Tftpd(const std::string &root, const std::vector<std::string> &extraArgs)
     const auto host = BindHost();
     if (!host)
         return;
-    for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
-        {
-            UdpSocket probe; // a port free a moment ago; a clash makes tftpd exit, and we retry
-            port_ = probe.port();
-        }
+    Start(kTftpd, [&](uint16_t port) {
         std::vector<std::string> args = {kTftpd, "--listen", "--foreground", "--address",
-                                         *host + ":" + std::to_string(port_), "--ipv4", "--create", "--secure",
+                                         *host + ":" + std::to_string(port), "--ipv4", "--create", "--secure",
                                          "--user", user};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         args.push_back(root);
+        return args;
+    });
+}
+
+std::string Atftpd::Program()
+{
+    const char *path = std::getenv("NETSCRY_ATFTPD");
+    return path && *path ? path : "/usr/sbin/atftpd";
+}
+
+bool Atftpd::Available()
+{
+    return access(Program().c_str(), X_OK) == 0;
+}
+
+Atftpd::Atftpd(const std::string &root)
+{
+    const passwd *me = getpwuid(geteuid());
+    const group *primary = me ? getgrgid(me->pw_gid) : nullptr;
+    const std::string user = me ? me->pw_name : "root";
+    const std::string groupName = primary ? primary->gr_name : "root";
+    chmod(root.c_str(), 0777); // it insists on a folder anyone may write
+    const std::string program = Program();
+    Start(program, [&](uint16_t port) {
+        return std::vector<std::string>{program, "--daemon", "--no-fork", "--port", std::to_string(port),
+                                        "--bind-address", "127.0.0.1", "--user", user, "--group", groupName,
+                                        "--no-multicast", "--retry-timeout", "1", "--logfile", "/dev/null", root};
+    });
+}
+
+void ServerProcess::Start(const std::string &program,
+                          const std::function<std::vector<std::string>(uint16_t port)> &makeArgs)
+{
+    for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
+        {
+            UdpSocket probe; // a port free a moment ago; a clash makes the server exit, and we retry
+            port_ = probe.port();
+        }
+        std::vector<std::string> args = makeArgs(port_);
         const pid_t pid = fork();
         if (pid == 0) {
             std::vector<char *> argv;
             for (auto &a : args)
                 argv.push_back(a.data());
             argv.push_back(nullptr);
-            execv(kTftpd, argv.data());
+            execv(program.c_str(), argv.data());
             _exit(127);
         }
         if (pid < 0)
@@ -127,7 +166,7 @@ Tftpd::Tftpd(const std::string &root, const std::vector<std::string> &extraArgs)
 }
 
 // Up once a read request for a missing file brings an error back.
-bool Tftpd::Ready()
+bool ServerProcess::Ready()
 {
     UdpSocket s;
     const auto rrq = tvp::tftp::EncodeRequest(tvp::tftp::Opcode::Rrq, "no-such-file", "octet", {});
@@ -143,7 +182,7 @@ bool Tftpd::Ready()
     return false;
 }
 
-Tftpd::~Tftpd()
+ServerProcess::~ServerProcess()
 {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);

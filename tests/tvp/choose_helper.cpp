@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs one free-address choice on a fresh engine and prints the result, so
 // a test can run it under reduced privileges (setpriv) in its own process.
 // usage: tvp_choose_helper INTERFACE-TEXT PORT

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library against tvp-devsim on loopback.
 #include "devsim_process.h"
 #include "test_support.h"

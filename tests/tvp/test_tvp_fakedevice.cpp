@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library against a scripted fake device on loopback: the test plays
 // the device byte by byte, so it can answer wrongly on purpose.
 #include "tvp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A hostile host on the LAN answers the library's Discover with malformed,
 // impossible and flooding answers. The engine runs on its own for this
 // test, a scripted peer plays the host on loopback.

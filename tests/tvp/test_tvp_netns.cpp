@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library on a LAN that behaves like a real one: the PC (this test's
 // namespace) has links into bridges; every device is a namespace of its
 // own holding only its own address, one of them configured for another

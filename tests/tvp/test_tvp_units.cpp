@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's units on their own, with time in the test's hand: the probe
 // schedule, its pace and budget, the discovery window, the request table.
 #include "discovery.h"

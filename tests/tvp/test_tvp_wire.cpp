@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library alone: codec, parsers, ID and address texts, the routing
 // table and the free-address rule.
 #include "netif.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tvp_events.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Collects the TVP library's events for tests: the callback has no context
 // argument, so one collector per process.
 #pragma once

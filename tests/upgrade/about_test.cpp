@@ -1,7 +1,11 @@
+// SPDX-License-Identifier: MIT
 // The About window and the version record it reads from the program file.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QImage>
+#include <QPalette>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -300,6 +304,48 @@ TEST_F(AboutWindowTest, CloseAndEnterEndWithOkWhileEscapeDoesNothing)
 
     QTimer::singleShot(0, form, [&] { QTest::keyClick(form, Qt::Key_Return); });
     EXPECT_EQ(form->exec(), int(QDialog::Accepted));
+}
+
+} // namespace
+
+namespace {
+
+// In a dark desktop palette the texts would turn light grey on the white
+// picture; they keep a dark colour of their own.
+TEST(AboutWindow, TextsStayReadableInADarkPalette)
+{
+    const QPalette saved = QApplication::palette();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x30));
+    dark.setColor(QPalette::WindowText, QColor(0xd8, 0xd8, 0xd8));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+    dark.setColor(QPalette::Button, QColor(0x3c, 0x3c, 0x40));
+    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+    QApplication::setPalette(dark);
+    const QString savedTitle = ApplicationTitle;
+    ApplicationTitle = QStringLiteral("netscry");
+    {
+        TAboutForm about;
+        about.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+        for (const char *name : {"ProgramName", "Label1", "Version"}) {
+            auto *label = about.findChild<QLabel *>(QLatin1String(name));
+            ASSERT_NE(label, nullptr) << name;
+            const QImage text = label->grab().toImage();
+            ASSERT_FALSE(text.isNull()) << name;
+            int darkest = 255, lightest = 0;
+            for (int y = 0; y < text.height(); ++y)
+                for (int x = 0; x < text.width(); ++x) {
+                    darkest = std::min(darkest, qGray(text.pixel(x, y)));
+                    lightest = std::max(lightest, qGray(text.pixel(x, y)));
+                }
+            EXPECT_GE(lightest, 245) << name << ": the background stays white";
+            EXPECT_LE(darkest, 90) << name << ": the text is dark";
+        }
+    }
+    QApplication::setPalette(saved);
+    ApplicationTitle = savedTitle;
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Readable Qt strings in test failure messages.
 #include <QString>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Upgrade, Upgrade... and About from the program's own main window.
 #include <gtest/gtest.h>
 

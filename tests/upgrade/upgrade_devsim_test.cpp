@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The upgrade dialog with the real library against tvp-devsim's devices:
 // a busy device is retried once and then takes the image.
 #include <gtest/gtest.h>

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 // The flash upgrade dialog against a scripted library: enabling rule,
 // address handling, the outcomes of a run, the retry pause and the bar.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -473,9 +475,56 @@ TEST_F(UpgradeFormTest, ChooseSetsTheFullPathAndCancelKeepsTheName)
     EXPECT_EQ(fileName()->text(), QDir::toNativeSeparators(folder + "/fw.bin"));
 
     EXPECT_EQ(titles, QStringList(2, "Choose the Upgrade File"));
+#ifdef _WIN32
     EXPECT_EQ(filters.value(0),
               "Upgrade Files (*.bin)|All Files (*.*) / Upgrade Files (*.bin)");
+#else
+    EXPECT_EQ(filters.value(0),
+              "Upgrade Files (*.bin)|All Files (*) / Upgrade Files (*.bin)");
+#endif
     EXPECT_EQ(suffixes, QStringList(2, "bin"));
+}
+
+// Firmware images need not have a dot in their names: "All Files" lists
+// every file, the upgrade filter only the images.
+TEST_F(UpgradeFormTest, AllFilesListsFilesWithoutADot)
+{
+    testsupport::TempDir dir;
+    const QString folder = QString::fromStdString(dir.path());
+    for (const char *name : {"fw.bin", "firmware", "notes.txt"})
+        QFile(folder + "/" + name).open(QIODevice::WriteOnly);
+    form.show();
+
+    ModalWatcher watcher;
+    std::vector<QStringList> listed;
+    bool done = false;
+    watcher.onDialog = [&](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        if (!dialog || !dialog->isVisible() || done)
+            return;
+        done = true;
+        dialog->setDirectory(folder);
+        auto *view = dialog->findChild<QAbstractItemView *>(QStringLiteral("listView"));
+        ASSERT_NE(view, nullptr);
+        const auto shown = [&] {
+            QStringList names;
+            for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+                names << view->model()->index(r, 0, view->rootIndex()).data().toString();
+            names.sort();
+            return names;
+        };
+        for (const QString &filter : dialog->nameFilters()) {
+            dialog->selectNameFilter(filter);
+            const int expected = filter.startsWith(QLatin1String("All")) ? 3 : 1;
+            WaitFor([&] { return shown().size() == expected; }, 3000);
+            listed.push_back(shown());
+        }
+        dialog->reject();
+    };
+    QTest::mouseClick(child<QPushButton>("ChooseButton"), Qt::LeftButton);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0], QStringList{"fw.bin"});
+    EXPECT_EQ(listed[1], (QStringList{"firmware", "fw.bin", "notes.txt"}));
 }
 
 TEST_F(UpgradeFormTest, LayoutCaptionsTabOrderAndPlacement)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the Windows build's smoke test under Wine against the Linux
 # simulator on loopback. Only inside a network namespace of its own
 # (NETSCRY_NETNS=1, as scripts/test.sh runs it): the simulator takes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the Windows build of the library against the simulator on
 // loopback and checks what comes back.
 //

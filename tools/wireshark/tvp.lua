@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: MIT
 -- Wireshark dissector for the Tarvex device protocol (TVP).
 --
 -- Decodes the 16-byte header (magic, version, opcode, transaction id,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * tvp.h - the Tarvex device protocol (TVP) library.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A program built on the TVP library the way an outside user builds it:
  * only <tvp.h> and -ltarvextvp. It finds the devices on the interfaces of
  * TVP_INTERFACES and, given a device ID, reads that device's settings and

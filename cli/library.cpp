@@ -1,0 +1,325 @@
+// SPDX-License-Identifier: MIT
+#include "library.h"
+
+#include "tvp.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ifaddrs.h>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <set>
+#include <sstream>
+#include <utility>
+
+namespace cli {
+
+namespace {
+
+constexpr int kBroadcasts = 5;
+constexpr auto kBroadcastGap = std::chrono::milliseconds(500);
+
+struct Events
+{
+    std::mutex mu;
+    bool verbose = false;
+    std::vector<FoundDevice> found;
+    std::vector<IpSettings> getip;
+    std::vector<std::pair<std::string, std::string>> setip;
+} g_events;
+
+std::string Text(const char *t)
+{
+    return t ? t : "";
+}
+
+void TVP_CALL OnEvent(uint32_t code, const void *record)
+{
+    if (!record)
+        return;
+    switch (code) {
+    case TVPEventLog: {
+        std::lock_guard lock(g_events.mu);
+        if (g_events.verbose)
+            std::fprintf(stderr, "tvp: %s\n", Text(static_cast<const TVPLogRecord *>(record)->Text).c_str());
+        break;
+    }
+    case TVPEventDeviceFound: {
+        const auto *r = static_cast<const TVPDeviceFoundRecord *>(record);
+        std::lock_guard lock(g_events.mu);
+        g_events.found.push_back({Text(r->ID), Text(r->Interface), Text(r->IPAddress), Text(r->Name), Text(r->Type)});
+        break;
+    }
+    case TVPEventGetIPReply: {
+        const auto *r = static_cast<const TVPGetIPReplyRecord *>(record);
+        std::lock_guard lock(g_events.mu);
+        g_events.getip.push_back({Text(r->ID), Text(r->Interface), Text(r->IPAddress), Text(r->SubnetMask),
+                                  Text(r->DefaultGateway), r->UseDHCP != 0});
+        break;
+    }
+    case TVPEventSetIPReply: {
+        const auto *r = static_cast<const TVPSetIPReplyRecord *>(record);
+        std::lock_guard lock(g_events.mu);
+        g_events.setip.emplace_back(Text(r->ID), Text(r->IPAddress));
+        break;
+    }
+    case TVPEventUpgrade:
+        if (UploadProgress *p = CurrentUpload()) {
+            const auto *r = static_cast<const TVPUpgradeRecord *>(record);
+            if (r->Kind == TVPUpgradeStarted) {
+                p->position = 0;
+                p->total = r->Value;
+            } else if (r->Kind == TVPUpgradeProgress) {
+                p->position = r->Value;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+std::vector<std::string> Split(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::stringstream in(text);
+    std::string part;
+    while (std::getline(in, part, ','))
+        if (!part.empty())
+            out.push_back(part);
+    return out;
+}
+
+thread_local UploadProgress *t_upload = nullptr;
+
+} // namespace
+
+UploadProgress *CurrentUpload()
+{
+    return t_upload;
+}
+
+void SetCurrentUpload(UploadProgress *progress)
+{
+    t_upload = progress;
+}
+
+std::string CanonicalId(const std::string &text)
+{
+    uint8_t id[TVP_ID_SIZE];
+    if (TVPMacToID(text.c_str(), id) != 0)
+        return {};
+    char out[18];
+    std::snprintf(out, sizeof out, "%02X:%02X:%02X:%02X:%02X:%02X", id[0], id[1], id[2], id[3], id[4], id[5]);
+    return out;
+}
+
+Library::Library(const LibraryOptions &options)
+{
+    std::string list;
+    for (const auto &name : options.interfaces) {
+        if (name.empty() || name.size() >= IF_NAMESIZE || name.find(',') != std::string::npos ||
+            if_nametoindex(name.c_str()) == 0)
+            throw UsageError("no network interface named \"" + name + "\"");
+        list += (list.empty() ? "" : ",") + name;
+    }
+    // read by the library at its first call
+    if (!list.empty())
+        setenv("TVP_INTERFACES", list.c_str(), 1);
+    {
+        std::lock_guard lock(g_events.mu);
+        g_events.verbose = options.verbose;
+    }
+    TVPSetApplicationCallback(OnEvent, options.verbose ? 1 : 0);
+    fd_ = TVPEventHandle();
+    if (fd_ < 0)
+        throw Failure("the TVP library could not start (no socket); run with -v for its reasons");
+    char names[1024];
+    int n = TVPGetInterfaces(names, sizeof names);
+    names_ = n > 0 ? std::string(names) : std::string();
+    const auto used = Split(names_);
+    for (const auto &name : options.interfaces)
+        if (std::find(used.begin(), used.end(), name) == used.end())
+            throw Failure("interface " + name + " cannot be used: it is down or has no IPv4 address");
+
+    ifaddrs *all = nullptr;
+    if (getifaddrs(&all) == 0) {
+        for (ifaddrs *i = all; i; i = i->ifa_next) {
+            if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !i->ifa_netmask)
+                continue;
+            if (std::find(used.begin(), used.end(), std::string(i->ifa_name)) == used.end())
+                continue;
+            subnets_.emplace_back(ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr),
+                                  ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_netmask)->sin_addr.s_addr));
+        }
+        freeifaddrs(all);
+    }
+}
+
+Library::~Library()
+{
+    TVPCleanup();
+}
+
+bool Library::OnLink(uint32_t address) const
+{
+    for (const auto &[a, m] : subnets_)
+        if ((address & m) == (a & m))
+            return true;
+    return false;
+}
+
+void Library::Pump(Clock::time_point until, const std::function<bool()> &done)
+{
+    for (;;) {
+        TVPProcessEvents();
+        if (done && done())
+            return;
+        const auto now = Clock::now();
+        if (now >= until)
+            return;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+        pollfd p{fd_, POLLIN, 0};
+        poll(&p, 1, int(std::min<long long>(ms, 1000)));
+    }
+}
+
+std::vector<IpSettings> Library::TakeGetIPReplies()
+{
+    std::lock_guard lock(g_events.mu);
+    return std::exchange(g_events.getip, {});
+}
+
+std::vector<std::pair<std::string, std::string>> Library::TakeSetIPReplies()
+{
+    std::lock_guard lock(g_events.mu);
+    return std::exchange(g_events.setip, {});
+}
+
+std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
+{
+    {
+        std::lock_guard lock(g_events.mu);
+        g_events.found.clear();
+    }
+    const auto start = Clock::now();
+    const auto timeout = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(plan.timeoutS));
+    int broadcastsSent = 0;
+    bool broadcastWorked = false;
+    RangeWalker walker(plan.targets);
+    const uint64_t total = TotalSize(plan.targets);
+    uint64_t asked = 0, refused = 0;
+    Clock::time_point lastAsked = start;
+    bool sweepDone = total == 0;
+    std::vector<FoundDevice> devices;
+    std::map<std::string, size_t> byId;
+
+    auto collect = [&] {
+        std::vector<FoundDevice> fresh;
+        {
+            std::lock_guard lock(g_events.mu);
+            fresh.swap(g_events.found);
+        }
+        for (auto &d : fresh) {
+            if (byId.count(d.id))
+                continue;
+            // the library probed it as its answer came in: this answers at once
+            d.reachable = TVPPingDevice(d.ip.c_str()) == 1;
+            if (!d.reachable) {
+                // No probe goes beyond the subnets in use; there an answer to a
+                // request sent to the device's own address proves it reachable
+                // (a broadcast reaches only foreign devices on the link itself).
+                auto a = ParseAddress(d.ip);
+                d.reachable = a && !OnLink(*a) && Contains(plan.targets, *a) && !plan.broadcast;
+            }
+            byId[d.id] = devices.size();
+            devices.push_back(std::move(d));
+        }
+    };
+
+    for (;;) {
+        auto now = Clock::now();
+        while (plan.broadcast && broadcastsSent < kBroadcasts && now >= start + broadcastsSent * kBroadcastGap &&
+               (broadcastsSent == 0 || now < start + timeout)) {
+            if (TVPDiscover() == 0)
+                broadcastWorked = true;
+            ++broadcastsSent;
+        }
+        if (!sweepDone) {
+            // never ahead of the rate: the n-th request leaves at n / rate
+            const double elapsed = std::chrono::duration<double>(now - start).count();
+            const uint64_t allowed = std::min<uint64_t>(total, uint64_t(std::floor(elapsed * plan.rate)) + 1);
+            uint32_t address = 0;
+            while (asked < allowed && walker.Next(&address)) {
+                if (TVPDiscoverAddress(FormatAddress(address).c_str()) != 0)
+                    ++refused;
+                ++asked;
+                lastAsked = Clock::now();
+            }
+            sweepDone = asked >= total;
+        }
+        if (plan.broadcast && broadcastsSent == 1 && !broadcastWorked && plan.targets.empty())
+            throw Failure("no discovery could be sent: no interface in use" +
+                          (names_.empty() ? std::string(" (name one with --interface)") : " (" + names_ + ")"));
+        Clock::time_point end = Clock::time_point::max();
+        if (sweepDone)
+            end = std::max(plan.broadcast ? start + timeout : start, lastAsked + (total ? timeout : Clock::duration(0)));
+        Clock::time_point wake = end;
+        if (plan.broadcast && broadcastsSent < kBroadcasts && start + broadcastsSent * kBroadcastGap < start + timeout)
+            wake = std::min(wake, start + broadcastsSent * kBroadcastGap);
+        if (!sweepDone)
+            wake = std::min(wake, start + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(double(asked) / plan.rate)));
+        bool enough = false;
+        Pump(std::max(wake, Clock::now()), [&] {
+            collect();
+            enough = plan.enough && plan.enough(devices);
+            return enough;
+        });
+        if (enough || (sweepDone && Clock::now() >= end))
+            break;
+    }
+    if (refused > 0)
+        std::fprintf(stderr, "netscry-cli: %llu of %llu addresses not asked: the route to them leaves by no interface "
+                             "in use, or the send failed\n",
+                     static_cast<unsigned long long>(refused), static_cast<unsigned long long>(total));
+    if (total > 0 && refused == total && !broadcastWorked)
+        throw Failure("no discovery request could be sent");
+    std::sort(devices.begin(), devices.end(), [](const FoundDevice &a, const FoundDevice &b) {
+        return a.name != b.name ? a.name < b.name : a.ip < b.ip;
+    });
+    return devices;
+}
+
+std::vector<std::string> Library::AwaitAnswers(const std::vector<std::string> &addresses, double timeoutS)
+{
+    {
+        std::lock_guard lock(g_events.mu);
+        g_events.found.clear();
+    }
+    std::set<std::string> pending(addresses.begin(), addresses.end()), answered;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutS));
+    while (!pending.empty() && Clock::now() < end) {
+        TVPDiscover();
+        for (const auto &a : pending)
+            TVPDiscoverAddress(a.c_str());
+        Pump(std::min(end, Clock::now() + std::chrono::seconds(1)), [&] {
+            std::lock_guard lock(g_events.mu);
+            for (const auto &d : g_events.found)
+                if (pending.erase(d.ip))
+                    answered.insert(d.ip);
+            g_events.found.clear();
+            return pending.empty();
+        });
+    }
+    return {answered.begin(), answered.end()};
+}
+
+} // namespace cli

@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: MIT
+// The TVP library as the commands use it: started with the command line's
+// interfaces, its events collected on this thread, discovery runs.
+#pragma once
+
+#include "targets.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+using Clock = std::chrono::steady_clock;
+
+// Bad input: exit code 2.
+struct UsageError : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
+// A device did not answer, refused or failed, or nothing could be sent:
+// exit code 1.
+struct Failure : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
+
+struct FoundDevice
+{
+    std::string id, interface, ip, name, type;
+    bool reachable = false;
+};
+
+struct IpSettings
+{
+    std::string id, interface, ip, mask, gateway;
+    bool dhcp = false;
+};
+
+struct LibraryOptions
+{
+    std::vector<std::string> interfaces; // empty: the library's choice
+    bool verbose = false;                // the library's log lines on stderr
+};
+
+struct DiscoveryPlan
+{
+    double timeoutS = 2.5;
+    bool broadcast = true;
+    std::vector<Range> targets; // merged; asked one by one
+    double rate = 1000;         // requests per second to the targets
+    // ends the run early once it returns true
+    std::function<bool(const std::vector<FoundDevice> &)> enough;
+};
+
+class Library
+{
+public:
+    // Sets TVP_INTERFACES from the options, then starts the library.
+    // Throws UsageError for an interface that does not exist, Failure when
+    // the library cannot start or uses none of the named interfaces.
+    explicit Library(const LibraryOptions &options);
+    ~Library();
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+
+    // Delivers events until `until`, or until `done` returns true.
+    void Pump(Clock::time_point until, const std::function<bool()> &done = {});
+
+    // The discovery cycle, or a sweep of targets, or both; one entry per
+    // device ID, the first answer's, probed once.
+    std::vector<FoundDevice> Discover(const DiscoveryPlan &plan);
+
+    // Repeats a discovery broadcast and a Discover to each address once a
+    // second until every address has answered or the time is up; returns
+    // the addresses that answered.
+    std::vector<std::string> AwaitAnswers(const std::vector<std::string> &addresses, double timeoutS);
+
+    // Whether an address lies in the subnet of an interface in use.
+    bool OnLink(uint32_t address) const;
+    const std::string &InterfaceNames() const { return names_; }
+
+    // Events since the last Take...(); filled while Pump runs.
+    std::vector<IpSettings> TakeGetIPReplies();
+    std::vector<std::pair<std::string, std::string>> TakeSetIPReplies(); // ID, address
+
+private:
+    int fd_ = -1;
+    std::string names_;
+    std::vector<std::pair<uint32_t, uint32_t>> subnets_; // address, mask
+};
+
+// A transfer's progress, written by the upgrade events of the thread that
+// runs it (the library delivers them on the calling thread).
+struct UploadProgress
+{
+    std::atomic<int64_t> total{-1}; // -1: not started
+    std::atomic<int64_t> position{0};
+};
+UploadProgress *CurrentUpload();
+void SetCurrentUpload(UploadProgress *progress); // for this thread
+
+// Canonical ID text ("00:1A:..."), empty for a malformed one.
+std::string CanonicalId(const std::string &text);
+
+} // namespace cli

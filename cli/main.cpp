@@ -1,0 +1,490 @@
+// SPDX-License-Identifier: MIT
+// netscry-cli: every device operation of Netscry from a script.
+#include "library.h"
+#include "output.h"
+#include "targets.h"
+#include "upgrade.h"
+
+#include "tvp.h"
+
+#include <CLI/CLI.hpp>
+
+#include <fnmatch.h>
+#include <iostream>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace cli;
+
+namespace {
+
+// GetIP and SetIP are given up by the library at 2.5 s; wait a little longer.
+constexpr auto kAnswerWait = std::chrono::seconds(3);
+
+struct Common
+{
+    std::vector<std::string> interfaces;
+    bool verbose = false;
+    bool json = false;
+    bool csv = false;
+
+    Format OutputFormat() const { return json ? Format::Json : csv ? Format::Csv : Format::Text; }
+    LibraryOptions Options() const { return {interfaces, verbose}; }
+};
+
+void AddCommon(CLI::App *app, Common &c)
+{
+    app->add_option("--interface", c.interfaces,
+                    "use this network interface (repeatable); overrides TVP_INTERFACES")
+        ->type_name("NAME");
+    app->add_flag("-v,--verbose", c.verbose, "the library's log lines on stderr");
+    auto *json = app->add_flag("--json", c.json, "JSON output");
+    app->add_flag("--csv", c.csv, "CSV output (RFC 4180)")->excludes(json);
+}
+
+std::string IdArgument(const std::string &text)
+{
+    std::string id = CanonicalId(text);
+    if (id.empty())
+        throw UsageError("\"" + text + "\" is not a device ID (a MAC address such as 00:1A:2B:3C:4D:5E)");
+    return id;
+}
+
+uint32_t AddressArgument(const std::string &what, const std::string &text)
+{
+    auto a = ParseAddress(text);
+    if (!a)
+        throw UsageError(what + " \"" + text + "\" is not an IPv4 address");
+    return *a;
+}
+
+Value TextOrNone(const std::string &s)
+{
+    return s.empty() ? Value{} : Value{s};
+}
+
+Record DeviceRecord(const FoundDevice &d)
+{
+    return {{"name", d.name}, {"type", d.type},           {"ip", d.ip},
+            {"id", d.id},     {"interface", d.interface}, {"reachable", d.reachable}};
+}
+
+const std::vector<Column> kDeviceColumns = {{"name", "NAME"}, {"type", "TYPE"},           {"ip", "IP ADDRESS"},
+                                            {"id", "ID"},     {"interface", "INTERFACE"}, {"reachable", "REACHABLE"}};
+
+// --- discover ---------------------------------------------------------------
+
+struct DiscoverArgs
+{
+    Common common;
+    double timeout = 2.5;
+    std::vector<std::string> targets;
+    double rate = 1000;
+    bool broadcast = false;
+};
+
+int Discover(const DiscoverArgs &a)
+{
+    DiscoveryPlan plan;
+    std::vector<Range> ranges;
+    for (const auto &t : a.targets) {
+        std::string error;
+        auto r = ParseTarget(t, &error);
+        if (!r)
+            throw UsageError("--target: " + error);
+        ranges.push_back(*r);
+    }
+    plan.targets = MergeRanges(ranges);
+    plan.timeoutS = a.timeout;
+    plan.rate = a.rate;
+    plan.broadcast = a.targets.empty() || a.broadcast;
+    Library library(a.common.Options());
+    std::vector<Record> records;
+    for (const auto &d : library.Discover(plan))
+        records.push_back(DeviceRecord(d));
+    PrintList(std::cout, records, kDeviceColumns, a.common.OutputFormat());
+    return 0;
+}
+
+// --- get / set ----------------------------------------------------------------
+
+struct GetArgs
+{
+    Common common;
+    std::string id;
+};
+
+int Get(const GetArgs &a)
+{
+    const std::string id = IdArgument(a.id);
+    Library library(a.common.Options());
+    uint8_t binary[TVP_ID_SIZE];
+    TVPMacToID(id.c_str(), binary);
+    if (TVPGetIP(binary) != 0)
+        throw Failure("the request to " + id + " could not be sent; run with -v for the library's reason");
+    std::optional<IpSettings> reply;
+    library.Pump(Clock::now() + kAnswerWait, [&] {
+        for (auto &r : library.TakeGetIPReplies())
+            if (CanonicalId(r.id) == id)
+                reply = r;
+        return reply.has_value();
+    });
+    if (!reply)
+        throw Failure("device " + id + " did not answer");
+    Record record{{"id", id},
+                  {"ip", reply->ip},
+                  {"mask", reply->mask},
+                  {"gateway", TextOrNone(reply->gateway)},
+                  {"dhcp", reply->dhcp},
+                  {"interface", reply->interface}};
+    if (a.common.OutputFormat() == Format::Text)
+        record.erase(record.begin());
+    PrintOne(std::cout, record, a.common.OutputFormat());
+    return 0;
+}
+
+struct SetArgs
+{
+    Common common;
+    std::string id;
+    bool dhcp = false;
+    std::string ip, mask, gateway;
+};
+
+std::string WaitForAcknowledgement(Library &library, const std::string &id)
+{
+    std::optional<std::string> acknowledged;
+    library.Pump(Clock::now() + kAnswerWait, [&] {
+        for (auto &[replyId, address] : library.TakeSetIPReplies())
+            if (CanonicalId(replyId) == id)
+                acknowledged = address;
+        return acknowledged.has_value();
+    });
+    if (!acknowledged)
+        throw Failure("device " + id + " did not acknowledge the settings (no answer, or it refused them)");
+    return *acknowledged;
+}
+
+void PrintAddress(const Common &common, const std::string &id, const std::string &address)
+{
+    if (common.OutputFormat() == Format::Text)
+        std::cout << address << "\n";
+    else
+        PrintOne(std::cout, Record{{"id", id}, {"ip", address}}, common.OutputFormat());
+}
+
+int Set(const SetArgs &a)
+{
+    const std::string id = IdArgument(a.id);
+    if (a.dhcp == !a.ip.empty())
+        throw UsageError("give either --dhcp or --ip with --mask");
+    if (!a.dhcp) {
+        if (a.mask.empty())
+            throw UsageError("--ip needs --mask");
+        const uint32_t ip = AddressArgument("--ip", a.ip), mask = AddressArgument("--mask", a.mask);
+        if (!IsMask(mask))
+            throw UsageError("--mask " + a.mask + " is not a subnet mask");
+        if (mask != 0xffffffffu && mask != 0xfffffffeu && ((ip & ~mask) == 0 || (ip & ~mask) == ~mask))
+            throw UsageError("--ip " + a.ip + " is the network or broadcast address of its subnet");
+        if (!a.gateway.empty())
+            AddressArgument("--gateway", a.gateway);
+    } else if (!a.mask.empty() || !a.gateway.empty()) {
+        throw UsageError("--dhcp takes no --mask or --gateway");
+    }
+    Library library(a.common.Options());
+    uint8_t binary[TVP_ID_SIZE];
+    TVPMacToID(id.c_str(), binary);
+    if (TVPSetIP(binary, a.ip.c_str(), a.mask.c_str(), a.gateway.c_str(), a.dhcp ? 1 : 0) != 0)
+        throw Failure("the settings for " + id + " could not be sent; run with -v for the library's reason");
+    PrintAddress(a.common, id, WaitForAcknowledgement(library, id));
+    return 0;
+}
+
+// --- auto-ip ------------------------------------------------------------------
+
+struct AutoIpArgs
+{
+    Common common;
+    std::string id;
+    double timeout = 2.5;
+};
+
+int AutoIp(const AutoIpArgs &a)
+{
+    const std::string id = IdArgument(a.id);
+    Library library(a.common.Options());
+    DiscoveryPlan plan;
+    plan.timeoutS = a.timeout;
+    plan.enough = [&](const std::vector<FoundDevice> &found) {
+        return std::any_of(found.begin(), found.end(), [&](const FoundDevice &d) { return d.id == id; });
+    };
+    std::optional<FoundDevice> device;
+    for (const auto &d : library.Discover(plan))
+        if (d.id == id)
+            device = d;
+    if (!device)
+        throw Failure("device " + id + " was not found");
+    char address[TVP_ADDRESS_TEXT_SIZE], mask[TVP_ADDRESS_TEXT_SIZE], gateway[TVP_ADDRESS_TEXT_SIZE];
+    if (!TVPChooseIPAddress(device->interface.c_str(), address, mask, gateway))
+        throw Failure("no free address on " + device->interface);
+    uint8_t binary[TVP_ID_SIZE];
+    TVPMacToID(id.c_str(), binary);
+    if (TVPSetIP(binary, address, mask, gateway, 0) != 0)
+        throw Failure("the settings for " + id + " could not be sent; run with -v for the library's reason");
+    const std::string acknowledged = WaitForAcknowledgement(library, id);
+    if (acknowledged != address)
+        throw Failure("device " + id + " took " + acknowledged + " instead of " + address);
+
+    // the device must answer at the new address, on a link it can be reached on
+    plan.enough = [&](const std::vector<FoundDevice> &found) {
+        return std::any_of(found.begin(), found.end(), [&](const FoundDevice &d) { return d.id == id; });
+    };
+    std::optional<FoundDevice> again;
+    for (const auto &d : library.Discover(plan))
+        if (d.id == id)
+            again = d;
+    if (!again)
+        throw Failure("device " + id + " took " + std::string(address) + " but did not answer a new discovery");
+    if (again->ip != address || !again->reachable)
+        throw Failure("device " + id + " answers at " + again->ip + (again->reachable ? "" : ", not reachable") +
+                      ", not at " + address);
+    PrintAddress(a.common, id, address);
+    return 0;
+}
+
+// --- ping ---------------------------------------------------------------------
+
+struct PingArgs
+{
+    Common common;
+    std::string address;
+};
+
+int Ping(const PingArgs &a)
+{
+    const uint32_t address = AddressArgument("address", a.address);
+    Library library(a.common.Options());
+    const bool reachable = TVPPingDevice(a.address.c_str()) == 1;
+    if (!reachable && !library.OnLink(address))
+        std::cerr << "netscry-cli: " << a.address << " lies in no subnet of the interfaces in use ("
+                  << (library.InterfaceNames().empty() ? "none" : library.InterfaceNames())
+                  << "); nothing was sent\n";
+    if (a.common.OutputFormat() == Format::Text)
+        std::cout << a.address << (reachable ? " is reachable" : " is not reachable") << "\n";
+    else
+        PrintOne(std::cout, Record{{"ip", a.address}, {"reachable", reachable}}, a.common.OutputFormat());
+    return reachable ? 0 : 1;
+}
+
+// --- upgrade ------------------------------------------------------------------
+
+struct UpgradeArgs
+{
+    Common common;
+    std::string file;
+    std::vector<std::string> targets;
+    bool all = false;
+    std::string type, name;
+    int jobs = 1;
+    bool verify = false;
+    double timeout = 2.5;
+    double verifyTimeout = 30;
+};
+
+int Upgrade(const UpgradeArgs &a)
+{
+    struct stat st{};
+    if (stat(a.file.c_str(), &st) != 0)
+        throw UsageError("image file " + a.file + " does not exist");
+    if (!S_ISREG(st.st_mode) || access(a.file.c_str(), R_OK) != 0)
+        throw UsageError("image file " + a.file + " is not a readable file");
+    const bool select = a.all || !a.type.empty() || !a.name.empty();
+    if (a.targets.empty() && !select)
+        throw UsageError("name the devices to upgrade (addresses or IDs), or use --all, --type or --name");
+
+    std::vector<UpgradeTarget> targets;
+    std::set<std::string> wantedIds;
+    for (const auto &t : a.targets) {
+        UpgradeTarget target;
+        target.target = t;
+        if (t.find_first_not_of("0123456789.") == std::string::npos) {
+            const uint32_t address = AddressArgument("device address", t);
+            if (address == 0 || address >= 0xe0000000u)
+                throw UsageError("device address \"" + t + "\" is not a unicast address");
+            target.ip = t;
+        } else {
+            target.id = CanonicalId(t);
+            if (target.id.empty())
+                throw UsageError("\"" + t + "\" is neither an IPv4 address nor a device ID");
+            wantedIds.insert(target.id);
+        }
+        targets.push_back(target);
+    }
+
+    Library library(a.common.Options());
+    if (select || !wantedIds.empty()) {
+        DiscoveryPlan plan;
+        plan.timeoutS = a.timeout;
+        if (!select)
+            plan.enough = [&](const std::vector<FoundDevice> &found) {
+                size_t n = 0;
+                for (const auto &d : found)
+                    n += wantedIds.count(d.id);
+                return n == wantedIds.size();
+            };
+        const auto found = library.Discover(plan);
+        for (auto &t : targets) {
+            if (t.id.empty())
+                continue;
+            for (const auto &d : found)
+                if (d.id == t.id) {
+                    t.ip = d.ip;
+                    t.name = d.name;
+                }
+            if (t.ip.empty())
+                t.problem = "not found by discovery";
+        }
+        if (select) {
+            size_t matched = 0;
+            for (const auto &d : found) {
+                if (!a.type.empty() && d.type != a.type)
+                    continue;
+                if (!a.name.empty() && fnmatch(a.name.c_str(), d.name.c_str(), 0) != 0)
+                    continue;
+                ++matched;
+                targets.push_back({d.ip, d.ip, d.id, d.name, {}});
+            }
+            if (matched == 0 && a.targets.empty())
+                throw Failure("no device found matches the selection");
+        }
+    }
+    // each device once, even when named twice
+    std::vector<UpgradeTarget> unique;
+    std::set<std::string> seen;
+    for (auto &t : targets)
+        if (t.ip.empty() || seen.insert(t.ip).second)
+            unique.push_back(std::move(t));
+
+    UpgradeSettings settings;
+    settings.file = a.file;
+    settings.jobs = a.jobs;
+    settings.verify = a.verify;
+    settings.verifyTimeoutS = a.verifyTimeout;
+    settings.progress = isatty(STDERR_FILENO) == 1;
+    settings.format = a.common.OutputFormat();
+    return RunUpgrades(library, unique, settings, std::cout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"netscry-cli: find TVP devices, read and change their IP settings, probe them and upgrade their "
+                 "firmware.",
+                 "netscry-cli"};
+    app.set_version_flag("--version", std::string("netscry-cli ") + NETSCRY_VERSION);
+    app.require_subcommand(1);
+    app.failure_message([](const CLI::App *, const CLI::Error &e) { return "netscry-cli: " + std::string(e.what()) + "\n"; });
+
+    DiscoverArgs discover;
+    auto *d = app.add_subcommand("discover", "list the devices: broadcasts, or requests to given addresses");
+    AddCommon(d, discover.common);
+    d->add_option("--timeout", discover.timeout, "wait for answers this long, in seconds (default 2.5)")
+        ->check(CLI::Range(0.1, 3600.0));
+    d->add_option("--target", discover.targets,
+                  "ask each address of this range (10.2.0.0/16) or this address directly (repeatable)")
+        ->type_name("CIDR_OR_ADDRESS");
+    d->add_option("--rate", discover.rate, "at most this many requests per second to --target (default 1000)")
+        ->check(CLI::Range(1.0, 1000000.0));
+    d->add_flag("--broadcast", discover.broadcast, "with --target, broadcast as well");
+
+    GetArgs get;
+    auto *g = app.add_subcommand("get", "read a device's IP settings");
+    AddCommon(g, get.common);
+    g->add_option("ID", get.id, "the device's ID (its MAC address)")->required();
+
+    SetArgs set;
+    auto *s = app.add_subcommand("set", "give a device new IP settings and wait for its acknowledgement");
+    AddCommon(s, set.common);
+    s->add_option("ID", set.id, "the device's ID (its MAC address)")->required();
+    auto *dhcp = s->add_flag("--dhcp", set.dhcp, "obtain the address by DHCP");
+    s->add_option("--ip", set.ip, "static address")->type_name("A")->excludes(dhcp);
+    s->add_option("--mask", set.mask, "subnet mask")->type_name("M");
+    s->add_option("--gateway", set.gateway, "default gateway (none when left out)")->type_name("G");
+
+    AutoIpArgs autoIp;
+    auto *ai = app.add_subcommand("auto-ip", "give a device a free address on the link it was found on");
+    AddCommon(ai, autoIp.common);
+    ai->add_option("ID", autoIp.id, "the device's ID (its MAC address)")->required();
+    ai->add_option("--timeout", autoIp.timeout, "wait for each discovery this long, in seconds (default 2.5)")
+        ->check(CLI::Range(0.1, 3600.0));
+
+    UpgradeArgs upgrade;
+    auto *u = app.add_subcommand("upgrade", "upload a firmware image to devices");
+    AddCommon(u, upgrade.common);
+    u->add_option("FILE", upgrade.file, "the firmware image")->required();
+    u->add_option("TARGET", upgrade.targets, "device addresses or IDs");
+    u->add_flag("--all", upgrade.all, "every device a discovery finds");
+    u->add_option("--type", upgrade.type, "every device of this type")->type_name("TYPE");
+    u->add_option("--name", upgrade.name, "every device whose name matches this pattern (* ? [...])")
+        ->type_name("GLOB");
+    u->add_option("--jobs", upgrade.jobs, "devices upgraded at a time (default 1)")->check(CLI::Range(1, 64));
+    u->add_flag("--verify", upgrade.verify, "afterwards, check that every device answers again");
+    u->add_option("--timeout", upgrade.timeout, "discovery time for IDs and selections, in seconds (default 2.5)")
+        ->check(CLI::Range(0.1, 3600.0));
+    u->add_option("--verify-timeout", upgrade.verifyTimeout,
+                  "with --verify, wait this long for the devices to answer, in seconds (default 30)")
+        ->check(CLI::Range(0.1, 3600.0));
+
+    PingArgs ping;
+    auto *p = app.add_subcommand("ping", "whether a device answers at an address");
+    AddCommon(p, ping.common);
+    p->add_option("ADDRESS", ping.address, "the device's address")->required();
+
+    // CLI11 would only say that a command is required
+    if (argc > 1 && argv[1][0] != '-') {
+        bool known = false;
+        for (const auto *sub : app.get_subcommands({}))
+            known = known || sub->get_name() == argv[1];
+        if (!known) {
+            std::cerr << "netscry-cli: unknown command \"" << argv[1]
+                      << "\" (commands: discover, get, set, auto-ip, upgrade, ping)\n";
+            return 2;
+        }
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::cerr << "netscry-cli: " << e.what() << "\n";
+        return 2;
+    }
+
+    try {
+        if (d->parsed())
+            return Discover(discover);
+        if (g->parsed())
+            return Get(get);
+        if (s->parsed())
+            return Set(set);
+        if (ai->parsed())
+            return AutoIp(autoIp);
+        if (u->parsed())
+            return Upgrade(upgrade);
+        if (p->parsed())
+            return Ping(ping);
+    } catch (const UsageError &e) {
+        std::cerr << "netscry-cli: " << e.what() << "\n";
+        return 2;
+    } catch (const Failure &e) {
+        std::cerr << "netscry-cli: " << e.what() << "\n";
+        return 1;
+    }
+    return 2;
+}

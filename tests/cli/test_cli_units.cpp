@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: MIT
+// The command line's address ranges and output formats, without a network.
+#include "cli_run.h"
+#include "output.h"
+#include "targets.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+using namespace cli;
+
+namespace {
+
+TEST(CliAddress, StrictDottedQuads)
+{
+    struct Case
+    {
+        const char *text;
+        bool ok;
+        uint32_t value;
+    } cases[] = {
+        {"10.0.0.1", true, 0x0a000001}, {"255.255.255.255", true, 0xffffffff}, {"010.1.1.1", true, 0x0a010101},
+        {"0.0.0.0", true, 0},           {"300.1.1.1", false, 0},            {"1.2.3", false, 0},
+        {"1.2.3.4.", false, 0},         {"1.2.3.4.5", false, 0},            {" 1.2.3.4", false, 0},
+        {"1..3.4", false, 0},           {"0x1.2.3.4", false, 0},            {"1.2.3.0004", false, 0},
+        {"", false, 0},                 {"1.2.3.-4", false, 0},
+    };
+    for (const auto &c : cases) {
+        auto a = ParseAddress(c.text);
+        EXPECT_EQ(a.has_value(), c.ok) << c.text;
+        if (a && c.ok) {
+            EXPECT_EQ(*a, c.value) << c.text;
+        }
+    }
+    EXPECT_EQ(FormatAddress(0xc0a80114), "192.168.1.20");
+}
+
+TEST(CliAddress, Masks)
+{
+    EXPECT_TRUE(IsMask(0xffffff00));
+    EXPECT_TRUE(IsMask(0xffffffff));
+    EXPECT_TRUE(IsMask(0x80000000));
+    EXPECT_FALSE(IsMask(0));
+    EXPECT_FALSE(IsMask(0xff00ff00));
+    EXPECT_FALSE(IsMask(0x00ffffff));
+}
+
+TEST(CliTargets, RangesLeaveOutWhatNoDeviceHolds)
+{
+    struct Case
+    {
+        const char *text;
+        uint32_t first, last;
+    } good[] = {
+        {"10.1.2.3", 0x0a010203, 0x0a010203},
+        {"10.1.2.0/24", 0x0a010201, 0x0a0102fe},   // no network, no broadcast address
+        {"10.1.2.77/24", 0x0a010201, 0x0a0102fe},  // host bits ignored
+        {"10.1.2.4/31", 0x0a010204, 0x0a010205},   // a point-to-point pair: both
+        {"10.1.2.4/32", 0x0a010204, 0x0a010204},
+        {"127.1.0.0/16", 0x7f010001, 0x7f01fffe},
+    };
+    for (const auto &c : good) {
+        std::string error;
+        auto r = ParseTarget(c.text, &error);
+        ASSERT_TRUE(r) << c.text << ": " << error;
+        EXPECT_EQ(r->first, c.first) << c.text;
+        EXPECT_EQ(r->last, c.last) << c.text;
+    }
+    for (const char *bad : {"300.1.1.1", "10.0.0.0/33", "10.0.0.0/", "10.0.0.0/-1", "10.0.0.0/7", "10.0.0.0/24/2",
+                            "10.0.0.0/2x", "224.0.0.1", "255.255.255.255", "0.0.0.0", "0.0.0.0/8", "eth0"}) {
+        std::string error;
+        EXPECT_FALSE(ParseTarget(bad, &error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+}
+
+TEST(CliTargets, MergedRangesAskEachAddressOnce)
+{
+    auto merged = MergeRanges({{20, 30}, {5, 10}, {11, 12}, {25, 40}, {100, 100}, {8, 9}});
+    ASSERT_EQ(merged.size(), 3u);
+    EXPECT_EQ(merged[0].first, 5u);
+    EXPECT_EQ(merged[0].last, 12u);
+    EXPECT_EQ(merged[1].first, 20u);
+    EXPECT_EQ(merged[1].last, 40u);
+    EXPECT_EQ(TotalSize(merged), 8u + 21u + 1u);
+    for (uint32_t a : {5u, 12u, 20u, 40u, 100u})
+        EXPECT_TRUE(Contains(merged, a)) << a;
+    for (uint32_t a : {0u, 4u, 13u, 19u, 41u, 99u, 101u})
+        EXPECT_FALSE(Contains(merged, a)) << a;
+
+    RangeWalker walk(merged);
+    std::vector<uint32_t> seen;
+    uint32_t a = 0;
+    while (walk.Next(&a))
+        seen.push_back(a);
+    ASSERT_EQ(seen.size(), 30u);
+    EXPECT_EQ(seen.front(), 5u);
+    EXPECT_EQ(seen[8], 20u);
+    EXPECT_EQ(seen.back(), 100u);
+
+    // the top of the address space does not wrap around
+    auto top = MergeRanges({{0xfffffff0u, 0xffffffffu}, {0xfffffff5u, 0xffffffffu}});
+    ASSERT_EQ(top.size(), 1u);
+    EXPECT_EQ(TotalSize(top), 16u);
+}
+
+TEST(CliOutput, CsvQuotingFollowsRfc4180)
+{
+    struct Case
+    {
+        const char *in, *out;
+    } cases[] = {
+        {"plain", "plain"},          {"", ""},
+        {"a,b", "\"a,b\""},          {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""},
+        {"lo (127.0.0.1)", "lo (127.0.0.1)"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(CsvField(c.in), c.out) << c.in;
+}
+
+std::vector<Record> Devices()
+{
+    return {
+        {{"name", std::string("Line \"A\", West")}, {"ip", std::string("10.0.0.5")}, {"reachable", true}},
+        {{"name", std::string("caf\xe9 \xff")}, {"ip", std::string("10.0.0.6")}, {"reachable", false}},
+        {{"name", std::string("none")}, {"ip", Value{}}, {"reachable", false}},
+    };
+}
+
+const std::vector<Column> kColumns = {{"name", "NAME"}, {"ip", "IP"}, {"reachable", "REACHABLE"}};
+
+TEST(CliOutput, CsvListParsesBackToTheRecords)
+{
+    std::ostringstream out;
+    PrintList(out, Devices(), kColumns, Format::Csv);
+    auto rows = clitest::ParseCsv(out.str());
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"name", "ip", "reachable"}));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"Line \"A\", West", "10.0.0.5", "true"}));
+    EXPECT_EQ(rows[2][2], "false");
+    EXPECT_EQ(rows[3], (std::vector<std::string>{"none", "", "false"}));
+}
+
+TEST(CliOutput, JsonStaysValidWhateverBytesADeviceSends)
+{
+    std::ostringstream out;
+    PrintList(out, Devices(), kColumns, Format::Json);
+    auto j = nlohmann::json::parse(out.str()); // throws on invalid UTF-8
+    ASSERT_TRUE(j.is_array());
+    ASSERT_EQ(j.size(), 3u);
+    EXPECT_EQ(j[0]["name"], "Line \"A\", West");
+    EXPECT_EQ(j[0]["reachable"], true);
+    EXPECT_TRUE(j[1]["name"].get<std::string>().find("caf") == 0);
+    EXPECT_TRUE(j[2]["ip"].is_null());
+    // keys keep the record's order in the text
+    EXPECT_LT(out.str().find("\"name\""), out.str().find("\"ip\""));
+}
+
+TEST(CliOutput, TableAlignsColumnsAndNamesNone)
+{
+    std::ostringstream out;
+    PrintList(out, Devices(), kColumns, Format::Text);
+    auto lines = clitest::Lines(out.str());
+    ASSERT_EQ(lines.size(), 4u);
+    const size_t ipColumn = lines[0].find("IP");
+    ASSERT_NE(ipColumn, std::string::npos);
+    EXPECT_EQ(lines[1].find("10.0.0.5"), ipColumn);
+    EXPECT_EQ(lines[3].substr(ipColumn, 1), "-");
+    EXPECT_NE(lines[1].find("yes"), std::string::npos);
+    EXPECT_NE(lines[3].find("no"), std::string::npos);
+
+    std::ostringstream one;
+    PrintOne(one, Record{{"ip", std::string("10.0.0.5")}, {"gateway", Value{}}, {"dhcp", false}}, Format::Text);
+    EXPECT_EQ(one.str(), "ip: 10.0.0.5\ngateway: -\ndhcp: no\n");
+}
+
+TEST(CliCsvParser, RejectsMalformedText)
+{
+    for (const char *bad : {"\"open", "a\"b\n", "\"x\"y\n", "a,b"})
+        EXPECT_THROW(clitest::ParseCsv(bad), std::runtime_error) << bad;
+    EXPECT_EQ(clitest::ParseCsv("a,\"b\r\nc\"\r\n").at(0).at(1), "b\r\nc");
+}
+
+} // namespace
