@@ -1,11 +1,15 @@
 # SPDX-License-Identifier: MIT
-# netscry_add_test(name SOURCES a.cpp ... [LIBS lib ...] [GUI] [LABELS l ...])
+# netscry_add_test(name SOURCES a.cpp ... [LIBS lib ...] [GUI] [LABELS l ...]
+#                  [LOCK resource])
 #
 # One test executable per test file, registered with CTest. GUI tests link
 # the test main that creates the QApplication and run on the offscreen
 # platform. Tests find the build and source trees through test_support.h.
+# Tests that hold one LOCK never run at the same time: the namespace LANs
+# share the test command's namespace, where two PC links on one subnet
+# would confuse each other's routes.
 function(netscry_add_test name)
-    cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "GUI" "TIMEOUT;LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
     if(T_GUI)
@@ -16,7 +20,11 @@ function(netscry_add_test name)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
+    set(lock)
+    if(T_LOCK)
+        set(lock RESOURCE_LOCK ${T_LOCK})
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
-        PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+        PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" ${lock})
 endfunction()

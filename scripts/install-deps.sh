@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build clang libclang-rt-14-dev
     qt6-base-dev qt6-svg-dev libqt6svg6
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
-    tftpd-hpa atftpd curl iproute2 util-linux
+    tftpd-hpa curl iproute2 util-linux
     xvfb xauth imagemagick x11-utils
     # packaging: the .deb, its checks, icons, man pages, the dissector's test
     dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin man-db
@@ -55,7 +55,9 @@ echo "wireshark-common wireshark-common/install-setuid boolean false" |
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 # The tests start their own TFTP servers on loopback; the packages' system
-# services would listen on every interface, so they stay off.
+# services would listen on every interface, so they stay off. (atftpd, a
+# windowed server the tests use where it is installed, is not installed
+# here: its package replaces tftpd-hpa's in.tftpd.)
 for service in tftpd-hpa atftpd; do
     printf '%s\n' "${missing[@]}" | grep -qx "$service" || continue
     if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
