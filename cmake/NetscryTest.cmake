@@ -20,11 +20,15 @@ function(netscry_add_test name)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
-    set(lock)
+    # an empty value would shift the pairs after it: only what is set
+    set(properties TIMEOUT ${T_TIMEOUT})
+    if(T_LABELS)
+        list(APPEND properties LABELS "${T_LABELS}")
+    endif()
     if(T_LOCK)
-        set(lock RESOURCE_LOCK ${T_LOCK})
+        list(APPEND properties RESOURCE_LOCK ${T_LOCK})
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
-        PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" ${lock})
+        PROPERTIES ${properties})
 endfunction()
