@@ -3,7 +3,9 @@
 # std::thread and std::mutex work):
 #   cmake -S . -B build-win -G Ninja \
 #         -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-#         -DNETSCRY_GUI=OFF -DNETSCRY_TESTS=OFF -DNETSCRY_BENCH=OFF
+#         -DNETSCRY_GUI=OFF -DNETSCRY_BENCH=OFF
+# With NETSCRY_TESTS (the default) the library's tests are built too, and
+# `ctest` runs them under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -18,3 +20,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+
+# The test programs run under Wine where the build runs them (ctest).
+if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/win/wine-exec.sh)
+endif()

@@ -1,26 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "devsim_process.h"
 
+#include "devsim_child.h"
 #include "test_support.h"
 #include "tvp.h"
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char **environ;
+#include <cstdio>
 
 namespace testsupport {
 
 DevSim::DevSim(std::vector<std::string> extraArgs)
 {
+#ifdef _WIN32
+    args_ = {BinDir() + "/tvp-devsim.exe", "--port", "0", "--tftp-port", "0"};
+#else
     args_ = {BinDir() + "/tvp-devsim", "--port", "0", "--tftp-port", "0"};
+#endif
     args_.insert(args_.end(), extraArgs.begin(), extraArgs.end());
 }
 
@@ -36,27 +32,13 @@ void DevSim::RunInside(std::vector<std::string> prefix)
 
 bool DevSim::Start(int timeoutMs)
 {
-    if (pid_ > 0)
-        return port_ != 0;
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
+    if (child_)
+        return Port() != 0;
+    auto child = std::make_unique<Child>();
+    if (!child->Spawn(args_))
         return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    std::vector<char *> argv;
-    for (auto &a : args_)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (rc != 0) {
-        close(out[0]);
-        pid_ = -1;
-        return false;
-    }
-    reader_ = std::thread([this, fd = out[0]] { Read(fd); });
+    child_ = std::move(child);
+    reader_ = std::thread([this] { Read(); });
     std::unique_lock lock(mu_);
     changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return port_ != 0 || ended_; });
     bool ready = port_ != 0;
@@ -66,21 +48,18 @@ bool DevSim::Start(int timeoutMs)
     return ready;
 }
 
-void DevSim::Read(int fd)
+void DevSim::Read()
 {
     std::string pending;
     char buffer[4096];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        pending.append(buffer, size_t(n));
+    while (size_t n = child_->Read(buffer, sizeof buffer)) {
+        pending.append(buffer, n);
         size_t nl;
         while ((nl = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, nl);
             pending.erase(0, nl + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
             std::lock_guard lock(mu_);
             unsigned port = 0, tftp = 0;
             if (port_ == 0 && std::sscanf(line.c_str(), "READY port=%u tftp-port=%u", &port, &tftp) == 2) {
@@ -91,7 +70,6 @@ void DevSim::Read(int fd)
             changed_.notify_all();
         }
     }
-    close(fd);
     std::lock_guard lock(mu_);
     if (!pending.empty())
         lines_.push_back(pending);
@@ -101,24 +79,11 @@ void DevSim::Read(int fd)
 
 void DevSim::Stop()
 {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        bool gone = false;
-        for (int i = 0; i < 300 && !gone; ++i) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_)
-                gone = true;
-            else
-                usleep(10000);
-        }
-        if (!gone) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-    }
+    if (child_)
+        child_->Stop();
     if (reader_.joinable())
         reader_.join();
+    child_.reset();
 }
 
 uint16_t DevSim::Port() const
@@ -135,9 +100,9 @@ uint16_t DevSim::TftpPort() const
 
 void DevSim::UseFromThisProcess() const
 {
-    setenv("TVP_INTERFACES", "lo", 1);
-    setenv("TVP_PORT", std::to_string(Port()).c_str(), 1);
-    setenv("TVP_TFTP_PORT", std::to_string(TftpPort()).c_str(), 1);
+    SetEnvironment("TVP_INTERFACES", LoopbackInterfaceName());
+    SetEnvironment("TVP_PORT", std::to_string(Port()));
+    SetEnvironment("TVP_TFTP_PORT", std::to_string(TftpPort()));
     TVPCleanup();
 }
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -34,7 +34,7 @@ public:
     uint16_t TftpPort() const;
 
     // Points this process's TVP library at the simulator: sets
-    // TVP_INTERFACES=lo, TVP_PORT, TVP_TFTP_PORT, then TVPCleanup() so the
+    // TVP_INTERFACES to the loopback interface, TVP_PORT, TVP_TFTP_PORT, then TVPCleanup() so the
     // next library call reads them.
     void UseFromThisProcess() const;
 
@@ -46,11 +46,15 @@ public:
     // Stops the process (also done by the destructor).
     void Stop();
 
+    // The running process, as each system has one (child_posix.cpp,
+    // child_win.cpp): its standard output comes back through Read.
+    class Child;
+
 private:
-    void Read(int fd);
+    void Read();
 
     std::vector<std::string> args_;
-    pid_t pid_ = -1;
+    std::unique_ptr<Child> child_;
     std::thread reader_;
     mutable std::mutex mu_;
     mutable std::condition_variable changed_;
@@ -59,5 +63,10 @@ private:
     uint16_t port_ = 0;
     uint16_t tftpPort_ = 0;
 };
+
+// What differs between systems for the tests' processes.
+void SetEnvironment(const std::string &name, const std::string &value);
+// The name the library knows the loopback interface by ("lo" on Linux).
+std::string LoopbackInterfaceName();
 
 } // namespace testsupport

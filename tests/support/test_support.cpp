@@ -3,7 +3,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
+#ifdef _WIN32
+#  include <windows.h>
+#endif
 
 namespace testsupport {
 
@@ -17,6 +21,14 @@ std::string env(const char *name, const char *fallback)
 
 std::string BinDir()
 {
+#ifdef _WIN32
+    // the build tree's path may mean nothing where the tests run (Wine, a
+    // copy on a Windows machine); the programs sit beside the test
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (n > 0 && n < sizeof self && !std::getenv("NETSCRY_BIN_DIR"))
+        return std::filesystem::path(self).parent_path().string();
+#endif
     return env("NETSCRY_BIN_DIR", NETSCRY_DEFAULT_BIN_DIR);
 }
 
@@ -27,10 +39,21 @@ std::string SourceDir()
 
 TempDir::TempDir()
 {
-    std::string templ = (std::filesystem::temp_directory_path() / "netscry-test-XXXXXX").string();
-    if (!mkdtemp(templ.data()))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
+    // create_directory fails on a name that exists, so no two tests share one
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate = base / ("netscry-test-" + std::to_string(random() % 1000000000));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) {
+            path_ = candidate.string();
+            return;
+        }
+        if (ec)
+            throw std::runtime_error("cannot create a directory in " + base.string() + ": " + ec.message());
+    }
+    throw std::runtime_error("no free temporary directory name in " + base.string());
 }
 
 TempDir::~TempDir()

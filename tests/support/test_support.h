@@ -28,4 +28,8 @@ private:
 // (NETSCRY_NETNS=1); tests that need one skip with a reason otherwise.
 bool InPrivateNetns();
 
+// Waits up to timeoutMs for a handle the library gives (TVPEventHandle: a
+// descriptor, a SOCKET on Windows) to become readable.
+bool WaitReadable(int handle, int timeoutMs);
+
 } // namespace testsupport

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "tvp_events.h"
 
+#include "test_support.h"
+
 #include <algorithm>
-#include <poll.h>
 #include <thread>
 
 namespace tvptest {
@@ -99,8 +100,7 @@ bool PumpUntil(const std::function<bool()> &done, int timeoutMs)
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
             return done();
-        pollfd p{TVPEventHandle(), POLLIN, 0};
-        if (poll(&p, 1, int(std::min<long long>(left, 50))) > 0)
+        if (testsupport::WaitReadable(TVPEventHandle(), int(std::min<long long>(left, 50))))
             TVPProcessEvents();
     }
     return true;

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Runs the Windows build's library tests (ctest in the cross build, each
+# program under Wine) in a throwaway Wine prefix. Only inside a network
+# namespace of its own (NETSCRY_NETNS=1, as scripts/test.sh runs it): the
+# tests broadcast on loopback.
+#   tests/win/run-library-tests.sh BUILD_WIN_DIR
+set -euo pipefail
+
+win=${1:?windows build directory}
+wine=$(command -v wine64 || true)
+[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
+if [[ -z $wine ]]; then
+    echo "wine library tests skipped: wine64 is not installed"
+    exit 0
+fi
+if [[ ${NETSCRY_NETNS:-} != 1 ]]; then
+    echo "wine library tests skipped: no network namespace of its own (NETSCRY_NETNS=1)"
+    exit 0
+fi
+if ! ctest --test-dir "$win" -N | grep -q 'Total Tests: [1-9]'; then
+    echo "FAIL the Windows build has no tests (configured without NETSCRY_TESTS?)"
+    exit 1
+fi
+
+server=$(dirname "$wine")/wineserver
+[[ -x $server ]] || server=$(command -v wineserver || echo true)
+work=$(mktemp -d /tmp/netscry-wine.XXXXXX)
+cleanup() {
+    WINEPREFIX=$work/prefix "$server" -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# one server for every test program, not one started and stopped for each
+mkdir -p "$WINEPREFIX"
+"$server" -p
+"$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
+
+ctest --test-dir "$win" --output-on-failure --timeout 300
