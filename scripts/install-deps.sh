@@ -8,6 +8,7 @@ packages=(
     build-essential cmake ninja-build clang libclang-rt-14-dev
     qt6-base-dev qt6-svg-dev libqt6svg6
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+    googletest  # its sources, built again for the Windows tests
     tftpd-hpa curl iproute2 util-linux
     xvfb xauth imagemagick x11-utils
     # packaging: the .deb, its checks, icons, man pages, the dissector's test
@@ -15,8 +16,8 @@ packages=(
     pkg-config python3 tshark
 )
 
-# The Windows cross build and Wine for its smoke test: wanted, not needed;
-# without them that test skips. wine64 alone needs no i386 architecture.
+# The Windows cross build and Wine for its tests: wanted, not needed;
+# without them those tests skip. wine64 alone needs no i386 architecture.
 optional=(g++-mingw-w64-x86-64-posix wine64)
 
 missing_of() {
