@@ -8,6 +8,7 @@
 #include "apptitle.h"
 #include "svgimages.h"
 #include "versioninfo.h"
+#include "versiontext.h"
 
 TAboutForm *AboutForm = nullptr;
 
@@ -58,8 +59,7 @@ QString FormatVersionText(const std::optional<std::array<uint16_t, 4>> &Version)
 {
     if (!Version)
         return QString();
-    const auto &v = *Version;
-    return QString::asprintf("%d.4.%d build %d", int(v[0]), int(v[2]), int(v[3]));
+    return QString::fromStdString(AboutVersionText(*Version));
 }
 
 QString VersionText()

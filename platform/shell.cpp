@@ -4,8 +4,14 @@
 #include <QStringList>
 
 #ifdef _WIN32
-#  include <windows.h>
-#  include <shellapi.h>
+#  include <QTimer>
+#  include <QCoreApplication>
+
+#  include <cstdio>
+#  include <string>
+#  include <vector>
+
+#  include "win32_calls.h"
 #else
 #  include <QDesktopServices>
 #  include <QProcess>
@@ -22,15 +28,17 @@ namespace {
 
 #ifdef _WIN32
 
-// ShellExecuteA reports success with a code above 32.
-bool shellOpen(const QString &file, const QString &parameters, int showMode)
+// ShellExecuteA takes the ANSI code page.
+std::string Ansi(const QString &text)
 {
-    const QByteArray f = file.toLocal8Bit();
-    const QByteArray p = parameters.toLocal8Bit();
-    const auto code = reinterpret_cast<INT_PTR>(ShellExecuteA(
-        nullptr, "open", f.constData(), parameters.isEmpty() ? nullptr : p.constData(), nullptr,
-        showMode));
-    return code > 32;
+    return text.toLocal8Bit().toStdString();
+}
+
+void Warn(const char *what, const win32::ShellResult &result)
+{
+    if (!result.ok)
+        std::fprintf(stderr, "%s: %s: %s\n", qPrintable(QCoreApplication::applicationName()), what,
+                     result.reason.c_str());
 }
 
 class PlatformShell final : public Shell
@@ -38,20 +46,30 @@ class PlatformShell final : public Shell
 public:
     void OpenURL(const QString &url, OpenResult done) override
     {
-        done(shellOpen(url, QString(), SW_SHOWNORMAL));
+        const bool opened = win32::OpenUrl(Ansi(url)).ok;
+        // from the event loop, as the other systems report
+        QTimer::singleShot(0, qApp, [done = std::move(done), opened] {
+            if (done)
+                done(opened);
+        });
     }
     void StartTelnet(const QString &address) override
     {
-        shellOpen(QStringLiteral("C:\\WINDOWS\\system32\\telnet.exe"), address, SW_SHOWNORMAL);
+        Warn("telnet not started", win32::StartTelnet(Ansi(address)));
     }
     void OpenNetworkSettings() override
     {
-        shellOpen(QStringLiteral("C:\\WINDOWS\\explorer.exe"),
-                  QStringLiteral("::{7007acc7-3202-11d1-aad2-00805fc1270e}"), SW_SHOWNORMAL);
+        Warn("network settings not opened", win32::OpenNetworkSettings());
     }
-    void FlushArpCache(const QStringList &, FlushFailure) override
+    void FlushArpCache(const QStringList &interfaces, FlushFailure failed) override
     {
-        shellOpen(QStringLiteral("C:\\WINDOWS\\system32\\arp.exe"), QStringLiteral("-d"), SW_HIDE);
+        std::vector<std::string> names;
+        for (const QString &name : interfaces)
+            names.push_back(name.toStdString());
+        for (const std::string &reason : win32::FlushNeighbourCaches(names)) {
+            if (failed)
+                failed(QString::fromStdString(reason));
+        }
     }
 };
 

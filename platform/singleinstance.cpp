@@ -14,7 +14,7 @@
 #include <QWidget>
 
 #ifdef _WIN32
-#  include <windows.h>
+#  include "win32_calls.h"
 #else
 #  include <cerrno>
 #  include <fcntl.h>
@@ -73,8 +73,9 @@ SingleInstanceGuard::SingleInstanceGuard(const QString &mutexName, const QString
 {
 }
 
-// The lock stays held for the life of the process: neither the descriptor
-// nor the mutex handle is closed here.
+// The lock stays held for the life of the process: the descriptor is not
+// closed here, and the mutex lives as long as the guard, which lives as
+// long as main().
 SingleInstanceGuard::~SingleInstanceGuard() = default;
 
 QString SingleInstanceGuard::LockPath() const
@@ -124,8 +125,18 @@ QString CurrentSessionKey()
 bool SingleInstanceGuard::Acquire()
 {
 #ifdef _WIN32
-    mutex_ = CreateMutexA(nullptr, FALSE, mutexName_.toLocal8Bit().constData());
-    return GetLastError() != ERROR_ALREADY_EXISTS;
+    mutex_ = std::make_unique<win32::InstanceMutex>(mutexName_.toLocal8Bit().toStdString());
+    switch (mutex_->State()) {
+    case win32::InstanceState::First:
+        return true;
+    case win32::InstanceState::AlreadyRunning:
+        return false;
+    case win32::InstanceState::Unknown:
+        break;
+    }
+    lockFailed_ = true;
+    sayOnce(QStringLiteral("cannot create the mutex %1: error %2").arg(mutexName_).arg(mutex_->Error()));
+    return true;
 #else
     const QByteArray path = QFile::encodeName(LockPath());
     lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -147,17 +158,8 @@ bool SingleInstanceGuard::Acquire()
 bool SingleInstanceGuard::AskFirstToComeForward(int timeoutMs)
 {
 #ifdef _WIN32
-    Q_UNUSED(timeoutMs);
-    HWND first = FindWindowA(nullptr, title_.toLocal8Bit().constData());
-    if (!first)
-        return false;
-    if (IsIconic(first))
-        ShowWindow(first, SW_SHOWDEFAULT);
-    SetForegroundWindow(first);
-    HWND popup = GetLastActivePopup(first);
-    if (popup && popup != first)
-        BringWindowToTop(popup);
-    return true;
+    return win32::BringInstanceForward(title_.toLocal8Bit().toStdString(),
+                                       unsigned(timeoutMs > 0 ? timeoutMs : 0));
 #else
     QLocalSocket socket;
     socket.connectToServer(SocketPath());
@@ -177,6 +179,14 @@ bool SingleInstanceGuard::AskFirstToComeForward(int timeoutMs)
 bool SingleInstanceGuard::Listen()
 {
 #ifdef _WIN32
+    window_ = std::make_unique<win32::InstanceWindow>(title_.toLocal8Bit().toStdString(),
+                                                      [this] { emit ComeForwardRequested(); });
+    if (!window_->Handle()) {
+        if (!lockFailed_)
+            std::fprintf(stderr, "%s: cannot make the instance window: error %lu; a second start will not find this one\n",
+                         qPrintable(QCoreApplication::applicationName()), window_->Error());
+        return false;
+    }
     return true;
 #else
     server_ = new QLocalServer(this);

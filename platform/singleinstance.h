@@ -4,14 +4,22 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class QLocalServer;
 class QWidget;
+namespace win32 {
+class InstanceMutex;
+class InstanceWindow;
+}
 
 // Lets one instance run per desktop session (the user's runtime directory
 // and the display), as a session-local mutex does on Windows. The lock is
 // held by an open descriptor, so the kernel releases it when the process
 // dies, however it dies; a local socket named after the application title
-// lets a second instance ask the first one to come forward.
+// lets a second instance ask the first one to come forward. On Windows the
+// first instance's hidden window of the class "TApplication" under the
+// title plays the socket's part.
 class SingleInstanceGuard final : public QObject
 {
     Q_OBJECT
@@ -47,7 +55,8 @@ private:
     bool lockFailed_ = false;
     QLocalServer *server_ = nullptr;
 #ifdef _WIN32
-    void *mutex_ = nullptr;
+    std::unique_ptr<win32::InstanceMutex> mutex_;
+    std::unique_ptr<win32::InstanceWindow> window_;
 #else
     int lockFd_ = -1;
 #endif

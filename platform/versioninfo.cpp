@@ -5,11 +5,20 @@
 
 #ifdef _WIN32
 #include <QDir>
-#include <windows.h>
-#include <vector>
+#include "win32_calls.h"
 #else
 #include <cstring>
 #endif
+
+#ifdef _WIN32
+
+std::optional<std::array<uint16_t, 4>> ReadFileVersion(const QString &programFile)
+{
+    // GetFileVersionInfoA takes the ANSI code page
+    return win32::ReadFileVersion(QDir::toNativeSeparators(programFile).toLocal8Bit().toStdString());
+}
+
+#else
 
 namespace {
 
@@ -17,32 +26,6 @@ std::array<uint16_t, 4> Split(uint32_t ms, uint32_t ls)
 {
     return {uint16_t(ms >> 16), uint16_t(ms & 0xFFFF), uint16_t(ls >> 16), uint16_t(ls & 0xFFFF)};
 }
-
-} // namespace
-
-#ifdef _WIN32
-
-std::optional<std::array<uint16_t, 4>> ReadFileVersion(const QString &programFile)
-{
-    const QByteArray name = QDir::toNativeSeparators(programFile).toLocal8Bit();
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(name.constData(), &handle);
-    if (size == 0)
-        return std::nullopt;
-    std::vector<char> buffer(size);
-    if (!GetFileVersionInfoA(name.constData(), 0, size, buffer.data()))
-        return std::nullopt;
-    VS_FIXEDFILEINFO *info = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueA(buffer.data(), "\\", reinterpret_cast<void **>(&info), &length) || !info
-        || length < sizeof(VS_FIXEDFILEINFO))
-        return std::nullopt;
-    return Split(info->dwFileVersionMS, info->dwFileVersionLS);
-}
-
-#else
-
-namespace {
 
 // Bounds that keep a damaged or hostile file from making us read much: the
 // version note is a few dozen bytes, and no real program has more sections.

@@ -1,0 +1,40 @@
+# SPDX-License-Identifier: MIT
+# The version record of a Windows program file, made from the project
+# version (the one source of the number); the About window reads it back.
+#   netscry_version_resource(TARGET DESCRIPTION)
+function(netscry_version_resource target description)
+    foreach(part MAJOR MINOR PATCH TWEAK)
+        set(NETSCRY_VERSION_${part} ${PROJECT_VERSION_${part}})
+        if(NETSCRY_VERSION_${part} STREQUAL "")
+            set(NETSCRY_VERSION_${part} 0)
+        endif()
+    endforeach()
+    set(NETSCRY_VERSION_DESCRIPTION ${description})
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
+    file(CONFIGURE OUTPUT ${rc} @ONLY CONTENT [=[
+#include <winver.h>
+1 VERSIONINFO
+FILEVERSION @NETSCRY_VERSION_MAJOR@,@NETSCRY_VERSION_MINOR@,@NETSCRY_VERSION_PATCH@,@NETSCRY_VERSION_TWEAK@
+PRODUCTVERSION @NETSCRY_VERSION_MAJOR@,@NETSCRY_VERSION_MINOR@,0,0
+FILEOS VOS__WINDOWS32
+FILETYPE VFT_APP
+BEGIN
+    BLOCK "StringFileInfo"
+    BEGIN
+        BLOCK "040904E4"
+        BEGIN
+            VALUE "CompanyName", "Tarvex\0"
+            VALUE "FileDescription", "@NETSCRY_VERSION_DESCRIPTION@\0"
+            VALUE "FileVersion", "@NETSCRY_VERSION_MAJOR@.@NETSCRY_VERSION_MINOR@.@NETSCRY_VERSION_PATCH@.@NETSCRY_VERSION_TWEAK@\0"
+            VALUE "ProductName", "@PROJECT_NAME@\0"
+            VALUE "ProductVersion", "@NETSCRY_VERSION_MAJOR@.@NETSCRY_VERSION_MINOR@\0"
+        END
+    END
+    BLOCK "VarFileInfo"
+    BEGIN
+        VALUE "Translation", 0x409, 1252
+    END
+END
+]=])
+    target_sources(${target} PRIVATE ${rc})
+endfunction()
