@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "image_store.h"
 
+#include "image_file.h"
 #include "wire.h"
 
 #include <array>
-#include <cerrno>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace devsim {
 
@@ -100,6 +99,31 @@ std::string Sha256Hex(const uint8_t *data, size_t size)
     return out;
 }
 
+std::string WindowsNamePartProblem(std::string_view part)
+{
+    if (part.empty() || part == ".")
+        return {};
+    for (const char c : part)
+        if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c))
+            return "a character Windows refuses in a file name";
+    if (part.back() == '.' || part.back() == ' ')
+        return "a trailing dot or blank that Windows drops";
+    // the name before the first dot, blanks at its end ignored, as Windows reads it
+    std::string_view stem = part.substr(0, part.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.remove_suffix(1);
+    std::string upper;
+    for (const char c : stem)
+        upper.push_back(char(std::toupper(static_cast<unsigned char>(c))));
+    for (const char *device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (upper == device)
+            return "a device name";
+    if (upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+        std::isdigit(static_cast<unsigned char>(upper[3])))
+        return "a device name";
+    return {};
+}
+
 std::string StoreImage(const std::string &root, uint32_t deviceAddress, const std::string &name,
                        const std::vector<uint8_t> &image, std::string *error)
 {
@@ -108,7 +132,22 @@ std::string StoreImage(const std::string &root, uint32_t deviceAddress, const st
         *error = "file name refused";
         return {};
     }
-    const fs::path target = fs::path(root) / tvp::wire::FormatDottedQuad(deviceAddress) / name;
+    for (size_t start = 0; start <= name.size();) {
+        const size_t end = std::min(name.find_first_of("/\\", start), name.size());
+        const std::string problem = NamePartProblem(std::string_view(name).substr(start, end - start));
+        if (!problem.empty()) {
+            *error = "file name refused: " + problem;
+            return {};
+        }
+        start = end + 1;
+    }
+    const auto rootPath = PathFromUtf8(root);
+    const auto namePath = PathFromUtf8(name);
+    if (!rootPath || !namePath) {
+        *error = "file name refused: the system cannot name it";
+        return {};
+    }
+    const fs::path target = *rootPath / tvp::wire::FormatDottedQuad(deviceAddress) / *namePath;
     if (!target.has_filename()) {
         *error = "file name names a folder";
         return {};
@@ -116,36 +155,12 @@ std::string StoreImage(const std::string &root, uint32_t deviceAddress, const st
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
     if (ec) {
-        *error = "cannot create " + target.parent_path().string() + ": " + ec.message();
+        *error = "cannot create " + PathToUtf8(target.parent_path()) + ": " + ec.message();
         return {};
     }
-    std::string temp = (target.parent_path() / ("." + target.filename().string() + ".part-XXXXXX")).string();
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        *error = "cannot create a file in " + target.parent_path().string() + ": " + std::strerror(errno);
+    if (!WriteWhole(target, image, error))
         return {};
-    }
-    size_t written = 0;
-    while (written < image.size()) {
-        const ssize_t n = write(fd, image.data() + written, image.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            *error = std::string("cannot write ") + temp + ": " + (n < 0 ? std::strerror(errno) : "disk full");
-            close(fd);
-            unlink(temp.c_str());
-            return {};
-        }
-        written += static_cast<size_t>(n);
-    }
-    // mkstemp's 0600 would hide the image from anyone but the simulator's user
-    fchmod(fd, 0644);
-    if (close(fd) != 0 || rename(temp.c_str(), target.c_str()) != 0) {
-        *error = "cannot move the image to " + target.string() + ": " + std::strerror(errno);
-        unlink(temp.c_str());
-        return {};
-    }
-    return target.string();
+    return PathToUtf8(target);
 }
 
 } // namespace devsim

@@ -2,22 +2,22 @@
 // tvp-devsim: plays any number of TVP devices on one link (loopback by
 // default) for tests, benchmarks and demonstrations. See --help.
 #include "devices.h"
-#include "own_address.h"
+#include "image_file.h"
 #include "image_store.h"
+#include "own_address.h"
+#include "process.h"
 #include "server.h"
+#include "sockets.h"
 #include "tftp_server.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -32,7 +32,8 @@ const char kUsage[] =
     "network:\n"
     "  --port N               TVP UDP port (default 30718; 0: ephemeral)\n"
     "  --tftp-port N          TFTP port (default 69; 0: ephemeral)\n"
-    "  --interface NAME       tie the TVP socket to this interface (default lo; \"\" for none)\n"
+    "  --interface NAME       tie the sockets to this interface (default: loopback, lo;\n"
+    "                         \"\" for none)\n"
     "  --bind ADDRESS         TVP bind address (default 0.0.0.0, limited by --interface)\n"
     "  --own-address          play one device that holds its own address on --interface\n"
     "                         (set at start and on every SetIP; needs the ip tool and\n"
@@ -51,14 +52,6 @@ const char kUsage[] =
     "\"received\" line per complete image with its size and SHA-256.\n";
 
 volatile bool g_stop = false;
-int g_stopPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    g_stop = true;
-    char c = 0;
-    (void)!write(g_stopPipe[1], &c, 1);
-}
 
 std::mutex g_outMutex;
 const auto g_start = std::chrono::steady_clock::now();
@@ -86,13 +79,12 @@ bool ParseNumber(const char *text, double lo, double hi, double *out)
 // build tree.
 std::string SampleLanPath()
 {
-    char exe[4096];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        std::string dir(exe, size_t(n));
-        dir.erase(dir.find_last_of('/') + 1);
+    const std::string dir = devsim::ProgramDirectory();
+    if (!dir.empty()) {
         const std::string installed = dir + "../" NETSCRY_SAMPLE_LAN_INSTALLED;
-        if (access(installed.c_str(), R_OK) == 0)
+        std::error_code ec;
+        const auto path = devsim::PathFromUtf8(installed);
+        if (path && std::filesystem::is_regular_file(*path, ec))
             return installed;
     }
     return NETSCRY_SAMPLE_LAN;
@@ -104,6 +96,8 @@ int main(int argc, char **argv)
 {
     devsim::ServerConfig config;
     config.port = 30718;
+    // with no loopback up, a name that fails to open rather than no tie at all
+    config.interface = devsim::sock::LoopbackName().empty() ? "lo" : devsim::sock::LoopbackName();
     int tftpPort = 69;
     std::string jsonPath, tftpBind = "0.0.0.0", storeDir;
     int generated = -1;
@@ -184,7 +178,8 @@ int main(int argc, char **argv)
     }
 
     if (ownAddress) {
-        if (devices.size() != 1 || config.interface.empty() || config.interface == "lo") {
+        if (devices.size() != 1 || config.interface.empty() ||
+            config.interface == devsim::sock::LoopbackName()) {
             std::fprintf(stderr, "tvp-devsim: --own-address plays exactly one device on an --interface other than lo\n");
             return 2;
         }
@@ -212,10 +207,12 @@ int main(int argc, char **argv)
 
     if (!storeDir.empty()) {
         std::error_code ec;
-        std::filesystem::create_directories(storeDir, ec);
-        if (ec || !std::filesystem::is_directory(storeDir)) {
+        const auto store = devsim::PathFromUtf8(storeDir);
+        if (store)
+            std::filesystem::create_directories(*store, ec);
+        if (!store || ec || !std::filesystem::is_directory(*store, ec)) {
             std::fprintf(stderr, "tvp-devsim: --store %s: not a folder that can be written (%s)\n", storeDir.c_str(),
-                         ec ? ec.message().c_str() : "exists as a file");
+                         !store ? "not a name the system takes" : ec ? ec.message().c_str() : "exists as a file");
             return 2;
         }
     }
@@ -253,13 +250,12 @@ int main(int argc, char **argv)
     }
     const unsigned tftpListening = tftpServer.Port();
 
-    if (pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    static devsim::sock::Waker stopWaker;
+    if (!stopWaker.Open()) {
+        std::fprintf(stderr, "tvp-devsim: %s\n", devsim::sock::LastError().c_str());
         return 1;
-    struct sigaction sa{};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    }
+    devsim::StopOnSignals(&g_stop, &stopWaker);
 
     for (const auto &d : devices)
         if (!quiet && devices.size() <= 64)
@@ -274,7 +270,7 @@ int main(int argc, char **argv)
         std::printf("READY port=%u tftp-port=%u\n", unsigned(server.Port()), tftpListening);
         std::fflush(stdout);
     }
-    server.Run(&g_stop, g_stopPipe[0]);
+    server.Run(&g_stop, stopWaker.Handle());
     tftpServer.Stop();
     Print("stopped");
     return 0;

@@ -4,14 +4,8 @@
 #include "netif.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace devsim {
@@ -87,11 +81,7 @@ Server::Server(ServerConfig config, std::vector<Device> devices)
 {
 }
 
-Server::~Server()
-{
-    if (fd_ >= 0)
-        close(fd_);
-}
+Server::~Server() = default;
 
 void Server::Log(const std::string &line)
 {
@@ -101,36 +91,21 @@ void Server::Log(const std::string &line)
 
 bool Server::Open(std::string *error)
 {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) {
-        *error = std::string("socket: ") + std::strerror(errno);
-        return false;
-    }
-    int one = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-    setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+    sock::UdpOptions options;
+    options.interfaceName = config_.interface;
+    options.port = config_.port;
+    options.broadcast = true;
+    options.arrivalInfo = true;
     // a scan of a thousand devices sends a thousand probes at once
-    tvp::net::EnlargeBuffer(fd_, SO_SNDBUF, 4 << 20);
-    tvp::net::EnlargeBuffer(fd_, SO_RCVBUF, 4 << 20);
-    if (!config_.interface.empty() &&
-        setsockopt(fd_, SOL_SOCKET, SO_BINDTODEVICE, config_.interface.c_str(), socklen_t(config_.interface.size())) != 0) {
-        *error = "cannot tie the socket to " + config_.interface + ": " + std::strerror(errno);
-        return false;
-    }
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(config_.port);
-    if (inet_pton(AF_INET, config_.bindAddress.c_str(), &local.sin_addr) != 1) {
+    options.receiveBuffer = options.sendBuffer = 4 << 20;
+    if (!wire::ParseDottedQuad(config_.bindAddress.c_str(), &options.address)) {
         *error = "bad bind address " + config_.bindAddress;
         return false;
     }
-    socklen_t len = sizeof local;
-    if (bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&local), &len) != 0) {
-        *error = std::string("bind: ") + std::strerror(errno);
+    socket_ = sock::OpenUdp(options, error);
+    if (!socket_.socket.Valid())
         return false;
-    }
-    port_ = ntohs(local.sin_port);
+    port_ = socket_.port;
     return true;
 }
 
@@ -143,21 +118,25 @@ std::optional<UpgradeBehaviour> Server::BehaviourAt(uint32_t address)
     return std::nullopt;
 }
 
-void Server::Run(const volatile bool *stop, int stopFd)
+void Server::Run(const volatile bool *stop, sock::SocketHandle stopSocket)
 {
+    std::vector<sock::SocketHandle> watched{socket_.socket.Get()};
+    if (stopSocket != sock::kNoSocket)
+        watched.push_back(stopSocket);
+    std::vector<char> ready;
     while (!*stop) {
         int timeout = 100;
         if (!outgoing_.empty()) {
             auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(outgoing_.top().at - Clock::now()).count();
             timeout = int(std::max<long long>(0, std::min<long long>(wait + 1, timeout)));
         }
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        int n = poll(fds, stopFd >= 0 ? 2 : 1, timeout);
-        if (n < 0 && errno != EINTR)
+        if (!sock::WaitReadable(watched, timeout, &ready)) {
+            Log("waiting for requests failed: " + sock::LastError());
             return;
-        if (n > 0 && stopFd >= 0 && fds[1].revents)
+        }
+        if (watched.size() > 1 && ready[1])
             return;
-        if (n > 0 && (fds[0].revents & POLLIN))
+        if (ready[0])
             ReceiveAll();
         SendDue();
     }
@@ -167,9 +146,11 @@ void Server::ReceiveAll()
 {
     for (int round = 0; round < 1024; ++round) {
         uint8_t buffer[wire::kMaxMessage + 1];
-        const auto d = tvp::net::ReceiveDatagram(fd_, buffer, sizeof buffer);
+        const auto d = tvp::net::ReceiveDatagram(socket_.socket.Get(), buffer, sizeof buffer);
         if (!d)
             return;
+        if (!sock::Accepts(socket_, *d))
+            continue; // another link's: the socket is tied to this one
         if (d->truncated || d->size > wire::kMaxMessage) {
             Log("ignored an oversized datagram from " + wire::FormatDottedQuad(d->from));
             continue;
@@ -367,35 +348,13 @@ void Server::SendDue()
     int retries = 0;
     while (!outgoing_.empty() && outgoing_.top().at <= now) {
         const Outgoing &o = outgoing_.top();
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(o.to);
-        to.sin_port = htons(o.port);
-        iovec iov{const_cast<uint8_t *>(o.bytes.data()), o.bytes.size()};
-        msghdr msg{};
-        msg.msg_name = &to;
-        msg.msg_namelen = sizeof to;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        if (o.ifindex || o.from) {
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            cmsghdr *c = CMSG_FIRSTHDR(&msg);
-            c->cmsg_level = IPPROTO_IP;
-            c->cmsg_type = IP_PKTINFO;
-            c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-            in_pktinfo info{};
-            // broadcasts leave on the link the request came from
-            info.ipi_ifindex = o.to == 0xffffffffu ? int(o.ifindex) : 0;
-            info.ipi_spec_dst.s_addr = htonl(o.from);
-            std::memcpy(CMSG_DATA(c), &info, sizeof info);
-        }
-        if (sendmsg(fd_, &msg, MSG_NOSIGNAL) < 0) {
+        // broadcasts leave on the link the request came from
+        const unsigned ifindex = o.to == 0xffffffffu ? o.ifindex : 0;
+        if (!tvp::net::SendDatagram(socket_.socket.Get(), o.bytes.data(), o.bytes.size(), o.to, o.port, o.from,
+                                    ifindex)) {
             if ((errno == EAGAIN || errno == ENOBUFS) && ++retries < 100) {
                 // the send queue is full: try again shortly
-                pollfd p{fd_, POLLOUT, 0};
-                poll(&p, 1, 10);
+                sock::WaitWritable(socket_.socket.Get(), 10);
                 continue;
             }
             Log(std::string("send to ") + wire::FormatDottedQuad(o.to) + " failed: " + std::strerror(errno));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "devices.h"
+#include "sockets.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,9 +21,9 @@ namespace devsim {
 struct ServerConfig
 {
     std::string bindAddress = "0.0.0.0";
-    // The socket is tied to this interface (SO_BINDTODEVICE): it sees only
-    // that link's broadcasts and unicasts, and answers go out on it. Empty:
-    // no tie.
+    // The socket is tied to this interface: it sees only that link's
+    // broadcasts and unicasts, and answers go out on it (see
+    // sock::UdpOptions for Windows). Empty: no tie.
     std::string interface = "lo";
     uint16_t port = 0;
     int replyDelayMs = 0;
@@ -46,8 +47,8 @@ public:
     bool Open(std::string *error);
     uint16_t Port() const { return port_; }
     // Serves until *stop turns true (checked at least every 100 ms) or
-    // stopFd becomes readable.
-    void Run(const volatile bool *stop, int stopFd);
+    // `stopSocket` becomes readable.
+    void Run(const volatile bool *stop, sock::SocketHandle stopSocket = sock::kNoSocket);
 
     // For the TFTP server's thread: the upgrade behaviour of the device at
     // an address.
@@ -76,7 +77,7 @@ private:
     ServerConfig config_;
     std::mutex mu_; // devices_, read by the TFTP thread
     std::vector<Device> devices_;
-    int fd_ = -1;
+    sock::UdpSocket socket_;
     uint16_t port_ = 0;
     std::mt19937 random_;
     std::priority_queue<Outgoing, std::vector<Outgoing>, std::greater<>> outgoing_;

@@ -2,15 +2,9 @@
 #include "tftp_server.h"
 
 #include "netif.h"
+#include "sockets.h"
 #include "tftp_packet.h"
 #include "wire.h"
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -50,14 +44,21 @@ std::string AddressText(uint32_t a)
            std::to_string((a >> 8) & 0xff) + '.' + std::to_string(a & 0xff);
 }
 
-std::string EndpointText(const sockaddr_in &sa)
+// A peer's address and port, host byte order.
+struct Endpoint
 {
-    return AddressText(ntohl(sa.sin_addr.s_addr)) + ':' + std::to_string(ntohs(sa.sin_port));
+    uint32_t address = 0;
+    uint16_t port = 0;
+};
+
+std::string EndpointText(const Endpoint &e)
+{
+    return AddressText(e.address) + ':' + std::to_string(e.port);
 }
 
-bool SameEndpoint(const sockaddr_in &a, const sockaddr_in &b)
+bool SameEndpoint(const Endpoint &a, const Endpoint &b)
 {
-    return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+    return a.address == b.address && a.port == b.port;
 }
 
 // Names are stored relative to the device's upload area: nothing that
@@ -79,22 +80,7 @@ bool SafeName(const std::string &name)
     }
 }
 
-struct Socket
-{
-    explicit Socket(int f) : fd(f) {}
-    ~Socket()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    int fd;
-};
-
-bool TieToInterface(int fd, const std::string &name)
-{
-    return name.empty()
-           || setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name.c_str(), socklen_t(name.size())) == 0;
-}
+using Socket = sock::UdpSocket;
 
 } // namespace
 
@@ -105,7 +91,7 @@ struct TftpServer::Impl
     struct Session
     {
         std::shared_ptr<Socket> socket;
-        sockaddr_in client{};
+        Endpoint client;
         uint32_t device = 0;
         std::string fileName;
         UpgradeBehaviour behaviour = UpgradeBehaviour::Succeed;
@@ -129,7 +115,7 @@ struct TftpServer::Impl
     {
         Clock::time_point when;
         std::shared_ptr<Socket> socket;
-        sockaddr_in to;
+        Endpoint to;
         std::vector<uint8_t> bytes;
     };
 
@@ -145,11 +131,11 @@ struct TftpServer::Impl
         return config.lossRate > 0 && std::uniform_real_distribution<double>(0, 1)(rng) < config.lossRate;
     }
 
-    void Reply(const std::shared_ptr<Socket> &socket, const sockaddr_in &to, std::vector<uint8_t> bytes);
+    void Reply(const std::shared_ptr<Socket> &socket, const Endpoint &to, std::vector<uint8_t> bytes);
     void Flush(Clock::time_point now);
     void SendNow(const Pending &p);
     void OnRequest();
-    void StartSession(const sockaddr_in &client, uint32_t device, UpgradeBehaviour behaviour,
+    void StartSession(const Endpoint &client, uint32_t device, UpgradeBehaviour behaviour,
                       const tftp::Packet &wrq);
     void OnSessionReadable(Session &s);
     void OnData(Session &s, const tftp::Packet &packet);
@@ -159,25 +145,25 @@ struct TftpServer::Impl
 
     TftpServerConfig config;
     std::mt19937 rng;
-    int listenFd = -1;
-    int wake[2] = {-1, -1};
+    Socket listen;
+    std::unique_ptr<sock::Waker> wake;
     uint16_t port = 0;
     std::thread thread;
     std::atomic<bool> stopping{false};
     std::deque<Pending> pending; // constant delay keeps it in time order
     std::vector<std::unique_ptr<Session>> sessions;
     // devices that answered "busy" already, with the requester they told
-    std::map<uint32_t, sockaddr_in> busyTold;
+    std::map<uint32_t, Endpoint> busyTold;
     uint8_t buffer[tftp::kMaxPacket + 1];
 };
 
 void TftpServer::Impl::SendNow(const Pending &p)
 {
-    sendto(p.socket->fd, p.bytes.data(), p.bytes.size(), 0,
-           reinterpret_cast<const sockaddr *>(&p.to), sizeof p.to);
+    if (!tvp::net::SendDatagram(p.socket->socket.Get(), p.bytes.data(), p.bytes.size(), p.to.address, p.to.port))
+        Log("send to " + EndpointText(p.to) + " failed: " + std::strerror(errno));
 }
 
-void TftpServer::Impl::Reply(const std::shared_ptr<Socket> &socket, const sockaddr_in &to,
+void TftpServer::Impl::Reply(const std::shared_ptr<Socket> &socket, const Endpoint &to,
                              std::vector<uint8_t> bytes)
 {
     const int copies = config.duplicate ? 2 : 1;
@@ -200,13 +186,10 @@ void TftpServer::Impl::Flush(Clock::time_point now)
 
 void TftpServer::Impl::OnRequest()
 {
-    const auto d = tvp::net::ReceiveDatagram(listenFd, buffer, sizeof buffer);
-    if (!d || Lost())
+    const auto d = tvp::net::ReceiveDatagram(listen.socket.Get(), buffer, sizeof buffer);
+    if (!d || !sock::Accepts(listen, *d) || Lost())
         return;
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    from.sin_addr.s_addr = htonl(d->from);
-    from.sin_port = htons(d->fromPort);
+    const Endpoint from{d->from, d->fromPort};
     const uint32_t device = d->localAddress; // the address the request was sent to
     auto packet = d->truncated ? std::nullopt : tftp::Parse(buffer, d->size);
     if (!packet || (packet->opcode != tftp::Opcode::Wrq && packet->opcode != tftp::Opcode::Rrq)) {
@@ -232,7 +215,7 @@ void TftpServer::Impl::OnRequest()
     StartSession(from, device, *behaviour, *packet);
 }
 
-void TftpServer::Impl::StartSession(const sockaddr_in &client, uint32_t device, UpgradeBehaviour behaviour,
+void TftpServer::Impl::StartSession(const Endpoint &client, uint32_t device, UpgradeBehaviour behaviour,
                                     const tftp::Packet &req)
 {
     const std::string who = AddressText(device);
@@ -241,30 +224,20 @@ void TftpServer::Impl::StartSession(const sockaddr_in &client, uint32_t device, 
         return;
     }
     // answers come from the device's own address on a fresh port, the transfer id
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        Log(who + ": no socket: " + std::strerror(errno));
-        return;
-    }
-    auto sock = std::make_shared<Socket>(fd);
-    if (!TieToInterface(fd, config.bindInterface)) {
-        Log(who + ": cannot tie a transfer socket to " + config.bindInterface + ": " + std::strerror(errno));
-        return;
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_IP, IP_FREEBIND, &one, sizeof one);
-    int rcvbuf = 1 << 20; // a full window of large blocks
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(device);
-    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
-        Log(who + ": cannot bind a transfer socket: " + std::strerror(errno));
+    sock::UdpOptions options;
+    options.interfaceName = config.bindInterface;
+    options.address = device;
+    options.foreignAddress = true;
+    options.receiveBuffer = 1 << 20; // a full window of large blocks
+    std::string error;
+    auto transfer = std::make_shared<Socket>(sock::OpenUdp(options, &error));
+    if (!transfer->socket.Valid()) {
+        Log(who + ": no transfer socket: " + error);
         return;
     }
 
     auto s = std::make_unique<Session>();
-    s->socket = sock;
+    s->socket = transfer;
     s->client = client;
     s->device = device;
     s->fileName = req.text;
@@ -273,7 +246,7 @@ void TftpServer::Impl::StartSession(const sockaddr_in &client, uint32_t device, 
 
     auto refuse = [&](uint16_t code, const std::string &message) {
         Log(who + ": " + message + " (\"" + req.text + "\" from " + EndpointText(client) + ")");
-        Reply(sock, client, tftp::EncodeError(code, message));
+        Reply(transfer, client, tftp::EncodeError(code, message));
     };
     if (req.opcode != tftp::Opcode::Wrq)
         return refuse(tftp::ErrIllegalOperation, "only write requests are served");
@@ -321,7 +294,7 @@ void TftpServer::Impl::StartSession(const sockaddr_in &client, uint32_t device, 
     s->firstReply = granted.empty() ? tftp::EncodeAck(0) : tftp::EncodeOack(granted);
     s->lastReply = s->firstReply;
     s->acksSent = 1;
-    Reply(sock, client, s->lastReply);
+    Reply(transfer, client, s->lastReply);
     sessions.push_back(std::move(s));
 }
 
@@ -417,22 +390,18 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
 void TftpServer::Impl::OnSessionReadable(Session &s)
 {
     for (int i = 0; i < 256; ++i) {
-        sockaddr_in from{};
-        socklen_t fromLen = sizeof from;
-        ssize_t got = recvfrom(s.socket->fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC,
-                               reinterpret_cast<sockaddr *>(&from), &fromLen);
-        if (got < 0)
+        const auto d = tvp::net::ReceiveDatagram(s.socket->socket.Get(), buffer, sizeof buffer);
+        if (!d)
             return;
-        if (Lost())
+        if (!sock::Accepts(*s.socket, *d) || Lost())
             continue;
+        const Endpoint from{d->from, d->fromPort};
         if (!SameEndpoint(from, s.client)) {
             Log(AddressText(s.device) + ": packet from " + EndpointText(from) + ", unknown transfer id");
             Reply(s.socket, from, tftp::EncodeError(tftp::ErrUnknownTid, "unknown transfer id"));
             continue;
         }
-        auto packet = static_cast<size_t>(got) > tftp::kMaxPacket
-                          ? std::nullopt
-                          : tftp::Parse(buffer, static_cast<size_t>(got));
+        auto packet = d->truncated || d->size > tftp::kMaxPacket ? std::nullopt : tftp::Parse(buffer, d->size);
         if (!packet) {
             Log(AddressText(s.device) + ": dropped a malformed packet");
             continue;
@@ -472,7 +441,8 @@ void TftpServer::Impl::OnTimeout(Session &s, Clock::time_point now)
 
 void TftpServer::Impl::Run()
 {
-    std::vector<pollfd> fds;
+    std::vector<sock::SocketHandle> watched;
+    std::vector<char> ready;
     while (!stopping) {
         auto now = Clock::now();
         Flush(now);
@@ -486,23 +456,25 @@ void TftpServer::Impl::Run()
             next = std::min(next, pending.front().when);
         for (auto &s : sessions)
             next = std::min(next, s->deadline);
-        fds.clear();
-        fds.push_back({wake[0], POLLIN, 0});
-        fds.push_back({listenFd, POLLIN, 0});
+        watched.clear();
+        watched.push_back(wake->Handle());
+        watched.push_back(listen.socket.Get());
         for (auto &s : sessions)
-            fds.push_back({s->socket->fd, POLLIN, 0});
+            watched.push_back(s->socket->socket.Get());
         auto wait = std::chrono::ceil<milliseconds>(next - now).count();
-        int n = poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(wait, 0)));
-        if (n <= 0)
-            continue;
-        if (fds[0].revents)
+        if (!sock::WaitReadable(watched, static_cast<int>(std::max<long long>(wait, 0)), &ready)) {
+            // nothing would ever be read again: say so, and stop serving
+            Log("waiting for packets failed: " + sock::LastError());
             break;
-        if (fds[1].revents & POLLIN)
+        }
+        if (ready[0])
+            break;
+        if (ready[1])
             OnRequest();
-        // sessions started above are not in fds yet; index the old ones only
-        const size_t count = fds.size() - 2;
+        // sessions started above are not watched yet; index the old ones only
+        const size_t count = watched.size() - 2;
         for (size_t i = 0; i < count; ++i)
-            if (fds[i + 2].revents & POLLIN)
+            if (ready[i + 2])
                 OnSessionReadable(*sessions[i]);
     }
 }
@@ -518,34 +490,28 @@ bool TftpServer::Start()
 {
     if (impl_->thread.joinable())
         return true;
-    in_addr bindAddr{};
-    if (inet_pton(AF_INET, impl_->config.bindAddress.c_str(), &bindAddr) != 1) {
+    sock::UdpOptions options;
+    if (!tvp::wire::ParseDottedQuad(impl_->config.bindAddress.c_str(), &options.address)) {
         impl_->Log("invalid bind address " + impl_->config.bindAddress);
         return false;
     }
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return false;
-    if (!TieToInterface(fd, impl_->config.bindInterface)) {
-        impl_->Log("cannot tie the server to " + impl_->config.bindInterface + ": " + std::strerror(errno));
-        close(fd);
-        return false;
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr = bindAddr;
-    local.sin_port = htons(impl_->config.port);
-    socklen_t len = sizeof local;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &len) < 0 || pipe2(impl_->wake, O_CLOEXEC) < 0) {
-        impl_->Log(std::string("cannot listen: ") + std::strerror(errno));
-        close(fd);
+    options.interfaceName = impl_->config.bindInterface;
+    options.port = impl_->config.port;
+    options.arrivalInfo = true; // the address a request went to names the device
+    std::string error;
+    Socket listen = sock::OpenUdp(options, &error);
+    if (!listen.socket.Valid()) {
+        impl_->Log("cannot listen: " + error);
         return false;
     }
-    impl_->listenFd = fd;
-    impl_->port = ntohs(local.sin_port);
+    auto wake = std::make_unique<sock::Waker>();
+    if (!wake->Open()) {
+        impl_->Log("cannot listen: no waker: " + sock::LastError());
+        return false;
+    }
+    impl_->listen = std::move(listen);
+    impl_->wake = std::move(wake);
+    impl_->port = impl_->listen.port;
     impl_->stopping = false;
     impl_->Log("listening on " + impl_->config.bindAddress + ":" + std::to_string(impl_->port));
     impl_->thread = std::thread([this] { impl_->Run(); });
@@ -562,15 +528,12 @@ void TftpServer::Stop()
     if (!impl_->thread.joinable())
         return;
     impl_->stopping = true;
-    char c = 0;
-    (void)!write(impl_->wake[1], &c, 1);
+    impl_->wake->Set();
     impl_->thread.join();
     impl_->sessions.clear();
     impl_->pending.clear();
-    close(impl_->listenFd);
-    close(impl_->wake[0]);
-    close(impl_->wake[1]);
-    impl_->listenFd = impl_->wake[0] = impl_->wake[1] = -1;
+    impl_->listen = Socket();
+    impl_->wake.reset();
 }
 
 } // namespace devsim

@@ -94,6 +94,12 @@ struct Datagram
 // Reads one datagram without blocking; nullopt when none is waiting.
 std::optional<Datagram> ReceiveDatagram(SocketHandle fd, uint8_t *buffer, size_t capacity);
 
+// Sends one datagram without blocking, from `source` (0: the system's
+// choice) and out of interface `ifindex` (0: as the routes say). False with
+// errno set when it was not sent whole.
+bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to, uint16_t port,
+                  uint32_t source = 0, unsigned ifindex = 0);
+
 // Sets a socket's SO_RCVBUF or SO_SNDBUF, past the system's limit where the
 // process may (the FORCE variants), within it otherwise.
 void EnlargeBuffer(SocketHandle fd, int option, int bytes);

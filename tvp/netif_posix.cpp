@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
+#include <cerrno>
 #include <cstring>
 
 namespace tvp::net {
@@ -99,6 +100,38 @@ std::optional<Datagram> ReceiveDatagram(SocketHandle fd, uint8_t *buffer, size_t
         }
     }
     return d;
+}
+
+bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to, uint16_t port, uint32_t source,
+                  unsigned ifindex)
+{
+    sockaddr_in dest{};
+    dest.sin_family = AF_INET;
+    dest.sin_addr.s_addr = htonl(to);
+    dest.sin_port = htons(port);
+    iovec iov{const_cast<uint8_t *>(data), size};
+    msghdr msg{};
+    msg.msg_name = &dest;
+    msg.msg_namelen = sizeof dest;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (source || ifindex) {
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr *c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = int(ifindex);
+        info.ipi_spec_dst.s_addr = htonl(source);
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    }
+    const ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0 && size_t(n) != size)
+        errno = EMSGSIZE;
+    return n >= 0 && size_t(n) == size;
 }
 
 } // namespace tvp::net

@@ -244,4 +244,51 @@ std::optional<Datagram> ReceiveDatagram(SocketHandle fd, uint8_t *buffer, size_t
     }
 }
 
+bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to, uint16_t port, uint32_t source,
+                  unsigned ifindex)
+{
+    const SOCKET s = SOCKET(fd);
+    sockaddr_in dest{};
+    dest.sin_family = AF_INET;
+    dest.sin_addr.s_addr = htonl(to);
+    dest.sin_port = htons(port);
+    WSABUF buffer{ULONG(size), reinterpret_cast<char *>(const_cast<uint8_t *>(data))};
+    WSAMSG msg{};
+    msg.name = reinterpret_cast<sockaddr *>(&dest);
+    msg.namelen = sizeof dest;
+    msg.lpBuffers = &buffer;
+    msg.dwBufferCount = 1;
+    alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    if (source || ifindex) {
+        msg.Control.buf = control;
+        msg.Control.len = sizeof control;
+        WSACMSGHDR *c = WSA_CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = WSA_CMSG_LEN(sizeof(IN_PKTINFO));
+        IN_PKTINFO info{};
+        info.ipi_ifindex = ifindex;
+        info.ipi_addr.s_addr = htonl(source);
+        std::memcpy(WSA_CMSG_DATA(c), &info, sizeof info);
+    }
+    // Windows takes the interface of IP_PKTINFO; Wine does not, and sends a
+    // limited broadcast by the routes, which may have none for it
+    const DWORD outIndex = htonl(ifindex);
+    const bool pinned = ifindex && setsockopt(s, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char *>(&outIndex),
+                                              sizeof outIndex) == 0;
+    DWORD sent = 0;
+    const bool ok = WSASendMsg(s, &msg, 0, &sent, nullptr, nullptr) == 0;
+    if (!ok)
+        SocketErrno();
+    if (pinned) {
+        const int saved = errno;
+        const DWORD none = 0;
+        setsockopt(s, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char *>(&none), sizeof none);
+        errno = saved;
+    }
+    if (ok && sent != size)
+        errno = EMSGSIZE;
+    return ok && sent == size;
+}
+
 } // namespace tvp::net

@@ -73,37 +73,12 @@ bool UdpSocket::Open()
 bool UdpSocket::SendTo(const std::vector<uint8_t> &bytes, uint32_t address, uint16_t port, unsigned ifindex,
                        uint32_t source)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(address);
-    to.sin_port = htons(port);
-    iovec iov{const_cast<uint8_t *>(bytes.data()), bytes.size()};
-    msghdr msg{};
-    msg.msg_name = &to;
-    msg.msg_namelen = sizeof to;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    if (ifindex) {
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr *c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_ifindex = int(ifindex);
-        info.ipi_spec_dst.s_addr = htonl(source);
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
-    }
     for (;;) {
-        ssize_t n = sendmsg(fd_, &msg, MSG_NOSIGNAL);
-        if (n == ssize_t(bytes.size()))
+        if (net::SendDatagram(fd_, bytes.data(), bytes.size(), address, port, ifindex ? source : 0, ifindex))
             return true;
         // an ICMP error of an earlier datagram is reported here once; it is not this one's
-        if (n < 0 && (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == EINTR))
-            continue;
-        return false;
+        if (errno != ECONNREFUSED && errno != EHOSTUNREACH && errno != EINTR)
+            return false;
     }
 }
 

@@ -104,55 +104,12 @@ bool UdpSocket::Open()
 bool UdpSocket::SendTo(const std::vector<uint8_t> &bytes, uint32_t address, uint16_t port, unsigned ifindex,
                        uint32_t source)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(address);
-    to.sin_port = htons(port);
-    WSABUF data{ULONG(bytes.size()), reinterpret_cast<char *>(const_cast<uint8_t *>(bytes.data()))};
-    WSAMSG msg{};
-    msg.name = reinterpret_cast<sockaddr *>(&to);
-    msg.namelen = sizeof to;
-    msg.lpBuffers = &data;
-    msg.dwBufferCount = 1;
-    alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
-    if (ifindex) {
-        msg.Control.buf = control;
-        msg.Control.len = sizeof control;
-        WSACMSGHDR *c = WSA_CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = WSA_CMSG_LEN(sizeof(IN_PKTINFO));
-        IN_PKTINFO info{};
-        info.ipi_ifindex = ifindex;
-        info.ipi_addr.s_addr = htonl(source);
-        std::memcpy(WSA_CMSG_DATA(c), &info, sizeof info);
-    }
-    // Windows takes the interface of IP_PKTINFO; Wine does not, and sends a
-    // limited broadcast by the routes, which may have none for it
-    const DWORD outIndex = htonl(ifindex);
-    const bool pinned = ifindex && setsockopt(SOCKET(fd_), IPPROTO_IP, IP_UNICAST_IF,
-                                              reinterpret_cast<const char *>(&outIndex), sizeof outIndex) == 0;
-    struct Unpin
-    {
-        SOCKET s;
-        bool pinned;
-        ~Unpin()
-        {
-            const DWORD none = 0;
-            if (pinned)
-                setsockopt(s, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char *>(&none), sizeof none);
-        }
-    } unpin{SOCKET(fd_), pinned};
     for (;;) {
-        DWORD sent = 0;
-        if (WSASendMsg(SOCKET(fd_), &msg, 0, &sent, nullptr, nullptr) == 0)
-            return sent == bytes.size();
+        if (net::SendDatagram(fd_, bytes.data(), bytes.size(), address, port, ifindex ? source : 0, ifindex))
+            return true;
         // an ICMP error of an earlier datagram is reported here once; it is not this one's
-        const int error = WSAGetLastError();
-        if (error == WSAECONNRESET || error == WSAEINTR)
-            continue;
-        net::SocketErrno();
-        return false;
+        if (errno != ECONNREFUSED && errno != EINTR)
+            return false;
     }
 }
 

@@ -59,3 +59,22 @@ TEST(ImageStore, RefusesNamesThatLeaveTheDeviceFolder)
     for (const auto &entry : fs::recursive_directory_iterator(root.path()))
         EXPECT_FALSE(entry.is_regular_file()) << entry.path();
 }
+
+TEST(ImageStore, NamesWindowsWouldStoreElsewhereAreTold)
+{
+    struct Case
+    {
+        const char *part;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"fw.bin", false},       {"firmware-2.1.img", false}, {".", false},   {"", false},
+        {"CON", true},           {"con.bin", true},           {"NUL", true},  {"nul .txt", true},
+        {"COM1", true},          {"lpt9.img", true},          {"AUX", true},  {"CONOUT$", true},
+        {"console.bin", false},  {"COM10", false},            {"COMX", false},
+        {"img.bin:stream", true}, {"a<b", true},              {"a|b", true},  {"a?b", true},
+        {"tab\there", true},     {"fw.bin.", true},           {"fw.bin ", true},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(!devsim::WindowsNamePartProblem(c.part).empty(), c.refused) << '"' << c.part << '"';
+}

@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: MIT
+// Winsock: select() takes as many sockets as FD_SETSIZE says, and the TFTP
+// server watches one per transfer.
+#define FD_SETSIZE 1024
+
+#include "sockets.h"
+
+#include "netif.h"
+#include "win_socket.h"
+#include "wire.h"
+
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace devsim::sock {
+
+Socket &Socket::operator=(Socket &&o) noexcept
+{
+    if (this != &o) {
+        Reset();
+        handle_ = o.handle_;
+        o.handle_ = kNoSocket;
+    }
+    return *this;
+}
+
+void Socket::Reset()
+{
+    if (handle_ != kNoSocket)
+        closesocket(SOCKET(handle_));
+    handle_ = kNoSocket;
+}
+
+// "Loopback Pseudo-Interface 1" on Windows, "lo" under Wine
+std::string LoopbackName()
+{
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG status = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size);
+        status = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
+    }
+    if (status != NO_ERROR)
+        return {};
+    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
+        if (a->IfType != IF_TYPE_SOFTWARE_LOOPBACK || a->OperStatus != IfOperStatusUp || !a->FriendlyName)
+            continue;
+        const int n = WideCharToMultiByte(CP_UTF8, 0, a->FriendlyName, -1, nullptr, 0, nullptr, nullptr);
+        if (n <= 1)
+            continue;
+        std::string name(size_t(n), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, a->FriendlyName, -1, name.data(), n, nullptr, nullptr);
+        name.resize(size_t(n - 1));
+        return name;
+    }
+    return {};
+}
+
+std::string LastError()
+{
+    const DWORD code = GetLastError(); // Winsock's error too
+    char text[256] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                   sizeof text, nullptr);
+    std::string out(text, n);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.'))
+        out.pop_back();
+    return (out.empty() ? "error" : out) + " (" + std::to_string(code) + ")";
+}
+
+UdpSocket OpenUdp(const UdpOptions &o, std::string *error)
+{
+    UdpSocket result;
+    uint32_t address = o.address;
+    unsigned onlyIfindex = 0;
+    if (!o.interfaceName.empty()) {
+        const auto found = tvp::net::ListInterfaces({o.interfaceName});
+        if (found.empty()) {
+            *error = "cannot tie the socket to " + o.interfaceName + ": no such interface with an IPv4 address";
+            return result;
+        }
+        onlyIfindex = found.front().index;
+        if (address == 0 && !found.front().loopback)
+            address = found.front().address;
+    }
+    Socket s(tvp::net::OpenUdpSocket());
+    if (s.Get() == SocketHandle(INVALID_SOCKET)) {
+        s = Socket();
+        *error = "socket: " + LastError();
+        return result;
+    }
+    const SOCKET fd = SOCKET(s.Get());
+    const DWORD one = 1;
+    if (o.broadcast)
+        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&one), sizeof one);
+    if ((o.arrivalInfo || onlyIfindex) &&
+        setsockopt(fd, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char *>(&one), sizeof one) != 0) {
+        *error = "IP_PKTINFO: " + LastError();
+        return result;
+    }
+    if (o.receiveBuffer)
+        tvp::net::EnlargeBuffer(s.Get(), SO_RCVBUF, o.receiveBuffer);
+    if (o.sendBuffer)
+        tvp::net::EnlargeBuffer(s.Get(), SO_SNDBUF, o.sendBuffer);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(address);
+    local.sin_port = htons(o.port);
+    int len = sizeof local;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &len) != 0) {
+        *error = "bind " + tvp::wire::FormatDottedQuad(address) + ":" + std::to_string(o.port) + ": " + LastError();
+        return result;
+    }
+    result.port = ntohs(local.sin_port);
+    result.onlyIfindex = onlyIfindex;
+    result.socket = std::move(s);
+    return result;
+}
+
+bool WaitReadable(const std::vector<SocketHandle> &sockets, int timeoutMs, std::vector<char> *ready)
+{
+    ready->assign(sockets.size(), 0);
+    if (sockets.size() > FD_SETSIZE) {
+        WSASetLastError(WSAEINVAL);
+        return false;
+    }
+    fd_set readable;
+    FD_ZERO(&readable);
+    for (SocketHandle s : sockets)
+        FD_SET(SOCKET(s), &readable);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int n = select(0, &readable, nullptr, nullptr, timeoutMs >= 0 ? &limit : nullptr);
+    if (n == SOCKET_ERROR)
+        return WSAGetLastError() == WSAEINTR;
+    for (size_t i = 0; i < sockets.size(); ++i)
+        (*ready)[i] = FD_ISSET(SOCKET(sockets[i]), &readable) != 0;
+    return true;
+}
+
+bool WaitWritable(SocketHandle socket, int timeoutMs)
+{
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(SOCKET(socket), &writable);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return select(0, nullptr, &writable, nullptr, &limit) > 0;
+}
+
+namespace {
+
+bool BindLoopback(SOCKET s, sockaddr_in *bound)
+{
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof *bound;
+    return bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
+           getsockname(s, reinterpret_cast<sockaddr *>(bound), &len) == 0;
+}
+
+} // namespace
+
+Waker::~Waker()
+{
+    if (read_ != kNoSocket)
+        closesocket(SOCKET(read_));
+    if (write_ != kNoSocket)
+        closesocket(SOCKET(write_));
+}
+
+// No pipe that select() could watch: a loopback UDP pair, each end taking
+// datagrams only from the other.
+bool Waker::Open()
+{
+    const SOCKET reader = tvp::net::OpenUdpSocket();
+    const SOCKET writer = tvp::net::OpenUdpSocket();
+    read_ = reader == INVALID_SOCKET ? kNoSocket : SocketHandle(reader);
+    write_ = writer == INVALID_SOCKET ? kNoSocket : SocketHandle(writer);
+    if (read_ == kNoSocket || write_ == kNoSocket)
+        return false;
+    sockaddr_in readerAddress{}, writerAddress{};
+    return BindLoopback(reader, &readerAddress) && BindLoopback(writer, &writerAddress) &&
+           connect(writer, reinterpret_cast<sockaddr *>(&readerAddress), sizeof readerAddress) == 0 &&
+           connect(reader, reinterpret_cast<sockaddr *>(&writerAddress), sizeof writerAddress) == 0;
+}
+
+void Waker::Set()
+{
+    const char c = 0;
+    if (write_ != kNoSocket)
+        send(SOCKET(write_), &c, 1, 0);
+}
+
+} // namespace devsim::sock
