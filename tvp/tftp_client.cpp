@@ -2,16 +2,11 @@
 #include "tftp_client.h"
 
 #include "tftp_packet.h"
+#include "tftp_socket.h"
 #include "wire.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -36,11 +31,6 @@ public:
     Client(const UploadParams &params, const std::vector<uint8_t> &image)
         : p_(params), image_(image)
     {
-    }
-    ~Client()
-    {
-        if (fd_ >= 0)
-            close(fd_);
     }
     UploadResult Run();
 
@@ -71,7 +61,7 @@ private:
 
     const UploadParams &p_;
     const std::vector<uint8_t> &image_;
-    int fd_ = -1;
+    Socket socket_;
     uint16_t tid_ = 0; // the server's port once it answered: the transfer id
     // one byte more than the largest packet, so oversize datagrams are seen
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kMaxPacket + 1);
@@ -104,21 +94,10 @@ private:
 
 bool Client::Send(const uint8_t *bytes, size_t size, uint16_t port)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(p_.address);
-    to.sin_port = htons(port);
-    for (;;) {
-        if (sendto(fd_, bytes, size, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) >= 0)
-            return true;
-        if (errno == EINTR)
-            continue;
-        // a full send queue is not fatal: the packet counts as lost
-        if (errno == ENOBUFS || errno == EAGAIN)
-            return true;
-        Log(std::string("send failed: ") + std::strerror(errno));
-        return false;
-    }
+    if (socket_.SendTo(bytes, size, p_.address, port))
+        return true;
+    Log(socket_.Error());
+    return false;
 }
 
 Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
@@ -128,29 +107,24 @@ Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
         if (now >= deadline)
             return Wait::Timeout;
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        pollfd pfd{fd_, POLLIN, 0};
-        int n = poll(&pfd, 1, static_cast<int>(std::min<long long>(left, 60000)));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            Log(std::string("poll failed: ") + std::strerror(errno));
+        const auto ready = socket_.Wait(static_cast<int>(std::min<long long>(left, 60000)));
+        if (ready == Socket::Ready::Failed) {
+            Log(socket_.Error());
             return Wait::Failed;
         }
-        if (n == 0)
+        if (ready == Socket::Ready::Idle)
             continue;
-        sockaddr_in from{};
-        socklen_t fromLen = sizeof from;
-        ssize_t got = recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_TRUNC,
-                               reinterpret_cast<sockaddr *>(&from), &fromLen);
-        if (got < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == ECONNREFUSED)
-                continue;
-            Log(std::string("receive failed: ") + std::strerror(errno));
+        Arrival arrival;
+        const auto got = socket_.Receive(buffer_.data(), buffer_.size(), arrival);
+        if (got == Socket::Got::Failed) {
+            Log(socket_.Error());
             return Wait::Failed;
         }
-        const uint32_t source = ntohl(from.sin_addr.s_addr);
-        const uint16_t port = ntohs(from.sin_port);
-        if (from.sin_family != AF_INET || source != p_.address) {
+        if (got == Socket::Got::Nothing)
+            continue;
+        const uint32_t source = arrival.from;
+        const uint16_t port = arrival.port;
+        if (source != p_.address) {
             Log("dropped a packet from " + AddressText(source, port) + ": not the device");
             continue;
         }
@@ -160,9 +134,9 @@ Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
             Send(EncodeError(ErrUnknownTid, "unknown transfer id"), port);
             continue;
         }
-        auto parsed = Parse(buffer_.data(), std::min(static_cast<size_t>(got), buffer_.size()));
-        if (!parsed || static_cast<size_t>(got) > kMaxPacket) {
-            Log("dropped a malformed packet of " + std::to_string(got) + " bytes");
+        auto parsed = Parse(buffer_.data(), std::min(arrival.size, buffer_.size()));
+        if (!parsed || arrival.truncated || arrival.size > kMaxPacket) {
+            Log("dropped a malformed packet of " + std::to_string(arrival.size) + (arrival.truncated ? " bytes or more" : " bytes"));
             continue;
         }
         if (!tid_)
@@ -264,7 +238,7 @@ Ms Client::Rto(Ms srtt, Ms rttvar) const
 {
     const Ms cap{static_cast<double>(p_.timeoutMs)};
     const Ms floor = std::min(Ms{static_cast<double>(kMinRtoMs)}, cap);
-    const Ms granularity{1}; // poll() waits in whole milliseconds
+    const Ms granularity{1}; // waits are in whole milliseconds
     return std::clamp(srtt + std::max(granularity, rttvar * 4), floor, cap);
 }
 
@@ -422,15 +396,8 @@ UploadResult Client::Finish(UploadResult result)
 
 UploadResult Client::Run()
 {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) {
-        Log(std::string("cannot open a socket: ") + std::strerror(errno));
-        return UploadResult::LocalError;
-    }
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    if (bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
-        Log(std::string("cannot bind a socket: ") + std::strerror(errno));
+    if (!socket_.Open()) {
+        Log(socket_.Error());
         return UploadResult::LocalError;
     }
     Negotiated negotiated;

@@ -1,17 +1,13 @@
 // SPDX-License-Identifier: MIT
 // TVPUpgradeDevice: checks its arguments, reads the image and hands it to
 // the TFTP client, turning its progress into code-4 events.
+#include "image_file.h"
 #include "internal.h"
 #include "tftp_client.h"
 #include "tvp.h"
 
-#include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -31,45 +27,6 @@ int TimeoutMs()
             return static_cast<int>(v);
     }
     return 1000;
-}
-
-// The image is read whole: the events carry its size as a signed 32-bit
-// value, so anything above 2 GiB is refused rather than misreported.
-bool ReadImage(const char *path, std::vector<uint8_t> &image, std::string &why)
-{
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    struct stat st{};
-    bool ok = fstat(fd, &st) == 0;
-    if (ok && !S_ISREG(st.st_mode)) {
-        why = "not a regular file";
-        ok = false;
-    } else if (ok && st.st_size > INT32_MAX) {
-        why = "larger than 2 GiB";
-        ok = false;
-    }
-    if (ok) {
-        image.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (done < image.size()) {
-            ssize_t n = read(fd, image.data() + done, image.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                why = n < 0 ? std::strerror(errno) : "shorter than its size";
-                ok = false;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-    } else if (why.empty()) {
-        why = std::strerror(errno);
-    }
-    close(fd);
-    return ok;
 }
 
 // Devices store the image under its own name, without the local folders.
@@ -95,7 +52,9 @@ extern "C" int32_t TVPUpgradeDevice(const char *path, const char *address)
     }
     std::vector<uint8_t> image;
     std::string why;
-    if (!ReadImage(path, image, why)) {
+    // the events carry the size as a signed 32-bit value: anything larger
+    // is refused rather than misreported
+    if (!tvp::image::ReadWhole(path, INT32_MAX, image, why)) {
         Log(std::string("upgrade: cannot read \"") + path + "\": " + why);
         return TVPUpgradeFileError;
     }
@@ -106,7 +65,7 @@ extern "C" int32_t TVPUpgradeDevice(const char *path, const char *address)
     params.fileName = BaseName(path);
     params.timeoutMs = TimeoutMs();
     params.progress = [](uint32_t kind, uint64_t value) {
-        TVPUpgradeRecord record{kind, static_cast<int32_t>(value)}; // at most INT32_MAX, see ReadImage
+        TVPUpgradeRecord record{kind, static_cast<int32_t>(value)}; // at most INT32_MAX, see ReadWhole
         tvp::internal::DeliverNow(TVPEventUpgrade, &record);
     };
     if (tvp::internal::DebugEnabled())
