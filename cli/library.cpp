@@ -187,8 +187,13 @@ void Library::Pump(Clock::time_point until, const std::function<bool()> &done)
         const int wait = int(std::min<long long>(ms, 1000));
         // the events are collected above in any case; without the wait,
         // only the pace of collecting them changes
-        if (!sys::WaitReadable(handle_, wait))
+        if (!sys::WaitReadable(handle_, wait)) {
+            if (!waitFailed_)
+                std::fprintf(stderr, "netscry-cli: the library's event handle cannot be watched; looking for "
+                                     "events every 20 ms instead\n");
+            waitFailed_ = true;
             std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait, 20)));
+        }
     }
 }
 

@@ -91,6 +91,7 @@ public:
 private:
     int handle_ = -1; // the library's event handle: a descriptor, or a SOCKET on Windows
     std::string names_;
+    bool waitFailed_ = false; // said once
     std::vector<std::pair<uint32_t, uint32_t>> subnets_; // address, mask
 };
 
