@@ -1,22 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "library.h"
 
+#include "system.h"
 #include "tvp.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ifaddrs.h>
 #include <iostream>
 #include <map>
 #include <mutex>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 namespace cli {
@@ -123,23 +120,32 @@ std::string CanonicalId(const std::string &text)
 
 Library::Library(const LibraryOptions &options)
 {
+    const auto local = sys::LocalInterfaces();
+    if (!local && !options.interfaces.empty())
+        throw Failure("the system's list of network interfaces cannot be read");
+    if (!local)
+        std::fprintf(stderr, "netscry-cli: the system's list of network interfaces cannot be read; no address "
+                             "counts as on-link\n");
+    auto known = [&](const std::string &name) {
+        return local && std::any_of(local->begin(), local->end(),
+                                    [&](const sys::LocalInterface &i) { return i.name == name; });
+    };
     std::string list;
     for (const auto &name : options.interfaces) {
-        if (name.empty() || name.size() >= IF_NAMESIZE || name.find(',') != std::string::npos ||
-            if_nametoindex(name.c_str()) == 0)
+        if (name.empty() || name.find(',') != std::string::npos || !known(name))
             throw UsageError("no network interface named \"" + name + "\"");
         list += (list.empty() ? "" : ",") + name;
     }
     // read by the library at its first call
-    if (!list.empty())
-        setenv("TVP_INTERFACES", list.c_str(), 1);
+    if (!list.empty() && !sys::SetEnvironment("TVP_INTERFACES", list))
+        throw Failure("TVP_INTERFACES cannot be set for the library");
     {
         std::lock_guard lock(g_events.mu);
         g_events.verbose = options.verbose;
     }
     TVPSetApplicationCallback(OnEvent, options.verbose ? 1 : 0);
-    fd_ = TVPEventHandle();
-    if (fd_ < 0)
+    handle_ = TVPEventHandle();
+    if (handle_ == -1)
         throw Failure("the TVP library could not start (no socket); run with -v for its reasons");
     char names[1024];
     int n = TVPGetInterfaces(names, sizeof names);
@@ -149,18 +155,10 @@ Library::Library(const LibraryOptions &options)
         if (std::find(used.begin(), used.end(), name) == used.end())
             throw Failure("interface " + name + " cannot be used: it is down or has no IPv4 address");
 
-    ifaddrs *all = nullptr;
-    if (getifaddrs(&all) == 0) {
-        for (ifaddrs *i = all; i; i = i->ifa_next) {
-            if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !i->ifa_netmask)
-                continue;
-            if (std::find(used.begin(), used.end(), std::string(i->ifa_name)) == used.end())
-                continue;
-            subnets_.emplace_back(ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr),
-                                  ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_netmask)->sin_addr.s_addr));
-        }
-        freeifaddrs(all);
-    }
+    if (local)
+        for (const auto &i : *local)
+            if (std::find(used.begin(), used.end(), i.name) != used.end())
+                subnets_.insert(subnets_.end(), i.subnets.begin(), i.subnets.end());
 }
 
 Library::~Library()
@@ -186,8 +184,16 @@ void Library::Pump(Clock::time_point until, const std::function<bool()> &done)
         if (now >= until)
             return;
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
-        pollfd p{fd_, POLLIN, 0};
-        poll(&p, 1, int(std::min<long long>(ms, 1000)));
+        const int wait = int(std::min<long long>(ms, 1000));
+        // the events are collected above in any case; without the wait,
+        // only the pace of collecting them changes
+        if (!sys::WaitReadable(handle_, wait)) {
+            if (!waitFailed_)
+                std::fprintf(stderr, "netscry-cli: the library's event handle cannot be watched; looking for "
+                                     "events every 20 ms instead\n");
+            waitFailed_ = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait, 20)));
+        }
     }
 }
 

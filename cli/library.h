@@ -89,8 +89,9 @@ public:
     std::vector<std::pair<std::string, std::string>> TakeSetIPReplies(); // ID, address
 
 private:
-    int fd_ = -1;
+    int handle_ = -1; // the library's event handle: a descriptor, or a SOCKET on Windows
     std::string names_;
+    bool waitFailed_ = false; // said once
     std::vector<std::pair<uint32_t, uint32_t>> subnets_; // address, mask
 };
 

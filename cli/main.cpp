@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // netscry-cli: every device operation of Netscry from a script.
+#include "glob.h"
 #include "library.h"
 #include "output.h"
+#include "system.h"
 #include "targets.h"
 #include "upgrade.h"
 
@@ -9,11 +11,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include <fnmatch.h>
 #include <iostream>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace cli;
 
@@ -294,11 +293,11 @@ struct UpgradeArgs
 
 int Upgrade(const UpgradeArgs &a)
 {
-    struct stat st{};
-    if (stat(a.file.c_str(), &st) != 0)
-        throw UsageError("image file " + a.file + " does not exist");
-    if (!S_ISREG(st.st_mode) || access(a.file.c_str(), R_OK) != 0)
-        throw UsageError("image file " + a.file + " is not a readable file");
+    switch (sys::CheckFile(a.file)) {
+    case sys::FileState::Missing: throw UsageError("image file " + a.file + " does not exist");
+    case sys::FileState::NotReadable: throw UsageError("image file " + a.file + " is not a readable file");
+    case sys::FileState::Readable: break;
+    }
     const bool select = a.all || !a.type.empty() || !a.name.empty();
     if (a.targets.empty() && !select)
         throw UsageError("name the devices to upgrade (addresses or IDs), or use --all, --type or --name");
@@ -350,7 +349,7 @@ int Upgrade(const UpgradeArgs &a)
             for (const auto &d : found) {
                 if (!a.type.empty() && d.type != a.type)
                     continue;
-                if (!a.name.empty() && fnmatch(a.name.c_str(), d.name.c_str(), 0) != 0)
+                if (!a.name.empty() && !GlobMatch(a.name, d.name))
                     continue;
                 ++matched;
                 targets.push_back({d.ip, d.ip, d.id, d.name, {}});
@@ -371,7 +370,7 @@ int Upgrade(const UpgradeArgs &a)
     settings.jobs = a.jobs;
     settings.verify = a.verify;
     settings.verifyTimeoutS = a.verifyTimeout;
-    settings.progress = isatty(STDERR_FILENO) == 1;
+    settings.progress = sys::ProgressTerminal();
     settings.format = a.common.OutputFormat();
     return RunUpgrades(library, unique, settings, std::cout);
 }
@@ -380,11 +379,22 @@ int Upgrade(const UpgradeArgs &a)
 
 int main(int argc, char **argv)
 {
+    sys::PrepareOutput();
+    std::vector<std::string> utf8 = sys::Utf8Arguments(argc, argv);
+    std::vector<char *> pointers;
+    for (auto &arg : utf8)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    argc = int(utf8.size());
+    argv = pointers.data();
+
     CLI::App app{"netscry-cli: find TVP devices, read and change their IP settings, probe them and upgrade their "
                  "firmware.",
                  "netscry-cli"};
     app.set_version_flag("--version", std::string("netscry-cli ") + NETSCRY_VERSION);
     app.require_subcommand(1);
+    // "/x" stays an argument (a file or a pattern), as on every other system
+    app.allow_windows_style_options(false);
     app.failure_message([](const CLI::App *, const CLI::Error &e) { return "netscry-cli: " + std::string(e.what()) + "\n"; });
 
     DiscoverArgs discover;

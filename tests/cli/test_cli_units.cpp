@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: MIT
-// The command line's address ranges and output formats, without a network.
+// The command line's address ranges, output formats and name patterns,
+// and its view of the local interfaces, without a network.
 #include "cli_run.h"
+#include "glob.h"
 #include "output.h"
+#include "system.h"
 #include "targets.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <fnmatch.h>
 #include <sstream>
 
 using namespace cli;
@@ -182,6 +187,81 @@ TEST(CliCsvParser, RejectsMalformedText)
     for (const char *bad : {"\"open", "a\"b\n", "\"x\"y\n", "a,b"})
         EXPECT_THROW(clitest::ParseCsv(bad), std::runtime_error) << bad;
     EXPECT_EQ(clitest::ParseCsv("a,\"b\r\nc\"\r\n").at(0).at(1), "b\r\nc");
+}
+
+// --name once went to fnmatch(), which Windows lacks: the same answers in
+// ASCII, and whole characters in UTF-8.
+TEST(CliGlob, MatchesAsTheShellDoes)
+{
+    struct Case
+    {
+        const char *pattern, *text;
+        bool match;
+    } ascii[] = {
+        {"Gate*", "Gate South", true},      {"Gate*", "gate south", false},  {"*Unit", "Busy Unit", true},
+        {"*Unit", "Unit 2", false},         {"*", "", true},                 {"", "", true},
+        {"", "x", false},                   {"?", "", false},                {"?at?", "Gate", true},
+        {"a*b*c", "aXbYbZc", true},         {"a*b*c", "aXbYbZ", false},      {"*a*a*a*", "banana", true},
+        {"**x", "abx", true},               {"[GB]*", "Busy", true},         {"[GB]*", "Good", true},
+        {"[!GB]*", "Good", false},          {"[^GB]*", "Line", true},        {"[a-c]x", "bx", true},
+        {"[a-c]x", "dx", false},            {"[]]", "]", true},              {"[!]]", "]", false},
+        {"[a-]", "-", true},                {"[[:digit:]]*", "7up", true},   {"[[:digit:]]*", "up7", false},
+        {"[[:upper:][:space:]]", " ", true}, {"[[:alpha:]]", "_", false},    {"\\*", "*", true},
+        {"\\*", "x", false},                {"[\\]]", "]", true},            {"[abc", "[abc", true},
+        {"[abc", "a", false},               {"x[", "x[", true},              {"Gate \"North\"*", "Gate \"North\", Door 1", true},
+        {"*[0-9]", "Door 1", true},         {"*/*", "I-O Gateway", false},   {"*/*", "I/O Gateway", true},
+    };
+    for (const auto &c : ascii) {
+        EXPECT_EQ(GlobMatch(c.pattern, c.text), c.match) << c.pattern << " ~ " << c.text;
+        EXPECT_EQ(fnmatch(c.pattern, c.text, 0) == 0, c.match) << "fnmatch: " << c.pattern << " ~ " << c.text;
+    }
+
+    Case utf8[] = {
+        {"K?hlraum", "K\u00fchlraum", true},       // ü is one character, two bytes
+        {"K??hlraum", "K\u00fchlraum", false},
+        {"[\u00e4\u00f6\u00fc]*", "\u00fcber", true},
+        {"[a-z]ber", "\u00fcber", false},
+        {"[!a-z]ber", "\u00fcber", true},
+        {"*\u6771", "\u5c71\u6771", true},         // three bytes each
+        {"?\u6771", "\u5c71\u6771", true},
+        {"?", "\U0001F600", true},                 // four bytes
+        {"caf?", "caf\xe9", true},                 // a stray byte is one character
+        {"caf??", "caf\xc3", false},
+        {"*\xff", "x\xff", true},
+    };
+    for (const auto &c : utf8)
+        EXPECT_EQ(GlobMatch(c.pattern, c.text), c.match) << c.pattern << " ~ " << c.text;
+}
+
+TEST(CliSystem, LoopbackListedWithItsSubnet)
+{
+    const auto list = sys::LocalInterfaces();
+    ASSERT_TRUE(list.has_value());
+    const auto lo = std::find_if(list->begin(), list->end(), [](const sys::LocalInterface &i) { return i.name == "lo"; });
+    ASSERT_NE(lo, list->end());
+    EXPECT_NE(std::find(lo->subnets.begin(), lo->subnets.end(), std::make_pair(0x7f000001u, 0xff000000u)),
+              lo->subnets.end());
+    // names are listed once, whatever number of addresses they carry
+    for (const auto &i : *list)
+        EXPECT_EQ(std::count_if(list->begin(), list->end(), [&](const sys::LocalInterface &j) { return j.name == i.name; }),
+                  1)
+            << i.name;
+}
+
+TEST(CliSystem, FileStates)
+{
+    const std::string dir = ::testing::TempDir();
+    const std::string file = dir + "/netscry-cli-image.bin";
+    {
+        FILE *f = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("\r\n\x1a", f);
+        std::fclose(f);
+    }
+    EXPECT_EQ(sys::CheckFile(file), sys::FileState::Readable);
+    EXPECT_EQ(sys::CheckFile(dir), sys::FileState::NotReadable);
+    EXPECT_EQ(sys::CheckFile(file + ".missing"), sys::FileState::Missing);
+    std::remove(file.c_str());
 }
 
 } // namespace

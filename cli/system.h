@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+// What the command line needs from the operating system, one file per
+// system: system_posix.cpp, system_win.cpp.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cli::sys {
+
+// The program's arguments in UTF-8. Windows hands main() the ANSI code
+// page's text, which cannot hold every interface name or file name.
+std::vector<std::string> Utf8Arguments(int argc, char **argv);
+
+// Readies standard output for the program's UTF-8 text. On Windows the
+// console's code page becomes UTF-8 until exit, and standard output and
+// error are binary, so what a script reads is the same bytes on every
+// system (lines end in \n).
+void PrepareOutput();
+
+// Whether standard error is a terminal that understands the cursor
+// sequences of the progress bars.
+bool ProgressTerminal();
+
+// Sets a variable of this process's environment, as the library reads it.
+bool SetEnvironment(const std::string &name, const std::string &value);
+
+enum class FileState { Readable, Missing, NotReadable };
+// Whether a path (UTF-8) names a regular file this process can read.
+FileState CheckFile(const std::string &path);
+
+// Waits until the library's event handle is readable or `ms` have passed.
+// False when the wait itself failed (then nothing was waited for).
+bool WaitReadable(int handle, int ms);
+
+// One local interface: its name as the library names it, and its IPv4
+// addresses with their masks (host byte order).
+struct LocalInterface
+{
+    std::string name;
+    std::vector<std::pair<uint32_t, uint32_t>> subnets;
+};
+// Every interface the system knows, up or down; empty when the system's
+// list cannot be read.
+std::optional<std::vector<LocalInterface>> LocalInterfaces();
+
+} // namespace cli::sys

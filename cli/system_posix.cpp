@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+#include "system.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cli::sys {
+
+std::vector<std::string> Utf8Arguments(int argc, char **argv)
+{
+    return {argv, argv + argc};
+}
+
+void PrepareOutput() {}
+
+bool ProgressTerminal()
+{
+    return isatty(STDERR_FILENO) == 1;
+}
+
+bool SetEnvironment(const std::string &name, const std::string &value)
+{
+    return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+FileState CheckFile(const std::string &path)
+{
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0)
+        return FileState::Missing;
+    if (!S_ISREG(st.st_mode) || access(path.c_str(), R_OK) != 0)
+        return FileState::NotReadable;
+    return FileState::Readable;
+}
+
+bool WaitReadable(int handle, int ms)
+{
+    pollfd p{handle, POLLIN, 0};
+    return poll(&p, 1, ms) >= 0 || errno == EINTR;
+}
+
+std::optional<std::vector<LocalInterface>> LocalInterfaces()
+{
+    ifaddrs *all = nullptr;
+    if (getifaddrs(&all) != 0)
+        return std::nullopt;
+    std::vector<LocalInterface> list;
+    for (ifaddrs *i = all; i; i = i->ifa_next) {
+        if (!i->ifa_name)
+            continue;
+        // every interface appears with its link-layer entry, addresses or not
+        LocalInterface *entry = nullptr;
+        for (auto &known : list)
+            if (known.name == i->ifa_name)
+                entry = &known;
+        if (!entry)
+            entry = &list.emplace_back(LocalInterface{i->ifa_name, {}});
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !i->ifa_netmask)
+            continue;
+        entry->subnets.emplace_back(ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr),
+                                    ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_netmask)->sin_addr.s_addr));
+    }
+    freeifaddrs(all);
+    return list;
+}
+
+} // namespace cli::sys

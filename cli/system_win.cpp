@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: MIT
+#include "system.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+namespace cli::sys {
+
+namespace {
+
+std::string Utf8(const wchar_t *text)
+{
+    if (!text || !*text)
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return {};
+    std::string out(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.resize(size_t(size - 1));
+    return out;
+}
+
+std::wstring Wide(const std::string &text)
+{
+    if (text.empty())
+        return {};
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
+    if (size <= 0)
+        return {};
+    std::wstring out(size_t(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), out.data(), size);
+    return out;
+}
+
+// The console as it was before PrepareOutput, given back at exit: the code
+// page and the modes belong to the console, not to this process.
+struct ConsoleState
+{
+    UINT outputCodePage = 0;
+    HANDLE error = INVALID_HANDLE_VALUE;
+    DWORD errorMode = 0;
+    bool errorModeChanged = false;
+} g_console;
+
+void RestoreConsole()
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (g_console.outputCodePage != 0)
+        SetConsoleOutputCP(g_console.outputCodePage);
+    if (g_console.errorModeChanged)
+        SetConsoleMode(g_console.error, g_console.errorMode);
+}
+
+uint32_t MaskOf(unsigned prefix)
+{
+    return prefix == 0 ? 0 : prefix >= 32 ? 0xffffffffu : ~(0xffffffffu >> prefix);
+}
+
+bool IsConsole(DWORD which)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
+} // namespace
+
+std::vector<std::string> Utf8Arguments(int argc, char **argv)
+{
+    int count = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return {argv, argv + argc};
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i)
+        args.push_back(Utf8(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+void PrepareOutput()
+{
+    // no \n becomes \r\n: CSV and JSON read the same as on other systems,
+    // and a quoted line break inside a CSV field survives
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    if (IsConsole(STD_OUTPUT_HANDLE) || IsConsole(STD_ERROR_HANDLE)) {
+        const UINT before = GetConsoleOutputCP();
+        if (before != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+            g_console.outputCodePage = before;
+        // whole writes, so a character's bytes reach the console together
+        std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    }
+    std::atexit(RestoreConsole);
+}
+
+bool ProgressTerminal()
+{
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (error == INVALID_HANDLE_VALUE || !GetConsoleMode(error, &mode))
+        return false;
+    if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING)
+        return true;
+    // consoles before Windows 10 show the cursor sequences as text: no bars there
+    if (!SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
+        return false;
+    if (!g_console.errorModeChanged) {
+        g_console.error = error;
+        g_console.errorMode = mode;
+        g_console.errorModeChanged = true;
+    }
+    return true;
+}
+
+bool SetEnvironment(const std::string &name, const std::string &value)
+{
+    // the C runtime's copy is what the library's getenv() reads; _putenv_s
+    // updates the process environment as well
+    return _putenv_s(name.c_str(), value.c_str()) == 0;
+}
+
+FileState CheckFile(const std::string &path)
+{
+    const std::wstring wide = Wide(path);
+    struct _stat64 st{};
+    if (wide.empty() || _wstat64(wide.c_str(), &st) != 0)
+        return FileState::Missing;
+    if ((st.st_mode & _S_IFMT) != _S_IFREG)
+        return FileState::NotReadable;
+    // rights are in the file's ACL, which the mode bits do not show
+    FILE *f = _wfopen(wide.c_str(), L"rb");
+    if (!f)
+        return FileState::NotReadable;
+    std::fclose(f);
+    return FileState::Readable;
+}
+
+bool WaitReadable(int handle, int ms)
+{
+    // the library started Winsock in this process; this keeps it started for
+    // as long as the command line polls, whatever the library does
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started)
+        return false;
+    WSAPOLLFD p{};
+    p.fd = static_cast<SOCKET>(handle);
+    p.events = POLLRDNORM;
+    return WSAPoll(&p, 1, ms) != SOCKET_ERROR;
+}
+
+std::optional<std::vector<LocalInterface>> LocalInterfaces()
+{
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG status = ERROR_BUFFER_OVERFLOW;
+    // the list may grow between two calls: a few tries
+    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size);
+        status = GetAdaptersAddresses(AF_UNSPEC, flags, nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
+    }
+    if (status == ERROR_NO_DATA)
+        return std::vector<LocalInterface>{};
+    if (status != NO_ERROR)
+        return std::nullopt;
+    std::vector<LocalInterface> list;
+    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
+        // the library names adapters by their friendly names, in UTF-8
+        LocalInterface entry{Utf8(a->FriendlyName), {}};
+        if (entry.name.empty())
+            continue;
+        for (auto *u = a->FirstUnicastAddress; u; u = u->Next) {
+            const SOCKADDR *sa = u->Address.lpSockaddr;
+            if (!sa || sa->sa_family != AF_INET || u->OnLinkPrefixLength > 32)
+                continue;
+            entry.subnets.emplace_back(ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr),
+                                       MaskOf(u->OnLinkPrefixLength));
+        }
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+} // namespace cli::sys
