@@ -47,7 +47,9 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
 
 lan=$here/../../devsim/sample-lan.json
-"$linux/bin/tvp-devsim" --json "$lan" --quiet >"$work/devsim.log" 2>&1 &
+store=$work/store
+mkdir -p "$store"
+"$linux/bin/tvp-devsim" --json "$lan" --store "$store" --quiet >"$work/devsim.log" 2>&1 &
 sim=$!
 for _ in $(seq 100); do
     grep -q READY "$work/devsim.log" && break
@@ -55,13 +57,16 @@ for _ in $(seq 100); do
 done
 grep -q READY "$work/devsim.log" || { echo "the simulator did not start:"; cat "$work/devsim.log"; exit 1; }
 
-# every simulated device, as the smoke test takes them: MAC=ADDRESS[,noprobe]
+# every simulated device, as the smoke test takes them:
+# MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR]
 mapfile -t devices < <(python3 - "$lan" <<'PY'
 import json, sys
 for d in json.load(open(sys.argv[1]))["devices"]:
-    print(d["mac"] + "=" + d["ip"] + ("" if d.get("answersProbes", True) else ",noprobe"))
+    print(d["mac"] + "=" + d["ip"] + ("" if d.get("answersProbes", True) else ",noprobe") +
+          (",upgrade=" + d["upgrade"] if "upgrade" in d else ""))
 PY
 )
 
 cd "$win/bin"
-timeout 120 "$wine" tvp_smoke.exe "${devices[@]}"
+# Wine shows the root of the Linux file system as drive Z:
+timeout 120 "$wine" tvp_smoke.exe "--store=Z:${store//\//\\}" "${devices[@]}"
