@@ -8,7 +8,7 @@
 set -euo pipefail
 
 win=${1:?windows build directory}
-linux=${2:?linux build directory}
+linux=$(cd "${2:?linux build directory}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 wine=$(command -v wine64 || true)
 [[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
@@ -48,14 +48,25 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 lan=$here/../../devsim/sample-lan.json
 store=$work/store
-mkdir -p "$store"
-"$linux/bin/tvp-devsim" --json "$lan" --store "$store" --quiet >"$work/devsim.log" 2>&1 &
-sim=$!
-for _ in $(seq 100); do
-    grep -q READY "$work/devsim.log" && break
-    sleep 0.05
-done
-grep -q READY "$work/devsim.log" || { echo "the simulator did not start:"; cat "$work/devsim.log"; exit 1; }
+# start_sim LOG [FAULT OPTION...]: the sample LAN, keeping received images in $store
+start_sim() {
+    local log=$1
+    shift
+    rm -rf "$store" && mkdir -p "$store"
+    "$linux/bin/tvp-devsim" --json "$lan" --store "$store" --quiet "$@" >"$log" 2>&1 &
+    sim=$!
+    for _ in $(seq 100); do
+        grep -q READY "$log" && break
+        sleep 0.05
+    done
+    grep -q READY "$log" || { echo "the simulator did not start:"; cat "$log"; exit 1; }
+}
+stop_sim() {
+    kill "$sim"
+    wait "$sim" 2>/dev/null || true # killed: a non-zero status is expected
+    sim=
+}
+start_sim "$work/devsim.log"
 
 # every simulated device, as the smoke test takes them:
 # MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR]
@@ -69,4 +80,12 @@ PY
 
 cd "$win/bin"
 # Wine shows the root of the Linux file system as drive Z:
-timeout 120 "$wine" tvp_smoke.exe "--store=Z:${store//\//\\}" "${devices[@]}"
+winstore="Z:${store//\//\\}"
+timeout 120 "$wine" tvp_smoke.exe "--store=$winstore" "${devices[@]}"
+
+# the uploads again over a link that loses a tenth of the packets and
+# delivers every answer twice
+stop_sim
+start_sim "$work/devsim-lossy.log" --loss 0.1 --duplicate --seed 7
+echo "upgrades again, a tenth of the packets lost, every answer twice:"
+timeout 120 "$wine" tvp_smoke.exe --upgrades-only "--store=$winstore" "${devices[@]}"

@@ -2,12 +2,13 @@
 // Drives the Windows build of the library against the simulator on
 // loopback and checks what comes back.
 //
-//   tvp_smoke.exe [--store=FOLDER] MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR] ...
+//   tvp_smoke.exe [--upgrades-only] [--store=FOLDER] MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR] ...
 //
 // One argument per simulated device: its ID text and address, "noprobe"
 // for one that answers no probe, and its upgrade behaviour when not
 // "succeed". FOLDER is where the simulator keeps received images; without
-// it no upgrade is tried. Without TVP_INTERFACES the loopback adapter is
+// it no upgrade is tried; with --upgrades-only nothing else is (for a
+// simulator that loses and duplicates packets). Without TVP_INTERFACES the loopback adapter is
 // chosen by its type, under whatever name the system gives it. Exit status
 // 0 when every check passed.
 #include <winsock2.h>
@@ -135,59 +136,10 @@ std::string LoopbackName()
     return {};
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Discovery, probes and settings, each checked against what the
+// simulator plays.
+void LanChecks(const std::vector<Device> &devices, const std::string &wanted)
 {
-    std::vector<Device> devices;
-    std::string store;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg.rfind("--store=", 0) == 0) {
-            store = arg.substr(8);
-            continue;
-        }
-        const size_t eq = arg.find('=');
-        if (eq == std::string::npos) {
-            std::fprintf(stderr, "usage: tvp_smoke [--store=FOLDER] MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR] ...\n");
-            return 2;
-        }
-        Device d{arg.substr(0, eq), arg.substr(eq + 1)};
-        const size_t comma = d.address.find(',');
-        std::string flags = comma == std::string::npos ? "" : d.address.substr(comma + 1) + ",";
-        if (comma != std::string::npos)
-            d.address.resize(comma);
-        for (size_t at = 0, end; (end = flags.find(',', at)) != std::string::npos; at = end + 1) {
-            const std::string flag = flags.substr(at, end - at);
-            if (flag == "noprobe")
-                d.answersProbes = false;
-            else if (flag.rfind("upgrade=", 0) == 0)
-                d.upgrade = flag.substr(8);
-        }
-        devices.push_back(d);
-    }
-    if (devices.empty()) {
-        std::fprintf(stderr, "tvp_smoke: no devices given\n");
-        return 2;
-    }
-
-    if (!std::getenv("TVP_INTERFACES")) {
-        const std::string lo = LoopbackName();
-        std::printf("loopback adapter: \"%s\"\n", lo.c_str());
-        if (lo.empty()) {
-            std::fprintf(stderr, "tvp_smoke: no loopback adapter listed\n");
-            return 1;
-        }
-        _putenv_s("TVP_INTERFACES", lo.c_str());
-    }
-    const std::string wanted = std::getenv("TVP_INTERFACES");
-    TVPSetApplicationCallback(OnEvent, std::getenv("TVP_SMOKE_DEBUG") ? 1 : 0);
-
-    char names[512] = {};
-    const int length = TVPGetInterfaces(names, sizeof names);
-    Check(length > 0 && names == wanted, "interfaces in use: \"" + std::string(names) + "\"");
-    Check(TVPEventHandle() != -1, "the event handle is a socket");
-
     // discovery: every device once at least, each from the loopback adapter
     Check(TVPDiscover() == 0, "discovery sent");
     Pump(3500, [&] {
@@ -240,6 +192,68 @@ int main(int argc, char **argv)
     TVPSetIP(id, before.address.c_str(), before.mask.c_str(), before.gateway.c_str(), before.dhcp);
     g_setReplies.clear();
     Pump(2500, [&] { return g_setReplies.count(target.id) != 0; });
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<Device> devices;
+    std::string store;
+    bool upgradesOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--upgrades-only") {
+            upgradesOnly = true;
+            continue;
+        }
+        if (arg.rfind("--store=", 0) == 0) {
+            store = arg.substr(8);
+            continue;
+        }
+        const size_t eq = arg.find('=');
+        if (eq == std::string::npos) {
+            std::fprintf(stderr, "usage: tvp_smoke [--upgrades-only] [--store=FOLDER] MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR] ...\n");
+            return 2;
+        }
+        Device d{arg.substr(0, eq), arg.substr(eq + 1)};
+        const size_t comma = d.address.find(',');
+        std::string flags = comma == std::string::npos ? "" : d.address.substr(comma + 1) + ",";
+        if (comma != std::string::npos)
+            d.address.resize(comma);
+        for (size_t at = 0, end; (end = flags.find(',', at)) != std::string::npos; at = end + 1) {
+            const std::string flag = flags.substr(at, end - at);
+            if (flag == "noprobe")
+                d.answersProbes = false;
+            else if (flag.rfind("upgrade=", 0) == 0)
+                d.upgrade = flag.substr(8);
+        }
+        devices.push_back(d);
+    }
+    if (devices.empty()) {
+        std::fprintf(stderr, "tvp_smoke: no devices given\n");
+        return 2;
+    }
+
+    if (!std::getenv("TVP_INTERFACES")) {
+        const std::string lo = LoopbackName();
+        std::printf("loopback adapter: \"%s\"\n", lo.c_str());
+        if (lo.empty()) {
+            std::fprintf(stderr, "tvp_smoke: no loopback adapter listed\n");
+            return 1;
+        }
+        _putenv_s("TVP_INTERFACES", lo.c_str());
+    }
+    const std::string wanted = std::getenv("TVP_INTERFACES");
+    TVPSetApplicationCallback(OnEvent, std::getenv("TVP_SMOKE_DEBUG") ? 1 : 0);
+
+    char names[512] = {};
+    const int length = TVPGetInterfaces(names, sizeof names);
+    Check(length > 0 && names == wanted, "interfaces in use: \"" + std::string(names) + "\"");
+    Check(TVPEventHandle() != -1, "the event handle is a socket");
+
+    if (!upgradesOnly)
+        LanChecks(devices, wanted);
 
     if (store.empty())
         std::printf("upgrades skipped: no --store folder given\n");

@@ -184,8 +184,8 @@ void UpgradeChecks(const std::vector<Device> &devices, const std::string &storeT
         const wchar_t *name;
         size_t size;
     };
-    // block sizes of 512 and 1428: an image that fills its last block ends with an empty one
-    const File files[] = {{L"fw-a.bin", 40000}, {L"fw-b.bin", 3 * 1428}, {L"fw-c.bin", 4 * 512},
+    // fw-b and fw-c fill their last 1428-byte block, so an empty block ends them
+    const File files[] = {{L"fw-a.bin", 40000}, {L"fw-b.bin", 3 * 1428}, {L"fw-c.bin", 1428},
                           {L"fw-d.bin", 300000}};
     std::map<std::wstring, std::vector<uint8_t>> images;
     for (const File &f : files) {
