@@ -8,7 +8,7 @@
 set -euo pipefail
 
 win=${1:?windows build directory}
-linux=${2:?linux build directory}
+linux=$(cd "${2:?linux build directory}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 wine=$(command -v wine64 || true)
 [[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
@@ -47,21 +47,45 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
 
 lan=$here/../../devsim/sample-lan.json
-"$linux/bin/tvp-devsim" --json "$lan" --quiet >"$work/devsim.log" 2>&1 &
-sim=$!
-for _ in $(seq 100); do
-    grep -q READY "$work/devsim.log" && break
-    sleep 0.05
-done
-grep -q READY "$work/devsim.log" || { echo "the simulator did not start:"; cat "$work/devsim.log"; exit 1; }
+store=$work/store
+# start_sim LOG [FAULT OPTION...]: the sample LAN, keeping received images in $store
+start_sim() {
+    local log=$1
+    shift
+    rm -rf "$store" && mkdir -p "$store"
+    "$linux/bin/tvp-devsim" --json "$lan" --store "$store" --quiet "$@" >"$log" 2>&1 &
+    sim=$!
+    for _ in $(seq 100); do
+        grep -q READY "$log" && break
+        sleep 0.05
+    done
+    grep -q READY "$log" || { echo "the simulator did not start:"; cat "$log"; exit 1; }
+}
+stop_sim() {
+    kill "$sim"
+    wait "$sim" 2>/dev/null || true # killed: a non-zero status is expected
+    sim=
+}
+start_sim "$work/devsim.log"
 
-# every simulated device, as the smoke test takes them: MAC=ADDRESS[,noprobe]
+# every simulated device, as the smoke test takes them:
+# MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR]
 mapfile -t devices < <(python3 - "$lan" <<'PY'
 import json, sys
 for d in json.load(open(sys.argv[1]))["devices"]:
-    print(d["mac"] + "=" + d["ip"] + ("" if d.get("answersProbes", True) else ",noprobe"))
+    print(d["mac"] + "=" + d["ip"] + ("" if d.get("answersProbes", True) else ",noprobe") +
+          (",upgrade=" + d["upgrade"] if "upgrade" in d else ""))
 PY
 )
 
 cd "$win/bin"
-timeout 120 "$wine" tvp_smoke.exe "${devices[@]}"
+# Wine shows the root of the Linux file system as drive Z:
+winstore="Z:${store//\//\\}"
+timeout 120 "$wine" tvp_smoke.exe "--store=$winstore" "${devices[@]}"
+
+# the uploads again over a link that loses a tenth of the packets and
+# delivers every answer twice
+stop_sim
+start_sim "$work/devsim-lossy.log" --loss 0.1 --duplicate --seed 7
+echo "upgrades again, a tenth of the packets lost, every answer twice:"
+timeout 120 "$wine" tvp_smoke.exe --upgrades-only "--store=$winstore" "${devices[@]}"

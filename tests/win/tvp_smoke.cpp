@@ -2,17 +2,21 @@
 // Drives the Windows build of the library against the simulator on
 // loopback and checks what comes back.
 //
-//   tvp_smoke.exe MAC=ADDRESS[,noprobe] ...
+//   tvp_smoke.exe [--upgrades-only] [--store=FOLDER] MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR] ...
 //
 // One argument per simulated device: its ID text and address, "noprobe"
-// for one that answers no probe. Without TVP_INTERFACES the loopback
-// adapter is chosen by its type, under whatever name the system gives it.
-// Exit status 0 when every check passed.
+// for one that answers no probe, and its upgrade behaviour when not
+// "succeed". FOLDER is where the simulator keeps received images; without
+// it no upgrade is tried; with --upgrades-only nothing else is (for a
+// simulator that loses and duplicates packets). Without TVP_INTERFACES the loopback adapter is
+// chosen by its type, under whatever name the system gives it. Exit status
+// 0 when every check passed.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include "smoke.h"
 #include "tvp.h"
 
 #include <chrono>
@@ -21,6 +25,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,6 +47,7 @@ std::map<std::string, Reply> g_replies;
 std::map<std::string, std::string> g_setReplies;
 int g_failures = 0;
 int g_passes = 0;
+std::mutex g_checks;
 
 std::string Text(const char *s)
 {
@@ -64,6 +70,9 @@ void TVP_CALL OnEvent(uint32_t code, const void *record)
         g_replies[Text(r->ID)] = Reply{Text(r->IPAddress), Text(r->SubnetMask), Text(r->DefaultGateway), r->UseDHCP != 0};
         break;
     }
+    case TVPEventUpgrade:
+        smoke::OnUpgradeEvent(record);
+        break;
     case TVPEventSetIPReply: {
         const auto *r = static_cast<const TVPSetIPReplyRecord *>(record);
         g_setReplies[Text(r->ID)] = Text(r->IPAddress);
@@ -74,11 +83,20 @@ void TVP_CALL OnEvent(uint32_t code, const void *record)
     }
 }
 
-void Check(bool ok, const std::string &what)
+} // namespace
+
+void smoke::Check(bool ok, const std::string &what)
 {
+    std::lock_guard<std::mutex> lock(g_checks);
     std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+    std::fflush(stdout);
     ++(ok ? g_passes : g_failures);
 }
+
+namespace {
+
+using smoke::Check;
+using smoke::Device;
 
 // Runs the event loop as a Windows host would: wait on the event socket,
 // then deliver. Stops once `done` holds or the time is up.
@@ -118,54 +136,10 @@ std::string LoopbackName()
     return {};
 }
 
-struct Device
+// Discovery, probes and settings, each checked against what the
+// simulator plays.
+void LanChecks(const std::vector<Device> &devices, const std::string &wanted)
 {
-    std::string id, address;
-    bool answersProbes = true;
-};
-
-} // namespace
-
-int main(int argc, char **argv)
-{
-    std::vector<Device> devices;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        const size_t eq = arg.find('=');
-        if (eq == std::string::npos) {
-            std::fprintf(stderr, "usage: tvp_smoke MAC=ADDRESS[,noprobe] ...\n");
-            return 2;
-        }
-        Device d{arg.substr(0, eq), arg.substr(eq + 1)};
-        const size_t comma = d.address.find(',');
-        if (comma != std::string::npos) {
-            d.answersProbes = d.address.substr(comma + 1) != "noprobe";
-            d.address.resize(comma);
-        }
-        devices.push_back(d);
-    }
-    if (devices.empty()) {
-        std::fprintf(stderr, "tvp_smoke: no devices given\n");
-        return 2;
-    }
-
-    if (!std::getenv("TVP_INTERFACES")) {
-        const std::string lo = LoopbackName();
-        std::printf("loopback adapter: \"%s\"\n", lo.c_str());
-        if (lo.empty()) {
-            std::fprintf(stderr, "tvp_smoke: no loopback adapter listed\n");
-            return 1;
-        }
-        _putenv_s("TVP_INTERFACES", lo.c_str());
-    }
-    const std::string wanted = std::getenv("TVP_INTERFACES");
-    TVPSetApplicationCallback(OnEvent, std::getenv("TVP_SMOKE_DEBUG") ? 1 : 0);
-
-    char names[512] = {};
-    const int length = TVPGetInterfaces(names, sizeof names);
-    Check(length > 0 && names == wanted, "interfaces in use: \"" + std::string(names) + "\"");
-    Check(TVPEventHandle() != -1, "the event handle is a socket");
-
     // discovery: every device once at least, each from the loopback adapter
     Check(TVPDiscover() == 0, "discovery sent");
     Pump(3500, [&] {
@@ -218,6 +192,73 @@ int main(int argc, char **argv)
     TVPSetIP(id, before.address.c_str(), before.mask.c_str(), before.gateway.c_str(), before.dhcp);
     g_setReplies.clear();
     Pump(2500, [&] { return g_setReplies.count(target.id) != 0; });
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<Device> devices;
+    std::string store;
+    bool upgradesOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--upgrades-only") {
+            upgradesOnly = true;
+            continue;
+        }
+        if (arg.rfind("--store=", 0) == 0) {
+            store = arg.substr(8);
+            continue;
+        }
+        const size_t eq = arg.find('=');
+        if (eq == std::string::npos) {
+            std::fprintf(stderr, "usage: tvp_smoke [--upgrades-only] [--store=FOLDER] MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR] ...\n");
+            return 2;
+        }
+        Device d{arg.substr(0, eq), arg.substr(eq + 1)};
+        const size_t comma = d.address.find(',');
+        std::string flags = comma == std::string::npos ? "" : d.address.substr(comma + 1) + ",";
+        if (comma != std::string::npos)
+            d.address.resize(comma);
+        for (size_t at = 0, end; (end = flags.find(',', at)) != std::string::npos; at = end + 1) {
+            const std::string flag = flags.substr(at, end - at);
+            if (flag == "noprobe")
+                d.answersProbes = false;
+            else if (flag.rfind("upgrade=", 0) == 0)
+                d.upgrade = flag.substr(8);
+        }
+        devices.push_back(d);
+    }
+    if (devices.empty()) {
+        std::fprintf(stderr, "tvp_smoke: no devices given\n");
+        return 2;
+    }
+
+    if (!std::getenv("TVP_INTERFACES")) {
+        const std::string lo = LoopbackName();
+        std::printf("loopback adapter: \"%s\"\n", lo.c_str());
+        if (lo.empty()) {
+            std::fprintf(stderr, "tvp_smoke: no loopback adapter listed\n");
+            return 1;
+        }
+        _putenv_s("TVP_INTERFACES", lo.c_str());
+    }
+    const std::string wanted = std::getenv("TVP_INTERFACES");
+    TVPSetApplicationCallback(OnEvent, std::getenv("TVP_SMOKE_DEBUG") ? 1 : 0);
+
+    char names[512] = {};
+    const int length = TVPGetInterfaces(names, sizeof names);
+    Check(length > 0 && names == wanted, "interfaces in use: \"" + std::string(names) + "\"");
+    Check(TVPEventHandle() != -1, "the event handle is a socket");
+
+    if (!upgradesOnly)
+        LanChecks(devices, wanted);
+
+    if (store.empty())
+        std::printf("upgrades skipped: no --store folder given\n");
+    else
+        smoke::UpgradeChecks(devices, store);
 
     TVPCleanup();
     std::printf("%d passed, %d failed\n", g_passes, g_failures);

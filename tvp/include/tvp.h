@@ -275,7 +275,8 @@ TVP_API int TVP_CALL TVPChooseIPAddress(const char *interfaceText, char *address
 /**
  * Uploads a firmware image to a device over TFTP. Blocks until the transfer
  * is over; reports TVPEventUpgrade events through the callback meanwhile.
- * \param[in] path    the image file
+ * \param[in] path    the image file, sent byte for byte; on Windows UTF-8,
+ *                    or the ANSI code page where the bytes are not UTF-8
  * \param[in] address the device's dotted-quad address
  * \return a TVPUpgradeResult
  */
