@@ -266,6 +266,20 @@ void Mutex()
           "a name held by an event is neither first nor running: error " + std::to_string(clash.Error()));
     if (event)
         CloseHandle(event);
+    // an instance with other rights: its mutex exists but does not open for us
+    const std::string guarded = name + "-guarded";
+    SECURITY_DESCRIPTOR descriptor;
+    ACL empty;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    HANDLE elevated = CreateMutexA(&attributes, FALSE, guarded.c_str());
+    win32::InstanceMutex denied(guarded);
+    Check(elevated && denied.State() == win32::InstanceState::AlreadyRunning,
+          "a mutex that denies us counts as running: error " + std::to_string(denied.Error()));
+    if (elevated)
+        CloseHandle(elevated);
     win32::InstanceMutex nowhere("NetscryNoSuchNamespace\\" + name);
     Check(nowhere.State() == win32::InstanceState::Unknown && nowhere.Error() != 0,
           "a name in no namespace is unknown: error " + std::to_string(nowhere.Error()));
