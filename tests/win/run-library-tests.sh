@@ -38,4 +38,19 @@ mkdir -p "$WINEPREFIX"
 "$server" -p
 "$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
 
+# Wine sends every UDP datagram from the address its routes choose, not the
+# one IP_PKTINFO names, and binds 127.0.0.x other than .1 as the wildcard:
+# under Wine a simulated device at 127.0.0.x answers from 127.0.0.1. The
+# library rightly takes such an answer for none, so the cases that need a
+# probe or an upload answered from a device's own address stay Linux-only.
+wine_only_excluded=(
+    LibraryOnSimulator.SetToForeignSubnetAndBackChangesReachability
+    LibraryOnSimulator.ProbeAnsweredSilentAndOffLink
+    LibraryOnSimulator.DeviceIsAnnouncedOnlyOnceItsProbeHasSettled
+    LibraryOnSimulator.AutoIPMakesTheForeignDeviceReachable
+    LibraryOnSimulator.UpgradeLogLinesArriveDuringTheCallInOrderWithItsEvents
+)
+echo "not run under Wine (a device's own source address): ${wine_only_excluded[*]}"
+export GTEST_FILTER="-$(IFS=:; echo "${wine_only_excluded[*]}")"
+
 ctest --test-dir "$win" --output-on-failure --timeout 300
