@@ -97,7 +97,8 @@ int main(int argc, char **argv)
     devsim::ServerConfig config;
     config.port = 30718;
     // with no loopback up, a name that fails to open rather than no tie at all
-    config.interface = devsim::sock::LoopbackName().empty() ? "lo" : devsim::sock::LoopbackName();
+    const std::string loopback = devsim::sock::LoopbackName();
+    config.interface = loopback.empty() ? "lo" : loopback;
     int tftpPort = 69;
     std::string jsonPath, tftpBind = "0.0.0.0", storeDir;
     int generated = -1;
@@ -179,7 +180,7 @@ int main(int argc, char **argv)
 
     if (ownAddress) {
         if (devices.size() != 1 || config.interface.empty() ||
-            config.interface == devsim::sock::LoopbackName()) {
+            config.interface == loopback) {
             std::fprintf(stderr, "tvp-devsim: --own-address plays exactly one device on an --interface other than lo\n");
             return 2;
         }

@@ -35,31 +35,9 @@ void Socket::Reset()
     handle_ = kNoSocket;
 }
 
-// "Loopback Pseudo-Interface 1" on Windows, "lo" under Wine
 std::string LoopbackName()
 {
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG status = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        status = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
-    }
-    if (status != NO_ERROR)
-        return {};
-    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
-        if (a->IfType != IF_TYPE_SOFTWARE_LOOPBACK || a->OperStatus != IfOperStatusUp || !a->FriendlyName)
-            continue;
-        const int n = WideCharToMultiByte(CP_UTF8, 0, a->FriendlyName, -1, nullptr, 0, nullptr, nullptr);
-        if (n <= 1)
-            continue;
-        std::string name(size_t(n), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, a->FriendlyName, -1, name.data(), n, nullptr, nullptr);
-        name.resize(size_t(n - 1));
-        return name;
-    }
-    return {};
+    return tvp::net::LoopbackAdapterName();
 }
 
 std::string LastError()

@@ -3,6 +3,7 @@
 // reception: IP Helper and Winsock.
 #include "netif.h"
 #include "win_socket.h"
+#include "win_text.h"
 
 #include <ws2tcpip.h>
 #include <mswsock.h>
@@ -69,19 +70,6 @@ SOCKET OpenUdpSocket()
 
 namespace {
 
-std::string Utf8(const wchar_t *text)
-{
-    if (!text || !*text)
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return {};
-    std::string out(size_t(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.resize(size_t(size - 1));
-    return out;
-}
-
 uint32_t MaskOf(unsigned prefix)
 {
     return prefix == 0 ? 0 : prefix >= 32 ? 0xffffffffu : ~(0xffffffffu >> prefix);
@@ -130,7 +118,7 @@ std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
         if (a->OperStatus != IfOperStatusUp || a->IfIndex == 0)
             continue;
         Interface base;
-        base.name = Utf8(a->FriendlyName);
+        base.name = win::Utf8(a->FriendlyName);
         base.index = a->IfIndex;
         base.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
         if (base.name.empty())
@@ -289,6 +277,25 @@ bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to
     if (ok && sent != size)
         errno = EMSGSIZE;
     return ok && sent == size;
+}
+
+std::string LoopbackAdapterName()
+{
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG status = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size);
+        status = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
+    }
+    if (status != NO_ERROR)
+        return {};
+    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next)
+        if (a->IfType == IF_TYPE_SOFTWARE_LOOPBACK && a->OperStatus == IfOperStatusUp)
+            if (std::string name = win::Utf8(a->FriendlyName); !name.empty())
+                return name;
+    return {};
 }
 
 } // namespace tvp::net

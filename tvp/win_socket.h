@@ -6,6 +6,8 @@
 
 #include <winsock2.h>
 
+#include <string>
+
 namespace tvp::net {
 
 // Starts Winsock 2.2 at the first call; later calls only report whether it
@@ -18,5 +20,10 @@ int SocketErrno();
 // Non-blocking, not inherited by child processes, ICMP port unreachable
 // not reported as an error of later receives.
 SOCKET OpenUdpSocket();
+
+// The friendly name of the loopback adapter that is up, in UTF-8
+// ("Loopback Pseudo-Interface 1" on Windows, "lo" under Wine); empty when
+// there is none.
+std::string LoopbackAdapterName();
 
 } // namespace tvp::net

@@ -30,6 +30,19 @@ std::optional<std::wstring> Wide(const char *text)
     return Convert(CP_ACP, 0, text);
 }
 
+std::string Utf8(const wchar_t *text)
+{
+    if (!text || !*text)
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return {};
+    std::string out(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.resize(size_t(size - 1));
+    return out;
+}
+
 std::string SystemMessage(unsigned long code)
 {
     wchar_t *message = nullptr;

@@ -13,6 +13,9 @@ namespace tvp::win {
 // nullopt for text neither can read.
 std::optional<std::wstring> Wide(const char *text);
 
+// UTF-16 from Windows as UTF-8; empty for null or empty text.
+std::string Utf8(const wchar_t *text);
+
 // The system's message for a Win32 or Winsock error code, in UTF-8,
 // with the code itself: "The system cannot find the file specified. (2)".
 std::string SystemMessage(unsigned long code);

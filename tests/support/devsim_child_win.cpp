@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "devsim_child.h"
+#include "win_socket.h"
 
 #include <winsock2.h>
-#include <iphlpapi.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -97,23 +97,7 @@ void SetEnvironment(const std::string &name, const std::string &value)
 
 std::string LoopbackInterfaceName()
 {
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer(size);
-    ULONG rc = GetAdaptersAddresses(AF_INET, 0, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
-    if (rc == ERROR_BUFFER_OVERFLOW) {
-        buffer.resize(size);
-        rc = GetAdaptersAddresses(AF_INET, 0, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
-    }
-    if (rc != NO_ERROR)
-        return {};
-    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
-        if (a->IfType != IF_TYPE_SOFTWARE_LOOPBACK || !a->FriendlyName)
-            continue;
-        char name[256];
-        if (WideCharToMultiByte(CP_UTF8, 0, a->FriendlyName, -1, name, sizeof name, nullptr, nullptr) > 0)
-            return name;
-    }
-    return {};
+    return tvp::net::LoopbackAdapterName();
 }
 
 } // namespace testsupport
