@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "accelerators.h"
 #include "apptitle.h"
 #include "log.h"
 #include "shell.h"
@@ -142,13 +143,13 @@ TDeviceForm::TDeviceForm(QWidget *parent)
         button->setFixedSize(61, 36);
         // reachable by Tab from the list, as the window's other controls
         button->setFocusPolicy(Qt::TabFocus);
+        ApplyButtonHint(static_cast<QToolButton *>(button));
+        button->installEventFilter(this);
     }
     QStringList captions;
     for (const auto &b : buttons)
         captions << b.action->text();
     ui->ToolBar1->setFont(FittingFont(ui->ToolBar1->font(), captions, 61 - 8));
-    ApplyTelnetButtonHint();
-    ui->ToolBar1->widgetForAction(ui->Telnet)->installEventFilter(this);
 
     // The legend ends before the progress bar starts.
     const int legendWidth = ui->Progress->x() - ui->ProblemLabel->x() - 4;
@@ -169,6 +170,9 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     ContextMenu->addAction(CopyRow);
     ui->DeviceList->installEventFilter(this);
     ui->DeviceList->viewport()->installEventFilter(this);
+    // Items without an "&" get a letter too, so that the keyboard reaches each.
+    for (QWidget *menu : QList<QWidget *>{ui->MainMenu, ui->File1, ui->Edit1, ui->Help1, ContextMenu})
+        AddAccelerators(menu);
 
     ScanTimer = new QTimer(this);
     ScanTimer->setObjectName(QStringLiteral("ScanTimer"));
@@ -255,11 +259,12 @@ bool TDeviceForm::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == ui->Panel1 && event->type() == QEvent::Resize) {
         ui->Bevel1->setGeometry(0, 0, ui->Panel1->width(), ui->Bevel1->height());
-    } else if (event->type() == QEvent::ActionChanged
-               && watched == ui->ToolBar1->widgetForAction(ui->Telnet)) {
-        // The button would take the command's (empty) hint over its own.
-        static_cast<QToolButton *>(watched)->setDefaultAction(ui->Telnet);
-        ApplyTelnetButtonHint();
+    } else if (event->type() == QEvent::ActionChanged && watched->parent() == ui->ToolBar1) {
+        // The button would take its command's hint again, or its caption
+        // where the command has none.
+        auto *button = static_cast<QToolButton *>(watched);
+        button->setDefaultAction(button->defaultAction());
+        ApplyButtonHint(button);
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
@@ -297,11 +302,15 @@ void TDeviceForm::CopyRowExecute()
     QGuiApplication::clipboard()->setText(texts.join(QLatin1Char('\t')));
 }
 
-void TDeviceForm::ApplyTelnetButtonHint()
+void TDeviceForm::ApplyButtonHint(QToolButton *Button)
 {
-    QWidget *button = ui->ToolBar1->widgetForAction(ui->Telnet);
-    button->setToolTip(TelnetButtonHint);
-    button->setStatusTip(TelnetButtonHint);
+    // The hint is what the status bar shows: the command's status tip, or
+    // the Telnet button's own. A command without one leaves its button
+    // without a tooltip too.
+    QAction *command = Button->defaultAction();
+    const QString hint = command == ui->Telnet ? TelnetButtonHint : command->statusTip();
+    Button->setToolTip(hint);
+    Button->setStatusTip(hint);
 }
 
 void TDeviceForm::ShowLegend(bool Visible)

@@ -15,6 +15,7 @@ class TDeviceForm;
 class QAction;
 class QMenu;
 class QTimer;
+class QToolButton;
 class QTreeWidgetItem;
 class TTVPInterface;
 struct TDeviceInfo;
@@ -79,7 +80,7 @@ private:
     void ShowLegend(bool Visible);
     void ShowContextMenu(const QPoint &GlobalPos);
     void ShowContextMenuAtSelection();
-    void ApplyTelnetButtonHint();
+    void ApplyButtonHint(QToolButton *Button);
 
     Ui::TDeviceForm *ui;
     QMenu *ContextMenu = nullptr;

@@ -84,7 +84,7 @@ bool ScanDone()
 QAction *Command(const QString &nameOrText)
 {
     for (QAction *a : DeviceForm->findChildren<QAction *>())
-        if (a->objectName() == nameOrText || a->text() == nameOrText)
+        if (a->objectName() == nameOrText || a->text().remove(QLatin1Char('&')) == nameOrText)
             return a;
     return nullptr;
 }

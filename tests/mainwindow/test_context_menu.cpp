@@ -59,8 +59,10 @@ protected:
     QStringList Entries() const
     {
         QStringList texts;
+        // the captions as shown: an accelerator's "&" underlines its letter
         for (QAction *a : menu->actions())
-            texts << (a->isSeparator() ? QStringLiteral("-") : a->text() + (a->isEnabled() ? "" : " (off)"));
+            texts << (a->isSeparator() ? QStringLiteral("-")
+                                       : a->text().remove(QLatin1Char('&')) + (a->isEnabled() ? "" : " (off)"));
         return texts;
     }
 
@@ -157,7 +159,7 @@ TEST_F(ContextMenu, ACommandChosenFromTheMenuRunsForTheClickedRow)
     RightClick(QPoint(20, list->visualItemRect(reachable).center().y()));
     ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }));
     for (QAction *a : menu->actions())
-        if (a->text() == QLatin1String("Telnet"))
+        if (a->text().remove(QLatin1Char('&')) == QLatin1String("Telnet"))
             menu->setActiveAction(a);
     QTest::keyClick(menu, Qt::Key_Return);
     EXPECT_EQ(FakeShell().telnet, QStringList{"10.0.0.7"});

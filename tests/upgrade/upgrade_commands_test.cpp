@@ -29,7 +29,7 @@ protected:
     static QAction *action(const QString &nameOrText)
     {
         for (QAction *a : DeviceForm->findChildren<QAction *>())
-            if (a->objectName() == nameOrText || a->text() == nameOrText)
+            if (a->objectName() == nameOrText || a->text().remove(QLatin1Char('&')) == nameOrText)
                 return a;
         ADD_FAILURE() << "no action " << nameOrText.toStdString();
         return nullptr;
