@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "library.h"
 
+#include "address.h"
 #include "system.h"
 #include "tvp.h"
 
@@ -242,7 +243,7 @@ std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
                 // No probe goes beyond the subnets in use; there an answer to a
                 // request sent to the device's own address proves it reachable
                 // (a broadcast reaches only foreign devices on the link itself).
-                auto a = ParseAddress(d.ip);
+                auto a = tvp::wire::ParseDottedQuad(d.ip);
                 d.reachable = a && !OnLink(*a) && Contains(plan.targets, *a) && !plan.broadcast;
             }
             byId[d.id] = devices.size();
@@ -264,7 +265,7 @@ std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
             const uint64_t allowed = std::min<uint64_t>(total, uint64_t(std::floor(elapsed * plan.rate)) + 1);
             uint32_t address = 0;
             while (asked < allowed && walker.Next(&address)) {
-                if (TVPDiscoverAddress(FormatAddress(address).c_str()) != 0)
+                if (TVPDiscoverAddress(tvp::wire::FormatDottedQuad(address).c_str()) != 0)
                     ++refused;
                 ++asked;
                 lastAsked = Clock::now();

@@ -7,6 +7,7 @@
 #include "targets.h"
 #include "upgrade.h"
 
+#include "address.h"
 #include "tvp.h"
 
 #include <CLI/CLI.hpp>
@@ -15,6 +16,7 @@
 #include <set>
 
 using namespace cli;
+namespace wire = tvp::wire;
 
 namespace {
 
@@ -52,7 +54,7 @@ std::string IdArgument(const std::string &text)
 
 uint32_t AddressArgument(const std::string &what, const std::string &text)
 {
-    auto a = ParseAddress(text);
+    auto a = wire::ParseDottedQuad(text);
     if (!a)
         throw UsageError(what + " \"" + text + "\" is not an IPv4 address");
     return *a;
@@ -182,9 +184,11 @@ int Set(const SetArgs &a)
         if (a.mask.empty())
             throw UsageError("--ip needs --mask");
         const uint32_t ip = AddressArgument("--ip", a.ip), mask = AddressArgument("--mask", a.mask);
-        if (!IsMask(mask))
+        if (!wire::IsMask(mask))
             throw UsageError("--mask " + a.mask + " is not a subnet mask");
-        if (mask != 0xffffffffu && mask != 0xfffffffeu && ((ip & ~mask) == 0 || (ip & ~mask) == ~mask))
+        if (!wire::IsUnicast(ip))
+            throw UsageError("--ip " + a.ip + " is not a unicast address");
+        if (wire::IsNetworkOrBroadcast(ip, mask))
             throw UsageError("--ip " + a.ip + " is the network or broadcast address of its subnet");
         if (!a.gateway.empty())
             AddressArgument("--gateway", a.gateway);
@@ -309,7 +313,7 @@ int Upgrade(const UpgradeArgs &a)
         target.target = t;
         if (t.find_first_not_of("0123456789.") == std::string::npos) {
             const uint32_t address = AddressArgument("device address", t);
-            if (address == 0 || address >= 0xe0000000u)
+            if (!wire::IsUnicast(address))
                 throw UsageError("device address \"" + t + "\" is not a unicast address");
             target.ip = t;
         } else {

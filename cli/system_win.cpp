@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "system.h"
 
+#include "address.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
@@ -60,11 +62,6 @@ void RestoreConsole()
         SetConsoleOutputCP(g_console.outputCodePage);
     if (g_console.errorModeChanged)
         SetConsoleMode(g_console.error, g_console.errorMode);
-}
-
-uint32_t MaskOf(unsigned prefix)
-{
-    return prefix == 0 ? 0 : prefix >= 32 ? 0xffffffffu : ~(0xffffffffu >> prefix);
 }
 
 bool IsConsole(DWORD which)
@@ -189,7 +186,7 @@ std::optional<std::vector<LocalInterface>> LocalInterfaces()
             if (!sa || sa->sa_family != AF_INET || u->OnLinkPrefixLength > 32)
                 continue;
             entry.subnets.emplace_back(ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr),
-                                       MaskOf(u->OnLinkPrefixLength));
+                                       tvp::wire::MaskOf(u->OnLinkPrefixLength));
         }
         list.push_back(std::move(entry));
     }

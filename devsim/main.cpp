@@ -95,11 +95,11 @@ std::string SampleLanPath()
 int main(int argc, char **argv)
 {
     devsim::ServerConfig config;
-    config.port = 30718;
+    config.port = tvp::wire::kDefaultPort;
     // with no loopback up, a name that fails to open rather than no tie at all
     const std::string loopback = devsim::sock::LoopbackName();
     config.interface = loopback.empty() ? "lo" : loopback;
-    int tftpPort = 69;
+    int tftpPort = tvp::wire::kDefaultTftpPort;
     std::string jsonPath, tftpBind = "0.0.0.0", storeDir;
     int generated = -1;
     double unreachable = 0.0;

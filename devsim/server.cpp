@@ -30,7 +30,7 @@ bool IsBroadcastOn(const std::string &interface, uint32_t destination)
 {
     static std::vector<uint32_t> broadcasts;
     static Clock::time_point readAt;
-    if (destination == 0xffffffffu)
+    if (destination == wire::kLimitedBroadcast)
         return true;
     if (broadcasts.empty() || Clock::now() - readAt > std::chrono::seconds(1)) {
         broadcasts.clear();
@@ -162,7 +162,7 @@ void Server::ReceiveAll()
 void Server::Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t srcPort, uint32_t dstAddr,
                     unsigned ifindex)
 {
-    const std::string peer = wire::FormatDottedQuad(srcAddr) + ":" + std::to_string(srcPort);
+    const std::string peer = wire::FormatEndpoint(srcAddr, srcPort);
     wire::Message req;
     if (!wire::Decode(data, size, &req)) {
         Log("ignored a malformed datagram (" + std::to_string(size) + " bytes) from " + peer);
@@ -178,7 +178,7 @@ void Server::Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t
         Log("lost request opcode " + std::to_string(req.opcode) + " txid " + std::to_string(req.txid) + " from " + peer);
         return;
     }
-    const uint32_t broadcast = 0xffffffffu;
+    const uint32_t broadcast = wire::kLimitedBroadcast;
     std::lock_guard lock(mu_);
     switch (req.opcode) {
     case wire::Discover: {
@@ -249,11 +249,7 @@ void Server::Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t
             r.opcode = wire::SetIPReply;
             bool dhcp = req.dhcp.value_or(false);
             uint32_t a = req.address.value_or(0), m = req.mask.value_or(0);
-            int prefix = 0;
-            while (prefix < 32 && (m & (0x80000000u >> prefix)))
-                ++prefix;
-            bool maskOk = prefix > 0 && (prefix == 32 || (m << prefix) == 0);
-            bool ok = dhcp || (maskOk && a != 0 && a != 0xffffffffu);
+            const bool ok = dhcp || wire::IsHostAddress(a, m);
             if (ok) {
                 // the same settings again change nothing: a resent request is harmless
                 dev->dhcp = dhcp;
@@ -267,7 +263,7 @@ void Server::Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t
             r.address = dev->address;
             Log(std::string("setip txid ") + std::to_string(req.txid) + " from " + peer + " for " + dev->name +
                 (ok ? ": now " + (dhcp ? std::string("DHCP ") : std::string()) + wire::FormatDottedQuad(dev->address) +
-                          "/" + std::to_string(prefix)
+                          "/" + std::to_string(wire::PrefixLength(m))
                     : std::string(": refused")));
         }
         Reply(wire::Encode(r), size, broadcast, srcPort, 0, ifindex);
@@ -349,7 +345,7 @@ void Server::SendDue()
     while (!outgoing_.empty() && outgoing_.top().at <= now) {
         const Outgoing &o = outgoing_.top();
         // broadcasts leave on the link the request came from
-        const unsigned ifindex = o.to == 0xffffffffu ? o.ifindex : 0;
+        const unsigned ifindex = o.to == wire::kLimitedBroadcast ? o.ifindex : 0;
         if (!tvp::net::SendDatagram(socket_.socket.Get(), o.bytes.data(), o.bytes.size(), o.to, o.port, o.from,
                                     ifindex)) {
             if ((errno == EAGAIN || errno == ENOBUFS) && ++retries < 100) {

@@ -38,12 +38,6 @@ constexpr milliseconds kDally{2000};
 // A stalled device stops answering after this many acknowledgements.
 constexpr unsigned kStallAfterAcks = 3;
 
-std::string AddressText(uint32_t a)
-{
-    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 0xff) + '.' +
-           std::to_string((a >> 8) & 0xff) + '.' + std::to_string(a & 0xff);
-}
-
 // A peer's address and port, host byte order.
 struct Endpoint
 {
@@ -53,7 +47,7 @@ struct Endpoint
 
 std::string EndpointText(const Endpoint &e)
 {
-    return AddressText(e.address) + ':' + std::to_string(e.port);
+    return tvp::wire::FormatEndpoint(e.address, e.port);
 }
 
 bool SameEndpoint(const Endpoint &a, const Endpoint &b)
@@ -200,7 +194,7 @@ void TftpServer::Impl::OnRequest()
         return;
     auto behaviour = config.behaviourFor ? config.behaviourFor(device) : std::nullopt;
     if (!behaviour) {
-        Log("request for " + AddressText(device) + ": no such device, ignored");
+        Log("request for " + tvp::wire::FormatDottedQuad(device) + ": no such device, ignored");
         return;
     }
     // a repeated request whose answer was lost gets that answer again
@@ -218,7 +212,7 @@ void TftpServer::Impl::OnRequest()
 void TftpServer::Impl::StartSession(const Endpoint &client, uint32_t device, UpgradeBehaviour behaviour,
                                     const tftp::Packet &req)
 {
-    const std::string who = AddressText(device);
+    const std::string who = tvp::wire::FormatDottedQuad(device);
     if (sessions.size() >= kMaxSessions) {
         Log(who + ": too many transfers, request ignored");
         return;
@@ -309,7 +303,7 @@ void TftpServer::Impl::Acknowledge(Session &s)
     ++s.acksSent;
     if (s.behaviour == UpgradeBehaviour::Stall && s.acksSent > kStallAfterAcks) {
         if (s.state != State::Silent)
-            Log(AddressText(s.device) + ": stalls after block " + std::to_string(s.acked));
+            Log(tvp::wire::FormatDottedQuad(s.device) + ": stalls after block " + std::to_string(s.acked));
         s.state = State::Silent;
         return;
     }
@@ -350,7 +344,7 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
         return;
     }
     if (packet.dataSize > s.blockSize) {
-        Log(AddressText(s.device) + ": block larger than negotiated");
+        Log(tvp::wire::FormatDottedQuad(s.device) + ": block larger than negotiated");
         Reply(s.socket, s.client, tftp::EncodeError(tftp::ErrIllegalOperation, "block too large"));
         s.state = State::Silent;
         s.deadline = now;
@@ -358,7 +352,7 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
         return;
     }
     if (s.image.size() + packet.dataSize > kMaxImage) {
-        Log(AddressText(s.device) + ": image too large");
+        Log(tvp::wire::FormatDottedQuad(s.device) + ": image too large");
         Reply(s.socket, s.client, tftp::EncodeError(tftp::ErrDiskFull, "image too large"));
         s.state = State::Silent;
         s.deadline = now;
@@ -379,7 +373,7 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
     s.state = State::Done;
     s.deadline = now + kDally;
     if (!config.received)
-        Log(AddressText(s.device) + ": received \"" + s.fileName + "\", " + std::to_string(s.image.size()) +
+        Log(tvp::wire::FormatDottedQuad(s.device) + ": received \"" + s.fileName + "\", " + std::to_string(s.image.size()) +
             " bytes in " + std::to_string(s.expected - 1) + " blocks");
     if (config.received)
         config.received(s.device, s.fileName, std::move(s.image));
@@ -397,17 +391,17 @@ void TftpServer::Impl::OnSessionReadable(Session &s)
             continue;
         const Endpoint from{d->from, d->fromPort};
         if (!SameEndpoint(from, s.client)) {
-            Log(AddressText(s.device) + ": packet from " + EndpointText(from) + ", unknown transfer id");
+            Log(tvp::wire::FormatDottedQuad(s.device) + ": packet from " + EndpointText(from) + ", unknown transfer id");
             Reply(s.socket, from, tftp::EncodeError(tftp::ErrUnknownTid, "unknown transfer id"));
             continue;
         }
         auto packet = d->truncated || d->size > tftp::kMaxPacket ? std::nullopt : tftp::Parse(buffer, d->size);
         if (!packet) {
-            Log(AddressText(s.device) + ": dropped a malformed packet");
+            Log(tvp::wire::FormatDottedQuad(s.device) + ": dropped a malformed packet");
             continue;
         }
         if (packet->opcode == tftp::Opcode::Error) {
-            Log(AddressText(s.device) + ": client ended the transfer: " + tvp::wire::CleanText(packet->text));
+            Log(tvp::wire::FormatDottedQuad(s.device) + ": client ended the transfer: " + tvp::wire::CleanText(packet->text));
             s.state = State::Silent;
             s.timeouts = kSessionRetries;
             s.deadline = Clock::now();
@@ -434,7 +428,7 @@ void TftpServer::Impl::OnTimeout(Session &s, Clock::time_point now)
         return;
     }
     if (s.state == State::Receiving)
-        Log(AddressText(s.device) + ": transfer of \"" + s.fileName + "\" abandoned at block " +
+        Log(tvp::wire::FormatDottedQuad(s.device) + ": transfer of \"" + s.fileName + "\" abandoned at block " +
             std::to_string(s.expected));
     s.socket.reset(); // closed once its pending replies are out
 }

@@ -23,7 +23,6 @@ constexpr size_t kChooseBatches = 2;
 constexpr int kArpWaitMs = 250;
 constexpr size_t kMaxDevices = 65536;
 constexpr size_t kMaxImpossibleLogged = 1024;
-constexpr uint32_t kLimitedBroadcast = 0xffffffffu;
 
 std::string Quad(uint32_t a)
 {
@@ -101,7 +100,7 @@ const std::vector<net::Interface> &Engine::InterfacesLocked(bool fresh)
     ifacesAt_ = now;
     std::string summary;
     for (const auto &i : ifaces_)
-        summary += (summary.empty() ? "" : ", ") + i.Text() + "/" + std::to_string(net::PrefixLength(i.mask));
+        summary += (summary.empty() ? "" : ", ") + i.Text() + "/" + std::to_string(wire::PrefixLength(i.mask));
     if (summary != ifacesSummary_ || ifaces_.empty()) {
         ifacesSummary_ = summary;
         LogLocked(ifaces_.empty() ? std::string("no usable interface") +
@@ -114,7 +113,7 @@ const std::vector<net::Interface> &Engine::InterfacesLocked(bool fresh)
 const net::Interface *Engine::OnLinkLocked(uint32_t address) const
 {
     for (const auto &i : ifaces_)
-        if (net::PrefixLength(i.mask) > 0 && i.Contains(address))
+        if (wire::IsMask(i.mask) && i.Contains(address))
             return &i;
     return nullptr;
 }
@@ -143,7 +142,7 @@ size_t Engine::BroadcastLocked(const std::vector<uint8_t> &bytes, const std::str
         if (std::find(done.begin(), done.end(), i.index) != done.end())
             continue; // one copy per link, whatever its addresses
         done.push_back(i.index);
-        if (socket_.SendTo(bytes, kLimitedBroadcast, config_.port, i.index, i.address)) {
+        if (socket_.SendTo(bytes, wire::kLimitedBroadcast, config_.port, i.index, i.address)) {
             ++sent;
             if (!what.empty())
                 LogLocked(what + " sent on " + i.Text() + " to 255.255.255.255:" + std::to_string(config_.port));
@@ -278,10 +277,9 @@ int Engine::SetIP(const uint8_t *id, const char *address, const char *mask, cons
     if (!IsBlankAddress(gateway) && !wire::ParseDottedQuad(gateway, &g))
         return refuse(std::string("gateway \"") + gateway + "\" is not a dotted quad");
     if (!dhcp) {
-        int prefix = net::PrefixLength(m);
-        if (prefix <= 0)
+        if (!wire::IsMask(m))
             return refuse("mask " + Quad(m) + " is not a subnet mask");
-        if (a == 0 || a == 0xffffffffu || (prefix < 31 && ((a & ~m) == 0 || (a | m) == 0xffffffffu)))
+        if (!wire::IsHostAddress(a, m))
             return refuse(Quad(a) + " is not a host address in its subnet");
     }
     wire::Message msg;
@@ -292,7 +290,7 @@ int Engine::SetIP(const uint8_t *id, const char *address, const char *mask, cons
     msg.gateway = g;
     msg.dhcp = dhcp != 0;
     return SendRequestLocked(msg, ": " +
-                                      (dhcp ? std::string("DHCP") : Quad(a) + "/" + std::to_string(net::PrefixLength(m))) +
+                                      (dhcp ? std::string("DHCP") : Quad(a) + "/" + std::to_string(wire::PrefixLength(m))) +
                                       (g ? " gateway " + Quad(g) : std::string()));
 }
 

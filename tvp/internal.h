@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Internal interface between the library's core (callback, event queue,
-// environment, address texts) and its firmware upload.
+// environment) and its firmware upload.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +19,5 @@ bool DebugEnabled();
 
 // UDP port of the devices' TFTP servers: TVP_TFTP_PORT, default 69.
 uint16_t TftpPort();
-
-// Strict decimal dotted quad ("010" is ten, never octal): four groups of
-// one to three digits, each at most 255, nothing else. Host byte order.
-bool ParseDottedQuad(const char *text, uint32_t *address);
 
 } // namespace tvp::internal

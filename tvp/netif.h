@@ -55,9 +55,6 @@ std::string ReadRouteTable(); // Linux only
 // The interface's default gateway from the system's routing table.
 std::optional<uint32_t> InterfaceGateway(const Interface &iface);
 
-// Number of leading one bits; -1 when the mask is not contiguous.
-int PrefixLength(uint32_t mask);
-
 // The free-address rule. Candidates are the host addresses of the subnet
 // of `own`/`mask`, searched from an offset derived from `seed`, upwards
 // with wrap-around. A candidate is skipped when it is `own`, the gateway, in

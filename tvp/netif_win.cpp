@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The Windows side of the interface list, the routing table and datagram
 // reception: IP Helper and Winsock.
+#include "address.h"
 #include "netif.h"
 #include "win_socket.h"
 #include "win_text.h"
@@ -70,11 +71,6 @@ SOCKET OpenUdpSocket()
 
 namespace {
 
-uint32_t MaskOf(unsigned prefix)
-{
-    return prefix == 0 ? 0 : prefix >= 32 ? 0xffffffffu : ~(0xffffffffu >> prefix);
-}
-
 // Interface kinds that carry no broadcast: they are used only when named.
 bool PointToPoint(IFTYPE type)
 {
@@ -143,7 +139,7 @@ std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
                 continue;
             Interface i = base;
             i.address = ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr);
-            i.mask = MaskOf(u->OnLinkPrefixLength);
+            i.mask = wire::MaskOf(u->OnLinkPrefixLength);
             result.push_back(i);
         }
     }

@@ -18,13 +18,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
 
-std::string AddressText(uint32_t address, uint16_t port)
-{
-    return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 0xff) + '.' +
-           std::to_string((address >> 8) & 0xff) + '.' + std::to_string(address & 0xff) + ':' +
-           std::to_string(port);
-}
-
 class Client
 {
 public:
@@ -125,7 +118,7 @@ Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
         const uint32_t source = arrival.from;
         const uint16_t port = arrival.port;
         if (source != p_.address) {
-            Log("dropped a packet from " + AddressText(source, port) + ": not the device");
+            Log("dropped a packet from " + wire::FormatEndpoint(source, port) + ": not the device");
             continue;
         }
         if (tid_ && port != tid_) {
@@ -167,7 +160,7 @@ UploadResult Client::Request(Negotiated &negotiated)
                   asked[2].second;
     }
     const auto wrq = EncodeRequest(Opcode::Wrq, p_.fileName, "octet", asked);
-    const std::string target = AddressText(p_.address, p_.port);
+    const std::string target = wire::FormatEndpoint(p_.address, p_.port);
     for (int attempt = 0; attempt <= p_.retries; ++attempt) {
         Log((attempt ? "write request resent to " : "write request to ") + target + " for \"" +
             p_.fileName + "\" (" + std::to_string(image_.size()) + " bytes), asking " + summary);
