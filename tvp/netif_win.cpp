@@ -3,6 +3,7 @@
 // reception: IP Helper and Winsock.
 #include "address.h"
 #include "netif.h"
+#include "win_adapters.h"
 #include "win_socket.h"
 #include "win_text.h"
 
@@ -98,19 +99,8 @@ LPFN_WSARECVMSG RecvMsgFunction(SOCKET s)
 std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
 {
     std::vector<Interface> result;
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG status = ERROR_BUFFER_OVERFLOW;
-    // the list may grow between the two calls: a few tries
-    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        status = GetAdaptersAddresses(AF_INET, flags, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
-    }
-    if (status != NO_ERROR)
-        return result;
-    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
+    const win::Adapters adapters(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER);
+    for (auto *a = adapters.First(); a; a = a->Next) {
         if (a->OperStatus != IfOperStatusUp || a->IfIndex == 0)
             continue;
         Interface base;
@@ -277,17 +267,8 @@ bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to
 
 std::string LoopbackAdapterName()
 {
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG status = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        status = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
-    }
-    if (status != NO_ERROR)
-        return {};
-    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next)
+    const win::Adapters adapters(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST);
+    for (auto *a = adapters.First(); a; a = a->Next)
         if (a->IfType == IF_TYPE_SOFTWARE_LOOPBACK && a->OperStatus == IfOperStatusUp)
             if (std::string name = win::Utf8(a->FriendlyName); !name.empty())
                 return name;
