@@ -2,6 +2,7 @@
 // The Windows side of the interface list, the routing table and datagram
 // reception: IP Helper and Winsock.
 #include "address.h"
+#include "bsd_sockets.h"
 #include "netif.h"
 #include "win_adapters.h"
 #include "win_socket.h"
@@ -51,13 +52,13 @@ int SocketErrno()
     return e;
 }
 
-SOCKET OpenUdpSocket()
+SocketHandle OpenUdpSocket()
 {
     if (!StartWinsock())
-        return INVALID_SOCKET;
+        return kNoSocket;
     SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET)
-        return s;
+        return kNoSocket;
     u_long nonBlocking = 1;
     BOOL reportReset = FALSE;
     DWORD returned = 0;
@@ -65,9 +66,35 @@ SOCKET OpenUdpSocket()
         WSAIoctl(s, SIO_UDP_CONNRESET, &reportReset, sizeof reportReset, nullptr, 0, &returned, nullptr,
                  nullptr) != 0) {
         closesocket(s);
-        return INVALID_SOCKET;
+        return kNoSocket;
     }
-    return s;
+    return SocketHandle(s);
+}
+
+std::string LastErrorText()
+{
+    return win::SystemMessage(WSAGetLastError());
+}
+
+void CloseSocket(SocketHandle socket)
+{
+    closesocket(SOCKET(socket));
+}
+
+bool OpenLoopbackPair(SocketHandle *reader, SocketHandle *writer)
+{
+    *reader = OpenUdpSocket();
+    *writer = OpenUdpSocket();
+    if (*reader == kNoSocket || *writer == kNoSocket)
+        return false;
+    const uint32_t loopback = 0x7f000001;
+    uint16_t readerPort = 0, writerPort = 0;
+    if (!BindSocket(*reader, loopback, 0, &readerPort) || !BindSocket(*writer, loopback, 0, &writerPort))
+        return false;
+    const sockaddr_in readerAddress = SocketAddress(loopback, readerPort);
+    const sockaddr_in writerAddress = SocketAddress(loopback, writerPort);
+    return connect(SOCKET(*writer), reinterpret_cast<const sockaddr *>(&readerAddress), sizeof readerAddress) == 0 &&
+           connect(SOCKET(*reader), reinterpret_cast<const sockaddr *>(&writerAddress), sizeof writerAddress) == 0;
 }
 
 namespace {
