@@ -12,8 +12,10 @@ namespace tvp::internal {
 // for upgrade events (code 4) during TVPUpgradeDevice.
 void DeliverNow(uint32_t code, const void *record);
 
-// Queues a log line (code 0) when the callback was registered with debug
-// on; does nothing otherwise.
+// Delivers a log line (code 0) at once, on the calling thread, when the
+// callback was registered with debug on; does nothing otherwise. The
+// upgrade's lines so stand between its own events, in the order they
+// happened.
 void Log(const std::string &line);
 bool DebugEnabled();
 
