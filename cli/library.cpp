@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "library.h"
 
+#include "address.h"
 #include "system.h"
 #include "tvp.h"
 
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -209,32 +209,55 @@ std::vector<std::pair<std::string, std::string>> Library::TakeSetIPReplies()
     return std::exchange(g_events.setip, {});
 }
 
-std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
-{
-    {
-        std::lock_guard lock(g_events.mu);
-        g_events.found.clear();
-    }
-    const auto start = Clock::now();
-    const auto timeout = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(plan.timeoutS));
-    int broadcastsSent = 0;
-    bool broadcastWorked = false;
-    RangeWalker walker(plan.targets);
-    const uint64_t total = TotalSize(plan.targets);
-    uint64_t asked = 0, refused = 0;
-    Clock::time_point lastAsked = start;
-    bool sweepDone = total == 0;
-    std::vector<FoundDevice> devices;
-    std::map<std::string, size_t> byId;
+namespace {
 
-    auto collect = [&] {
+// One Library::Discover: its broadcasts, its sweep of the targets at the
+// plan's rate, and the devices found so far.
+struct DiscoveryRun
+{
+    explicit DiscoveryRun(const DiscoveryPlan &p)
+        : plan(p),
+          timeout(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(p.timeoutS))),
+          walker(p.targets), total(TotalSize(p.targets)), sweepDone(total == 0)
+    {
+    }
+
+    void Broadcast(Clock::time_point now)
+    {
+        while (plan.broadcast && broadcastsSent < kBroadcasts && now >= start + broadcastsSent * kBroadcastGap &&
+               (broadcastsSent == 0 || now < start + timeout)) {
+            if (TVPDiscover() == 0)
+                broadcastWorked = true;
+            ++broadcastsSent;
+        }
+    }
+
+    void Sweep(Clock::time_point now)
+    {
+        if (sweepDone)
+            return;
+        // never ahead of the rate: the n-th request leaves at n / rate
+        const double elapsed = std::chrono::duration<double>(now - start).count();
+        const uint64_t allowed = std::min<uint64_t>(total, uint64_t(std::floor(elapsed * plan.rate)) + 1);
+        uint32_t address = 0;
+        while (asked < allowed && walker.Next(&address)) {
+            if (TVPDiscoverAddress(tvp::wire::FormatDottedQuad(address).c_str()) != 0)
+                ++refused;
+            ++asked;
+            lastAsked = Clock::now();
+        }
+        sweepDone = asked >= total;
+    }
+
+    void Collect(const Library &library)
+    {
         std::vector<FoundDevice> fresh;
         {
             std::lock_guard lock(g_events.mu);
             fresh.swap(g_events.found);
         }
         for (auto &d : fresh) {
-            if (byId.count(d.id))
+            if (!ids.insert(d.id).second)
                 continue;
             // the library probed it as its answer came in: this answers at once
             d.reachable = TVPPingDevice(d.ip.c_str()) == 1;
@@ -242,66 +265,83 @@ std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
                 // No probe goes beyond the subnets in use; there an answer to a
                 // request sent to the device's own address proves it reachable
                 // (a broadcast reaches only foreign devices on the link itself).
-                auto a = ParseAddress(d.ip);
-                d.reachable = a && !OnLink(*a) && Contains(plan.targets, *a) && !plan.broadcast;
+                auto a = tvp::wire::ParseDottedQuad(d.ip);
+                d.reachable = a && !library.OnLink(*a) && Contains(plan.targets, *a) && !plan.broadcast;
             }
-            byId[d.id] = devices.size();
             devices.push_back(std::move(d));
         }
-    };
+    }
 
-    for (;;) {
-        auto now = Clock::now();
-        while (plan.broadcast && broadcastsSent < kBroadcasts && now >= start + broadcastsSent * kBroadcastGap &&
-               (broadcastsSent == 0 || now < start + timeout)) {
-            if (TVPDiscover() == 0)
-                broadcastWorked = true;
-            ++broadcastsSent;
-        }
-        if (!sweepDone) {
-            // never ahead of the rate: the n-th request leaves at n / rate
-            const double elapsed = std::chrono::duration<double>(now - start).count();
-            const uint64_t allowed = std::min<uint64_t>(total, uint64_t(std::floor(elapsed * plan.rate)) + 1);
-            uint32_t address = 0;
-            while (asked < allowed && walker.Next(&address)) {
-                if (TVPDiscoverAddress(FormatAddress(address).c_str()) != 0)
-                    ++refused;
-                ++asked;
-                lastAsked = Clock::now();
-            }
-            sweepDone = asked >= total;
-        }
-        if (plan.broadcast && broadcastsSent == 1 && !broadcastWorked && plan.targets.empty())
-            throw Failure("no discovery could be sent: no interface in use" +
-                          (names_.empty() ? std::string(" (name one with --interface)") : " (" + names_ + ")"));
-        Clock::time_point end = Clock::time_point::max();
-        if (sweepDone)
-            end = std::max(plan.broadcast ? start + timeout : start, lastAsked + (total ? timeout : Clock::duration(0)));
-        Clock::time_point wake = end;
+    // When the run ends: the sweep's last answers have had their time.
+    Clock::time_point End() const
+    {
+        if (!sweepDone)
+            return Clock::time_point::max();
+        return std::max(plan.broadcast ? start + timeout : start, lastAsked + (total ? timeout : Clock::duration(0)));
+    }
+
+    // When there is something to send next, or the end.
+    Clock::time_point Wake() const
+    {
+        Clock::time_point wake = End();
         if (plan.broadcast && broadcastsSent < kBroadcasts && start + broadcastsSent * kBroadcastGap < start + timeout)
             wake = std::min(wake, start + broadcastsSent * kBroadcastGap);
         if (!sweepDone)
             wake = std::min(wake, start + std::chrono::duration_cast<Clock::duration>(
                                               std::chrono::duration<double>(double(asked) / plan.rate)));
+        return wake;
+    }
+
+    const DiscoveryPlan &plan;
+    const Clock::time_point start = Clock::now();
+    const Clock::duration timeout;
+    int broadcastsSent = 0;
+    bool broadcastWorked = false;
+    RangeWalker walker;
+    const uint64_t total;
+    uint64_t asked = 0, refused = 0;
+    Clock::time_point lastAsked = start;
+    bool sweepDone;
+    std::vector<FoundDevice> devices;
+    std::set<std::string> ids;
+};
+
+} // namespace
+
+std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
+{
+    {
+        std::lock_guard lock(g_events.mu);
+        g_events.found.clear();
+    }
+    DiscoveryRun run(plan);
+    for (;;) {
+        const auto now = Clock::now();
+        run.Broadcast(now);
+        run.Sweep(now);
+        if (plan.broadcast && run.broadcastsSent == 1 && !run.broadcastWorked && plan.targets.empty())
+            throw Failure("no discovery could be sent: no interface in use" +
+                          (names_.empty() ? std::string(" (name one with --interface)") : " (" + names_ + ")"));
+        const Clock::time_point end = run.End();
         bool enough = false;
-        Pump(std::max(wake, Clock::now()), [&] {
-            collect();
-            enough = plan.enough && plan.enough(devices);
+        Pump(std::max(run.Wake(), Clock::now()), [&] {
+            run.Collect(*this);
+            enough = plan.enough && plan.enough(run.devices);
             return enough;
         });
-        if (enough || (sweepDone && Clock::now() >= end))
+        if (enough || (run.sweepDone && Clock::now() >= end))
             break;
     }
-    if (refused > 0)
+    if (run.refused > 0)
         std::fprintf(stderr, "netscry-cli: %llu of %llu addresses not asked: the route to them leaves by no interface "
                              "in use, or the send failed\n",
-                     static_cast<unsigned long long>(refused), static_cast<unsigned long long>(total));
-    if (total > 0 && refused == total && !broadcastWorked)
+                     static_cast<unsigned long long>(run.refused), static_cast<unsigned long long>(run.total));
+    if (run.total > 0 && run.refused == run.total && !run.broadcastWorked)
         throw Failure("no discovery request could be sent");
-    std::sort(devices.begin(), devices.end(), [](const FoundDevice &a, const FoundDevice &b) {
+    std::sort(run.devices.begin(), run.devices.end(), [](const FoundDevice &a, const FoundDevice &b) {
         return a.name != b.name ? a.name < b.name : a.ip < b.ip;
     });
-    return devices;
+    return run.devices;
 }
 
 std::vector<std::string> Library::AwaitAnswers(const std::vector<std::string> &addresses, double timeoutS)

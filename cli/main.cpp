@@ -7,6 +7,7 @@
 #include "targets.h"
 #include "upgrade.h"
 
+#include "address.h"
 #include "tvp.h"
 
 #include <CLI/CLI.hpp>
@@ -15,6 +16,7 @@
 #include <set>
 
 using namespace cli;
+namespace wire = tvp::wire;
 
 namespace {
 
@@ -52,7 +54,7 @@ std::string IdArgument(const std::string &text)
 
 uint32_t AddressArgument(const std::string &what, const std::string &text)
 {
-    auto a = ParseAddress(text);
+    auto a = wire::ParseDottedQuad(text);
     if (!a)
         throw UsageError(what + " \"" + text + "\" is not an IPv4 address");
     return *a;
@@ -182,9 +184,11 @@ int Set(const SetArgs &a)
         if (a.mask.empty())
             throw UsageError("--ip needs --mask");
         const uint32_t ip = AddressArgument("--ip", a.ip), mask = AddressArgument("--mask", a.mask);
-        if (!IsMask(mask))
+        if (!wire::IsMask(mask))
             throw UsageError("--mask " + a.mask + " is not a subnet mask");
-        if (mask != 0xffffffffu && mask != 0xfffffffeu && ((ip & ~mask) == 0 || (ip & ~mask) == ~mask))
+        if (!wire::IsUnicast(ip))
+            throw UsageError("--ip " + a.ip + " is not a unicast address");
+        if (wire::IsNetworkOrBroadcast(ip, mask))
             throw UsageError("--ip " + a.ip + " is the network or broadcast address of its subnet");
         if (!a.gateway.empty())
             AddressArgument("--gateway", a.gateway);
@@ -291,6 +295,71 @@ struct UpgradeArgs
     double verifyTimeout = 30;
 };
 
+// The targets named on the command line: addresses as they are, IDs to be
+// found by a discovery (also in *wantedIds).
+std::vector<UpgradeTarget> NamedTargets(const std::vector<std::string> &named, std::set<std::string> *wantedIds)
+{
+    std::vector<UpgradeTarget> targets;
+    for (const auto &t : named) {
+        UpgradeTarget target;
+        target.target = t;
+        if (t.find_first_not_of("0123456789.") == std::string::npos) {
+            const uint32_t address = AddressArgument("device address", t);
+            if (!wire::IsUnicast(address))
+                throw UsageError("device address \"" + t + "\" is not a unicast address");
+            target.ip = t;
+        } else {
+            target.id = CanonicalId(t);
+            if (target.id.empty())
+                throw UsageError("\"" + t + "\" is neither an IPv4 address nor a device ID");
+            wantedIds->insert(target.id);
+        }
+        targets.push_back(target);
+    }
+    return targets;
+}
+
+// One discovery finds the addresses of the IDs named and, with --all,
+// --type or --name (`select`), the devices selected.
+void FindTargets(Library &library, const UpgradeArgs &a, bool select, const std::set<std::string> &wantedIds,
+                 std::vector<UpgradeTarget> &targets)
+{
+    DiscoveryPlan plan;
+    plan.timeoutS = a.timeout;
+    if (!select)
+        plan.enough = [&](const std::vector<FoundDevice> &found) {
+            size_t n = 0;
+            for (const auto &d : found)
+                n += wantedIds.count(d.id);
+            return n == wantedIds.size();
+        };
+    const auto found = library.Discover(plan);
+    for (auto &t : targets) {
+        if (t.id.empty())
+            continue;
+        for (const auto &d : found)
+            if (d.id == t.id) {
+                t.ip = d.ip;
+                t.name = d.name;
+            }
+        if (t.ip.empty())
+            t.problem = "not found by discovery";
+    }
+    if (!select)
+        return;
+    size_t matched = 0;
+    for (const auto &d : found) {
+        if (!a.type.empty() && d.type != a.type)
+            continue;
+        if (!a.name.empty() && !GlobMatch(a.name, d.name))
+            continue;
+        ++matched;
+        targets.push_back({d.ip, d.ip, d.id, d.name, {}});
+    }
+    if (matched == 0 && a.targets.empty())
+        throw Failure("no device found matches the selection");
+}
+
 int Upgrade(const UpgradeArgs &a)
 {
     switch (sys::CheckFile(a.file)) {
@@ -302,62 +371,11 @@ int Upgrade(const UpgradeArgs &a)
     if (a.targets.empty() && !select)
         throw UsageError("name the devices to upgrade (addresses or IDs), or use --all, --type or --name");
 
-    std::vector<UpgradeTarget> targets;
     std::set<std::string> wantedIds;
-    for (const auto &t : a.targets) {
-        UpgradeTarget target;
-        target.target = t;
-        if (t.find_first_not_of("0123456789.") == std::string::npos) {
-            const uint32_t address = AddressArgument("device address", t);
-            if (address == 0 || address >= 0xe0000000u)
-                throw UsageError("device address \"" + t + "\" is not a unicast address");
-            target.ip = t;
-        } else {
-            target.id = CanonicalId(t);
-            if (target.id.empty())
-                throw UsageError("\"" + t + "\" is neither an IPv4 address nor a device ID");
-            wantedIds.insert(target.id);
-        }
-        targets.push_back(target);
-    }
-
+    std::vector<UpgradeTarget> targets = NamedTargets(a.targets, &wantedIds);
     Library library(a.common.Options());
-    if (select || !wantedIds.empty()) {
-        DiscoveryPlan plan;
-        plan.timeoutS = a.timeout;
-        if (!select)
-            plan.enough = [&](const std::vector<FoundDevice> &found) {
-                size_t n = 0;
-                for (const auto &d : found)
-                    n += wantedIds.count(d.id);
-                return n == wantedIds.size();
-            };
-        const auto found = library.Discover(plan);
-        for (auto &t : targets) {
-            if (t.id.empty())
-                continue;
-            for (const auto &d : found)
-                if (d.id == t.id) {
-                    t.ip = d.ip;
-                    t.name = d.name;
-                }
-            if (t.ip.empty())
-                t.problem = "not found by discovery";
-        }
-        if (select) {
-            size_t matched = 0;
-            for (const auto &d : found) {
-                if (!a.type.empty() && d.type != a.type)
-                    continue;
-                if (!a.name.empty() && !GlobMatch(a.name, d.name))
-                    continue;
-                ++matched;
-                targets.push_back({d.ip, d.ip, d.id, d.name, {}});
-            }
-            if (matched == 0 && a.targets.empty())
-                throw Failure("no device found matches the selection");
-        }
-    }
+    if (select || !wantedIds.empty())
+        FindTargets(library, a, select, wantedIds, targets);
     // each device once, even when named twice
     std::vector<UpgradeTarget> unique;
     std::set<std::string> seen;
@@ -373,6 +391,120 @@ int Upgrade(const UpgradeArgs &a)
     settings.progress = sys::ProgressTerminal();
     settings.format = a.common.OutputFormat();
     return RunUpgrades(library, unique, settings, std::cout);
+}
+
+// --- the command line -----------------------------------------------------------
+
+CLI::App *AddDiscover(CLI::App &app, DiscoverArgs &discover)
+{
+    auto *d = app.add_subcommand("discover", "list the devices: broadcasts, or requests to given addresses");
+    AddCommon(d, discover.common);
+    d->add_option("--timeout", discover.timeout, "wait for answers this long, in seconds (default 2.5)")
+        ->check(CLI::Range(0.1, 3600.0));
+    d->add_option("--target", discover.targets,
+                  "ask each address of this range (10.2.0.0/16) or this address directly (repeatable)")
+        ->type_name("CIDR_OR_ADDRESS");
+    d->add_option("--rate", discover.rate, "at most this many requests per second to --target (default 1000)")
+        ->check(CLI::Range(1.0, 1000000.0));
+    d->add_flag("--broadcast", discover.broadcast, "with --target, broadcast as well");
+    return d;
+}
+
+CLI::App *AddGet(CLI::App &app, GetArgs &get)
+{
+    auto *g = app.add_subcommand("get", "read a device's IP settings");
+    AddCommon(g, get.common);
+    g->add_option("ID", get.id, "the device's ID (its MAC address)")->required();
+    return g;
+}
+
+CLI::App *AddSet(CLI::App &app, SetArgs &set)
+{
+    auto *s = app.add_subcommand("set", "give a device new IP settings and wait for its acknowledgement");
+    AddCommon(s, set.common);
+    s->add_option("ID", set.id, "the device's ID (its MAC address)")->required();
+    auto *dhcp = s->add_flag("--dhcp", set.dhcp, "obtain the address by DHCP");
+    s->add_option("--ip", set.ip, "static address")->type_name("A")->excludes(dhcp);
+    s->add_option("--mask", set.mask, "subnet mask")->type_name("M");
+    s->add_option("--gateway", set.gateway, "default gateway (none when left out)")->type_name("G");
+    return s;
+}
+
+CLI::App *AddAutoIp(CLI::App &app, AutoIpArgs &autoIp)
+{
+    auto *ai = app.add_subcommand("auto-ip", "give a device a free address on the link it was found on");
+    AddCommon(ai, autoIp.common);
+    ai->add_option("ID", autoIp.id, "the device's ID (its MAC address)")->required();
+    ai->add_option("--timeout", autoIp.timeout, "wait for each discovery this long, in seconds (default 2.5)")
+        ->check(CLI::Range(0.1, 3600.0));
+    return ai;
+}
+
+CLI::App *AddUpgrade(CLI::App &app, UpgradeArgs &upgrade)
+{
+    auto *u = app.add_subcommand("upgrade", "upload a firmware image to devices");
+    AddCommon(u, upgrade.common);
+    u->add_option("FILE", upgrade.file, "the firmware image")->required();
+    u->add_option("TARGET", upgrade.targets, "device addresses or IDs");
+    u->add_flag("--all", upgrade.all, "every device a discovery finds");
+    u->add_option("--type", upgrade.type, "every device of this type")->type_name("TYPE");
+    u->add_option("--name", upgrade.name, "every device whose name matches this pattern (* ? [...])")
+        ->type_name("GLOB");
+    u->add_option("--jobs", upgrade.jobs, "devices upgraded at a time (default 1)")->check(CLI::Range(1, 64));
+    u->add_flag("--verify", upgrade.verify, "afterwards, check that every device answers again");
+    u->add_option("--timeout", upgrade.timeout, "discovery time for IDs and selections, in seconds (default 2.5)")
+        ->check(CLI::Range(0.1, 3600.0));
+    u->add_option("--verify-timeout", upgrade.verifyTimeout,
+                  "with --verify, wait this long for the devices to answer, in seconds (default 30)")
+        ->check(CLI::Range(0.1, 3600.0));
+    return u;
+}
+
+CLI::App *AddPing(CLI::App &app, PingArgs &ping)
+{
+    auto *p = app.add_subcommand("ping", "whether a device answers at an address");
+    AddCommon(p, ping.common);
+    p->add_option("ADDRESS", ping.address, "the device's address")->required();
+    return p;
+}
+
+// Every command's arguments, filled by the parse.
+struct Commands
+{
+    DiscoverArgs discover;
+    GetArgs get;
+    SetArgs set;
+    AutoIpArgs autoIp;
+    UpgradeArgs upgrade;
+    PingArgs ping;
+};
+
+// Runs the command that was parsed; the exit code.
+int RunCommand(const CLI::App &app, const Commands &c)
+{
+    const auto parsed = app.get_subcommands();
+    const std::string name = parsed.empty() ? std::string() : parsed.front()->get_name();
+    try {
+        if (name == "discover")
+            return Discover(c.discover);
+        if (name == "get")
+            return Get(c.get);
+        if (name == "set")
+            return Set(c.set);
+        if (name == "auto-ip")
+            return AutoIp(c.autoIp);
+        if (name == "upgrade")
+            return Upgrade(c.upgrade);
+        if (name == "ping")
+            return Ping(c.ping);
+    } catch (const UsageError &e) {
+        std::cerr << "netscry-cli: " << e.what() << "\n";
+        return 2;
+    } catch (const Failure &e) {
+        std::cerr << "netscry-cli: " << e.what() << "\n";
+        return 1;
+    }
+    return 2;
 }
 
 } // namespace
@@ -397,60 +529,13 @@ int main(int argc, char **argv)
     app.allow_windows_style_options(false);
     app.failure_message([](const CLI::App *, const CLI::Error &e) { return "netscry-cli: " + std::string(e.what()) + "\n"; });
 
-    DiscoverArgs discover;
-    auto *d = app.add_subcommand("discover", "list the devices: broadcasts, or requests to given addresses");
-    AddCommon(d, discover.common);
-    d->add_option("--timeout", discover.timeout, "wait for answers this long, in seconds (default 2.5)")
-        ->check(CLI::Range(0.1, 3600.0));
-    d->add_option("--target", discover.targets,
-                  "ask each address of this range (10.2.0.0/16) or this address directly (repeatable)")
-        ->type_name("CIDR_OR_ADDRESS");
-    d->add_option("--rate", discover.rate, "at most this many requests per second to --target (default 1000)")
-        ->check(CLI::Range(1.0, 1000000.0));
-    d->add_flag("--broadcast", discover.broadcast, "with --target, broadcast as well");
-
-    GetArgs get;
-    auto *g = app.add_subcommand("get", "read a device's IP settings");
-    AddCommon(g, get.common);
-    g->add_option("ID", get.id, "the device's ID (its MAC address)")->required();
-
-    SetArgs set;
-    auto *s = app.add_subcommand("set", "give a device new IP settings and wait for its acknowledgement");
-    AddCommon(s, set.common);
-    s->add_option("ID", set.id, "the device's ID (its MAC address)")->required();
-    auto *dhcp = s->add_flag("--dhcp", set.dhcp, "obtain the address by DHCP");
-    s->add_option("--ip", set.ip, "static address")->type_name("A")->excludes(dhcp);
-    s->add_option("--mask", set.mask, "subnet mask")->type_name("M");
-    s->add_option("--gateway", set.gateway, "default gateway (none when left out)")->type_name("G");
-
-    AutoIpArgs autoIp;
-    auto *ai = app.add_subcommand("auto-ip", "give a device a free address on the link it was found on");
-    AddCommon(ai, autoIp.common);
-    ai->add_option("ID", autoIp.id, "the device's ID (its MAC address)")->required();
-    ai->add_option("--timeout", autoIp.timeout, "wait for each discovery this long, in seconds (default 2.5)")
-        ->check(CLI::Range(0.1, 3600.0));
-
-    UpgradeArgs upgrade;
-    auto *u = app.add_subcommand("upgrade", "upload a firmware image to devices");
-    AddCommon(u, upgrade.common);
-    u->add_option("FILE", upgrade.file, "the firmware image")->required();
-    u->add_option("TARGET", upgrade.targets, "device addresses or IDs");
-    u->add_flag("--all", upgrade.all, "every device a discovery finds");
-    u->add_option("--type", upgrade.type, "every device of this type")->type_name("TYPE");
-    u->add_option("--name", upgrade.name, "every device whose name matches this pattern (* ? [...])")
-        ->type_name("GLOB");
-    u->add_option("--jobs", upgrade.jobs, "devices upgraded at a time (default 1)")->check(CLI::Range(1, 64));
-    u->add_flag("--verify", upgrade.verify, "afterwards, check that every device answers again");
-    u->add_option("--timeout", upgrade.timeout, "discovery time for IDs and selections, in seconds (default 2.5)")
-        ->check(CLI::Range(0.1, 3600.0));
-    u->add_option("--verify-timeout", upgrade.verifyTimeout,
-                  "with --verify, wait this long for the devices to answer, in seconds (default 30)")
-        ->check(CLI::Range(0.1, 3600.0));
-
-    PingArgs ping;
-    auto *p = app.add_subcommand("ping", "whether a device answers at an address");
-    AddCommon(p, ping.common);
-    p->add_option("ADDRESS", ping.address, "the device's address")->required();
+    Commands commands;
+    AddDiscover(app, commands.discover);
+    AddGet(app, commands.get);
+    AddSet(app, commands.set);
+    AddAutoIp(app, commands.autoIp);
+    AddUpgrade(app, commands.upgrade);
+    AddPing(app, commands.ping);
 
     // CLI11 would only say that a command is required
     if (argc > 1 && argv[1][0] != '-') {
@@ -475,26 +560,5 @@ int main(int argc, char **argv)
         std::cerr << "netscry-cli: " << e.what() << "\n";
         return 2;
     }
-
-    try {
-        if (d->parsed())
-            return Discover(discover);
-        if (g->parsed())
-            return Get(get);
-        if (s->parsed())
-            return Set(set);
-        if (ai->parsed())
-            return AutoIp(autoIp);
-        if (u->parsed())
-            return Upgrade(upgrade);
-        if (p->parsed())
-            return Ping(ping);
-    } catch (const UsageError &e) {
-        std::cerr << "netscry-cli: " << e.what() << "\n";
-        return 2;
-    } catch (const Failure &e) {
-        std::cerr << "netscry-cli: " << e.what() << "\n";
-        return 1;
-    }
-    return 2;
+    return RunCommand(app, commands);
 }

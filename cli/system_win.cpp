@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "system.h"
 
+#include "address.h"
+#include "win_adapters.h"
+#include "win_text.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
@@ -16,31 +20,6 @@
 namespace cli::sys {
 
 namespace {
-
-std::string Utf8(const wchar_t *text)
-{
-    if (!text || !*text)
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return {};
-    std::string out(size_t(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.resize(size_t(size - 1));
-    return out;
-}
-
-std::wstring Wide(const std::string &text)
-{
-    if (text.empty())
-        return {};
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring out(size_t(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), out.data(), size);
-    return out;
-}
 
 // The console as it was before PrepareOutput, given back at exit: the code
 // page and the modes belong to the console, not to this process.
@@ -62,11 +41,6 @@ void RestoreConsole()
         SetConsoleMode(g_console.error, g_console.errorMode);
 }
 
-uint32_t MaskOf(unsigned prefix)
-{
-    return prefix == 0 ? 0 : prefix >= 32 ? 0xffffffffu : ~(0xffffffffu >> prefix);
-}
-
 bool IsConsole(DWORD which)
 {
     DWORD mode = 0;
@@ -83,7 +57,7 @@ std::vector<std::string> Utf8Arguments(int argc, char **argv)
         return {argv, argv + argc};
     std::vector<std::string> args;
     for (int i = 0; i < count; ++i)
-        args.push_back(Utf8(wide[i]));
+        args.push_back(tvp::win::Utf8(wide[i]));
     LocalFree(wide);
     return args;
 }
@@ -132,14 +106,14 @@ bool SetEnvironment(const std::string &name, const std::string &value)
 
 FileState CheckFile(const std::string &path)
 {
-    const std::wstring wide = Wide(path);
+    const auto wide = tvp::win::Wide(path.c_str());
     struct _stat64 st{};
-    if (wide.empty() || _wstat64(wide.c_str(), &st) != 0)
+    if (!wide || wide->empty() || _wstat64(wide->c_str(), &st) != 0)
         return FileState::Missing;
     if ((st.st_mode & _S_IFMT) != _S_IFREG)
         return FileState::NotReadable;
     // rights are in the file's ACL, which the mode bits do not show
-    FILE *f = _wfopen(wide.c_str(), L"rb");
+    FILE *f = _wfopen(wide->c_str(), L"rb");
     if (!f)
         return FileState::NotReadable;
     std::fclose(f);
@@ -164,24 +138,16 @@ bool WaitReadable(int handle, int ms)
 
 std::optional<std::vector<LocalInterface>> LocalInterfaces()
 {
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG status = ERROR_BUFFER_OVERFLOW;
-    // the list may grow between two calls: a few tries
-    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        status = GetAdaptersAddresses(AF_UNSPEC, flags, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
-    }
-    if (status == ERROR_NO_DATA)
+    const tvp::win::Adapters adapters(AF_UNSPEC,
+                                      GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER);
+    if (adapters.Status() == ERROR_NO_DATA)
         return std::vector<LocalInterface>{};
-    if (status != NO_ERROR)
+    if (adapters.Status() != NO_ERROR)
         return std::nullopt;
     std::vector<LocalInterface> list;
-    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
+    for (auto *a = adapters.First(); a; a = a->Next) {
         // the library names adapters by their friendly names, in UTF-8
-        LocalInterface entry{Utf8(a->FriendlyName), {}};
+        LocalInterface entry{tvp::win::Utf8(a->FriendlyName), {}};
         if (entry.name.empty())
             continue;
         for (auto *u = a->FirstUnicastAddress; u; u = u->Next) {
@@ -189,7 +155,7 @@ std::optional<std::vector<LocalInterface>> LocalInterfaces()
             if (!sa || sa->sa_family != AF_INET || u->OnLinkPrefixLength > 32)
                 continue;
             entry.subnets.emplace_back(ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr),
-                                       MaskOf(u->OnLinkPrefixLength));
+                                       tvp::wire::MaskOf(u->OnLinkPrefixLength));
         }
         list.push_back(std::move(entry));
     }

@@ -1,52 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "targets.h"
 
+#include "address.h"
+
 #include <algorithm>
 
 namespace cli {
 
-std::optional<uint32_t> ParseAddress(const std::string &text)
-{
-    uint32_t address = 0;
-    size_t i = 0;
-    for (int group = 0; group < 4; ++group) {
-        if (group > 0) {
-            if (i >= text.size() || text[i] != '.')
-                return std::nullopt;
-            ++i;
-        }
-        size_t digits = 0;
-        unsigned value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + unsigned(text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return std::nullopt;
-        address = address << 8 | value;
-    }
-    if (i != text.size())
-        return std::nullopt;
-    return address;
-}
-
-std::string FormatAddress(uint32_t a)
-{
-    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." + std::to_string(a >> 8 & 255) + "." +
-           std::to_string(a & 255);
-}
-
-bool IsMask(uint32_t mask)
-{
-    return mask != 0 && (~mask & (~mask + 1)) == 0;
-}
+namespace wire = tvp::wire;
 
 std::optional<Range> ParseTarget(const std::string &text, std::string *error)
 {
     const size_t slash = text.find('/');
     const std::string base = text.substr(0, slash);
-    const auto address = ParseAddress(base);
+    const auto address = wire::ParseDottedQuad(base);
     if (!address) {
         *error = "\"" + base + "\" is not an IPv4 address";
         return std::nullopt;
@@ -65,17 +32,15 @@ std::optional<Range> ParseTarget(const std::string &text, std::string *error)
         *error = "\"" + text + "\" holds too many addresses to ask one by one (at most a /8)";
         return std::nullopt;
     }
-    const uint32_t mask = prefix == 32 ? 0xffffffffu : ~(0xffffffffu >> prefix);
+    const uint32_t mask = wire::MaskOf(unsigned(prefix));
     Range r{*address & mask, (*address & mask) | ~mask};
     if (prefix < 31) {
         ++r.first;
         --r.last;
     }
     // no device holds these; asking them would be a broadcast or multicast
-    if (r.first < 0x01000000u) // 0.x.x.x, "this network"
-        r.first = 0x01000000u;
-    if (r.last >= 0xe0000000u)
-        r.last = 0xdfffffffu;
+    r.first = std::max(r.first, wire::kFirstAfterThisNetwork);
+    r.last = std::min(r.last, wire::kFirstMulticast - 1);
     if (r.first > r.last) {
         *error = "\"" + text + "\" holds no address a device can have";
         return std::nullopt;

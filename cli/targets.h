@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Address texts and address ranges as the command line takes them.
+// Address ranges as the command line takes them; single addresses are the
+// library's address texts (address.h).
 #pragma once
 
 #include <cstdint>
@@ -8,14 +9,6 @@
 #include <vector>
 
 namespace cli {
-
-// Strict decimal dotted quad, as the library parses it: four groups of one
-// to three digits, each at most 255, nothing else.
-std::optional<uint32_t> ParseAddress(const std::string &text);
-std::string FormatAddress(uint32_t address);
-
-// A contiguous, non-zero mask.
-bool IsMask(uint32_t mask);
 
 // An inclusive range of addresses.
 struct Range

@@ -136,22 +136,20 @@ std::string UpgradeResultText(int result)
     }
 }
 
-int RunUpgrades(Library &library, const std::vector<UpgradeTarget> &targets, const UpgradeSettings &settings,
-                std::ostream &out)
+namespace {
+
+// Runs the jobs on `workers` threads, pumping the library's events and
+// drawing the progress bars meanwhile; text outcomes are printed as
+// transfers end when `live`.
+void RunJobs(Library &library, std::vector<std::unique_ptr<Job>> &jobs, const UpgradeSettings &settings, bool live,
+             std::ostream &out)
 {
-    std::vector<std::unique_ptr<Job>> jobs;
-    for (const auto &t : targets) {
-        jobs.push_back(std::make_unique<Job>());
-        jobs.back()->target = &t;
-    }
     std::atomic<size_t> next{0};
     std::vector<std::thread> workers;
     const size_t count = std::min<size_t>(size_t(std::max(1, settings.jobs)), jobs.size());
     for (size_t i = 0; i < count; ++i)
         workers.emplace_back(Work, std::cref(settings.file), std::ref(jobs), std::ref(next));
 
-    // outcomes are printed as transfers end, unless the verification adds to them
-    const bool live = settings.format == Format::Text && !settings.verify;
     std::vector<bool> reported(jobs.size(), false);
     int drawn = 0;
     size_t done = 0;
@@ -184,17 +182,36 @@ int RunUpgrades(Library &library, const std::vector<UpgradeTarget> &targets, con
         w.join();
     if (settings.progress && drawn > 0)
         std::fprintf(stderr, "\033[%dF\033[J", drawn);
+}
 
-    if (settings.verify) {
-        std::vector<std::string> addresses;
-        for (const auto &job : jobs)
-            if (!job->target->ip.empty())
-                addresses.push_back(job->target->ip);
-        const auto answered = library.AwaitAnswers(addresses, settings.verifyTimeoutS);
-        for (auto &job : jobs)
-            job->answers = !job->target->ip.empty() &&
-                           std::find(answered.begin(), answered.end(), job->target->ip) != answered.end();
+// --verify: whether each upgraded device answers again.
+void Verify(Library &library, std::vector<std::unique_ptr<Job>> &jobs, double timeoutS)
+{
+    std::vector<std::string> addresses;
+    for (const auto &job : jobs)
+        if (!job->target->ip.empty())
+            addresses.push_back(job->target->ip);
+    const auto answered = library.AwaitAnswers(addresses, timeoutS);
+    for (auto &job : jobs)
+        job->answers = !job->target->ip.empty() &&
+                       std::find(answered.begin(), answered.end(), job->target->ip) != answered.end();
+}
+
+} // namespace
+
+int RunUpgrades(Library &library, const std::vector<UpgradeTarget> &targets, const UpgradeSettings &settings,
+                std::ostream &out)
+{
+    std::vector<std::unique_ptr<Job>> jobs;
+    for (const auto &t : targets) {
+        jobs.push_back(std::make_unique<Job>());
+        jobs.back()->target = &t;
     }
+    // outcomes are printed as transfers end, unless the verification adds to them
+    const bool live = settings.format == Format::Text && !settings.verify;
+    RunJobs(library, jobs, settings, live, out);
+    if (settings.verify)
+        Verify(library, jobs, settings.verifyTimeoutS);
 
     int exitCode = 0;
     std::vector<Record> records;

@@ -1,14 +1,23 @@
 # SPDX-License-Identifier: MIT
-# The version record of a Windows program file, made from the project
-# version (the one source of the number); the About window reads it back.
-#   netscry_version_resource(TARGET DESCRIPTION)
-function(netscry_version_resource target description)
+# The version record of a program file, made from the project version (the
+# one source of the number); the About window reads it back.
+
+# The four parts of the project version in NETSCRY_VERSION_MAJOR, _MINOR,
+# _PATCH and _TWEAK of the caller's scope; a part not given is 0.
+#   netscry_version_parts()
+macro(netscry_version_parts)
     foreach(part MAJOR MINOR PATCH TWEAK)
         set(NETSCRY_VERSION_${part} ${PROJECT_VERSION_${part}})
         if(NETSCRY_VERSION_${part} STREQUAL "")
             set(NETSCRY_VERSION_${part} 0)
         endif()
     endforeach()
+endmacro()
+
+# A Windows program's version resource.
+#   netscry_version_resource(TARGET DESCRIPTION)
+function(netscry_version_resource target description)
+    netscry_version_parts()
     set(NETSCRY_VERSION_DESCRIPTION ${description})
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
     file(CONFIGURE OUTPUT ${rc} @ONLY CONTENT [=[

@@ -3,6 +3,7 @@
 // it is, with no text-mode translation anywhere.
 #include "image_file.h"
 #include "image_store.h"
+#include "win_text.h"
 
 #include <windows.h>
 
@@ -10,20 +11,7 @@
 
 namespace devsim {
 
-namespace {
-
-std::string ErrorText(DWORD code)
-{
-    char text[256] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                   sizeof text, nullptr);
-    std::string out(text, n);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.'))
-        out.pop_back();
-    return (out.empty() ? "error" : out) + " (" + std::to_string(code) + ")";
-}
-
-} // namespace
+using tvp::win::SystemMessage;
 
 std::optional<std::filesystem::path> PathFromUtf8(const std::string &text)
 {
@@ -39,14 +27,7 @@ std::optional<std::filesystem::path> PathFromUtf8(const std::string &text)
 
 std::string PathToUtf8(const std::filesystem::path &path)
 {
-    const std::wstring &wide = path.native();
-    if (wide.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
-    return out;
+    return tvp::win::Utf8(path.c_str());
 }
 
 std::string NamePartProblem(std::string_view part)
@@ -66,7 +47,7 @@ bool WriteWhole(const std::filesystem::path &target, const std::vector<uint8_t> 
         // CREATE_NEW: never someone else's file, nor one a link points to
         file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
-            *error = "cannot create a file in " + PathToUtf8(target.parent_path()) + ": " + ErrorText(GetLastError());
+            *error = "cannot create a file in " + PathToUtf8(target.parent_path()) + ": " + SystemMessage(GetLastError());
             return false;
         }
     }
@@ -79,7 +60,7 @@ bool WriteWhole(const std::filesystem::path &target, const std::vector<uint8_t> 
         const DWORD chunk = DWORD(std::min<size_t>(bytes.size() - written, 1u << 30));
         DWORD n = 0;
         if (!WriteFile(file, bytes.data() + written, chunk, &n, nullptr) || n == 0) {
-            *error = "cannot write " + PathToUtf8(temp) + ": " + ErrorText(GetLastError());
+            *error = "cannot write " + PathToUtf8(temp) + ": " + SystemMessage(GetLastError());
             CloseHandle(file);
             DeleteFileW(temp.c_str());
             return false;
@@ -88,7 +69,7 @@ bool WriteWhole(const std::filesystem::path &target, const std::vector<uint8_t> 
     }
     if (!CloseHandle(file) ||
         !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *error = "cannot move the image to " + PathToUtf8(target) + ": " + ErrorText(GetLastError());
+        *error = "cannot move the image to " + PathToUtf8(target) + ": " + SystemMessage(GetLastError());
         DeleteFileW(temp.c_str());
         return false;
     }

@@ -40,7 +40,7 @@ bool HoldAddress(const std::string &interface, const Device &device, std::string
 {
     namespace wire = tvp::wire;
     const std::string cidr =
-        wire::FormatDottedQuad(device.address) + "/" + std::to_string(tvp::net::PrefixLength(device.mask));
+        wire::FormatDottedQuad(device.address) + "/" + std::to_string(wire::PrefixLength(device.mask));
     if (!Ip({"-4", "addr", "flush", "dev", interface}, error) ||
         !Ip({"addr", "add", cidr, "dev", interface}, error) || !Ip({"link", "set", interface, "up"}, error))
         return false;

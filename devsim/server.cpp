@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <unordered_map>
 
 namespace devsim {
 
@@ -23,58 +22,39 @@ const Device *DeviceAt(const std::vector<Device> &devices, uint32_t address)
     return nullptr;
 }
 
-// Whether a destination is a broadcast address of the link: the limited
-// one or a subnet's of an address on the interface (all of them when the
-// socket is tied to none). Interfaces are read again at most once a second.
-bool IsBroadcastOn(const std::string &interface, uint32_t destination)
+wire::Message AnswerFrom(const Device &device, uint8_t opcode, uint32_t txid)
 {
-    static std::vector<uint32_t> broadcasts;
-    static Clock::time_point readAt;
-    if (destination == 0xffffffffu)
-        return true;
-    if (broadcasts.empty() || Clock::now() - readAt > std::chrono::seconds(1)) {
-        broadcasts.clear();
-        const auto ifaces = tvp::net::ListInterfaces(interface.empty() ? std::vector<std::string>{}
-                                                                       : std::vector<std::string>{interface});
-        for (const auto &i : ifaces)
-            broadcasts.push_back(i.Broadcast());
-        readAt = Clock::now();
-    }
-    return std::find(broadcasts.begin(), broadcasts.end(), destination) != broadcasts.end();
+    wire::Message m;
+    m.opcode = opcode;
+    m.txid = txid;
+    m.id = device.id;
+    return m;
 }
 
-// A device answers unicast Discovers at most kRate a second (bursts of
-// kBurst), so a flood of them can't keep it busy or make it a reflector.
-class AnswerBudget
+wire::Message DiscoverAnswer(const Device &device, uint32_t txid)
 {
-public:
-    static constexpr double kRate = 10, kBurst = 10;
-    bool Take(uint32_t device, Clock::time_point now)
-    {
-        auto [it, fresh] = buckets_.try_emplace(device, Bucket{kBurst, now});
-        Bucket &b = it->second;
-        if (!fresh) {
-            b.tokens = std::min(kBurst, b.tokens + std::chrono::duration<double>(now - b.at).count() * kRate);
-            b.at = now;
-        }
-        if (b.tokens < 1)
-            return false;
-        b.tokens -= 1;
-        return true;
-    }
-
-private:
-    struct Bucket
-    {
-        double tokens;
-        Clock::time_point at;
-    };
-    std::unordered_map<uint32_t, Bucket> buckets_;
-};
-
-AnswerBudget g_unicastDiscoverBudget;
+    wire::Message m = AnswerFrom(device, wire::DiscoverReply, txid);
+    m.name = device.name;
+    m.type = device.type;
+    m.address = device.address;
+    return m;
+}
 
 } // namespace
+
+bool AnswerBudget::Take(uint32_t device, Clock::time_point now)
+{
+    auto [it, fresh] = buckets_.try_emplace(device, Bucket{kBurst, now});
+    Bucket &b = it->second;
+    if (!fresh) {
+        b.tokens = std::min(kBurst, b.tokens + std::chrono::duration<double>(now - b.at).count() * kRate);
+        b.at = now;
+    }
+    if (b.tokens < 1)
+        return false;
+    b.tokens -= 1;
+    return true;
+}
 
 Server::Server(ServerConfig config, std::vector<Device> devices)
     : config_(std::move(config)), devices_(std::move(devices)), random_(config_.seed), started_(Clock::now())
@@ -155,151 +135,160 @@ void Server::ReceiveAll()
             Log("ignored an oversized datagram from " + wire::FormatDottedQuad(d->from));
             continue;
         }
-        Handle(buffer, d->size, d->from, d->fromPort, d->localAddress, d->ifindex);
+        Handle(buffer, *d);
     }
 }
 
-void Server::Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t srcPort, uint32_t dstAddr,
-                    unsigned ifindex)
+void Server::Handle(const uint8_t *data, const tvp::net::Datagram &d)
 {
-    const std::string peer = wire::FormatDottedQuad(srcAddr) + ":" + std::to_string(srcPort);
-    wire::Message req;
-    if (!wire::Decode(data, size, &req)) {
-        Log("ignored a malformed datagram (" + std::to_string(size) + " bytes) from " + peer);
+    Request r{{}, d.size, d.from, d.fromPort, d.localAddress, d.ifindex, wire::FormatEndpoint(d.from, d.fromPort)};
+    if (!wire::Decode(data, d.size, &r.message)) {
+        Log("ignored a malformed datagram (" + std::to_string(d.size) + " bytes) from " + r.peer);
         return;
     }
-    if (!wire::IsRequest(req.opcode))
+    if (!wire::IsRequest(r.message.opcode))
         return; // an answer of another simulator
-    if (size < wire::MinRequestSize(req.opcode)) {
-        Log("ignored a short request (" + std::to_string(size) + " bytes) from " + peer);
+    if (d.size < wire::MinRequestSize(r.message.opcode)) {
+        Log("ignored a short request (" + std::to_string(d.size) + " bytes) from " + r.peer);
         return;
     }
     if (config_.lossRate > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < config_.lossRate) {
-        Log("lost request opcode " + std::to_string(req.opcode) + " txid " + std::to_string(req.txid) + " from " + peer);
+        Log("lost request opcode " + std::to_string(r.message.opcode) + " txid " + std::to_string(r.message.txid) +
+            " from " + r.peer);
         return;
     }
-    const uint32_t broadcast = 0xffffffffu;
     std::lock_guard lock(mu_);
-    switch (req.opcode) {
-    case wire::Discover: {
-        // A Discover sent to a device's own address (from beyond a router)
-        // is answered by that device alone, by unicast from that address.
-        if (const Device *dev = DeviceAt(devices_, dstAddr)) {
-            std::string line = "discover txid " + std::to_string(req.txid) + " from " + peer + " to " +
-                               wire::FormatDottedQuad(dstAddr);
-            if (!g_unicastDiscoverBudget.Take(dstAddr, Clock::now())) {
-                Log(line + ": " + dev->name + " over its answer rate, not answered");
-                return;
-            }
-            wire::Message r;
-            r.opcode = wire::DiscoverReply;
-            r.txid = req.txid;
-            r.id = dev->id;
-            r.name = dev->name;
-            r.type = dev->type;
-            r.address = dev->address;
-            Reply(wire::Encode(r), size, srcAddr, srcPort, dstAddr, ifindex);
-            Log(line + ": answered by " + dev->name);
-            break;
-        }
-        // a unicast to an address nobody holds reaches nobody
-        if (!IsBroadcastOn(config_.interface, dstAddr)) {
-            Log("discover txid " + std::to_string(req.txid) + " from " + peer + " to " +
-                wire::FormatDottedQuad(dstAddr) + ": no device");
-            return;
-        }
-        for (const auto &d : devices_) {
-            wire::Message r;
-            r.opcode = wire::DiscoverReply;
-            r.txid = req.txid;
-            r.id = d.id;
-            r.name = d.name;
-            r.type = d.type;
-            r.address = d.address;
-            Reply(wire::Encode(r), size, broadcast, srcPort, 0, ifindex);
-        }
-        Log("discover txid " + std::to_string(req.txid) + " from " + peer + " to " + wire::FormatDottedQuad(dstAddr) +
-            ": " + std::to_string(devices_.size()) + " answers");
-        break;
-    }
+    switch (r.message.opcode) {
+    case wire::Discover:
+        return OnDiscover(r);
     case wire::GetIP:
-    case wire::SetIP: {
-        Device *dev = nullptr;
-        for (auto &d : devices_)
-            if (d.id == req.id)
-                dev = &d;
-        const char *what = req.opcode == wire::GetIP ? "getip" : "setip";
-        if (!dev) {
-            Log(std::string(what) + " txid " + std::to_string(req.txid) + " from " + peer + " for " +
-                wire::FormatMac(req.id) + ": no such device");
-            return;
-        }
-        wire::Message r;
-        r.txid = req.txid;
-        r.id = dev->id;
-        if (req.opcode == wire::GetIP) {
-            r.opcode = wire::GetIPReply;
-            r.address = dev->address;
-            r.mask = dev->mask;
-            r.gateway = dev->gateway;
-            r.dhcp = dev->dhcp;
-            Log(std::string("getip txid ") + std::to_string(req.txid) + " from " + peer + " for " + dev->name +
-                ": " + wire::FormatDottedQuad(dev->address));
-        } else {
-            r.opcode = wire::SetIPReply;
-            bool dhcp = req.dhcp.value_or(false);
-            uint32_t a = req.address.value_or(0), m = req.mask.value_or(0);
-            int prefix = 0;
-            while (prefix < 32 && (m & (0x80000000u >> prefix)))
-                ++prefix;
-            bool maskOk = prefix > 0 && (prefix == 32 || (m << prefix) == 0);
-            bool ok = dhcp || (maskOk && a != 0 && a != 0xffffffffu);
-            if (ok) {
-                // the same settings again change nothing: a resent request is harmless
-                dev->dhcp = dhcp;
-                if (!dhcp) {
-                    dev->address = a;
-                    dev->mask = m;
-                    dev->gateway = req.gateway.value_or(0);
-                }
-            }
-            r.status = ok ? wire::StatusOK : wire::StatusRefused;
-            r.address = dev->address;
-            Log(std::string("setip txid ") + std::to_string(req.txid) + " from " + peer + " for " + dev->name +
-                (ok ? ": now " + (dhcp ? std::string("DHCP ") : std::string()) + wire::FormatDottedQuad(dev->address) +
-                          "/" + std::to_string(prefix)
-                    : std::string(": refused")));
-        }
-        Reply(wire::Encode(r), size, broadcast, srcPort, 0, ifindex);
-        if (req.opcode == wire::SetIP && r.status == wire::StatusOK && config_.settingsChanged)
-            config_.settingsChanged(*dev);
-        break;
+        return OnGetIP(r);
+    case wire::SetIP:
+        return OnSetIP(r);
+    case wire::Probe:
+        return OnProbe(r);
     }
-    case wire::Probe: {
-        const Device *dev = nullptr;
-        for (const auto &d : devices_)
-            if (d.address == dstAddr)
-                dev = &d;
-        std::string line = "probe txid " + std::to_string(req.txid) + " from " + peer + " to " +
-                           wire::FormatDottedQuad(dstAddr);
-        if (!dev) {
-            Log(line + ": no device");
+}
+
+bool Server::IsBroadcast(uint32_t destination)
+{
+    if (destination == wire::kLimitedBroadcast)
+        return true;
+    if (broadcasts_.empty() || Clock::now() - broadcastsReadAt_ > std::chrono::seconds(1)) {
+        broadcasts_.clear();
+        std::vector<std::string> names;
+        if (!config_.interface.empty())
+            names.push_back(config_.interface);
+        for (const auto &i : tvp::net::ListInterfaces(names))
+            broadcasts_.push_back(i.Broadcast());
+        broadcastsReadAt_ = Clock::now();
+    }
+    return std::find(broadcasts_.begin(), broadcasts_.end(), destination) != broadcasts_.end();
+}
+
+void Server::OnDiscover(const Request &r)
+{
+    const std::string line =
+        "discover txid " + std::to_string(r.message.txid) + " from " + r.peer + " to " + wire::FormatDottedQuad(r.to);
+    // A Discover sent to a device's own address (from beyond a router)
+    // is answered by that device alone, by unicast from that address.
+    if (const Device *dev = DeviceAt(devices_, r.to)) {
+        if (!unicastDiscoverBudget_.Take(r.to, Clock::now())) {
+            Log(line + ": " + dev->name + " over its answer rate, not answered");
             return;
         }
-        if (!dev->answersProbes) {
-            Log(line + ": " + dev->name + " stays silent");
-            return;
-        }
-        wire::Message r;
-        r.opcode = wire::ProbeReply;
-        r.txid = req.txid;
-        r.id = dev->id;
-        // answered from the probed address, as the device itself would
-        Reply(wire::Encode(r), size, srcAddr, srcPort, dstAddr, ifindex);
+        Reply(wire::Encode(DiscoverAnswer(*dev, r.message.txid)), r.size, r.from, r.fromPort, r.to, r.ifindex);
         Log(line + ": answered by " + dev->name);
-        break;
+        return;
     }
+    // a unicast to an address nobody holds reaches nobody
+    if (!IsBroadcast(r.to)) {
+        Log(line + ": no device");
+        return;
     }
+    for (const auto &d : devices_)
+        Reply(wire::Encode(DiscoverAnswer(d, r.message.txid)), r.size, wire::kLimitedBroadcast, r.fromPort, 0,
+              r.ifindex);
+    Log(line + ": " + std::to_string(devices_.size()) + " answers");
+}
+
+Device *Server::DeviceFor(const Request &r, const char *what)
+{
+    Device *dev = nullptr;
+    for (auto &d : devices_)
+        if (d.id == r.message.id)
+            dev = &d;
+    if (!dev)
+        Log(std::string(what) + " txid " + std::to_string(r.message.txid) + " from " + r.peer + " for " +
+            wire::FormatMac(r.message.id) + ": no such device");
+    return dev;
+}
+
+void Server::OnGetIP(const Request &r)
+{
+    const Device *dev = DeviceFor(r, "getip");
+    if (!dev)
+        return;
+    wire::Message answer = AnswerFrom(*dev, wire::GetIPReply, r.message.txid);
+    answer.address = dev->address;
+    answer.mask = dev->mask;
+    answer.gateway = dev->gateway;
+    answer.dhcp = dev->dhcp;
+    Log(std::string("getip txid ") + std::to_string(r.message.txid) + " from " + r.peer + " for " + dev->name +
+        ": " + wire::FormatDottedQuad(dev->address));
+    Reply(wire::Encode(answer), r.size, wire::kLimitedBroadcast, r.fromPort, 0, r.ifindex);
+}
+
+void Server::OnSetIP(const Request &r)
+{
+    Device *dev = DeviceFor(r, "setip");
+    if (!dev)
+        return;
+    const wire::Message &req = r.message;
+    const bool dhcp = req.dhcp.value_or(false);
+    const uint32_t a = req.address.value_or(0), m = req.mask.value_or(0);
+    const bool ok = dhcp || wire::IsHostAddress(a, m);
+    if (ok) {
+        // the same settings again change nothing: a resent request is harmless
+        dev->dhcp = dhcp;
+        if (!dhcp) {
+            dev->address = a;
+            dev->mask = m;
+            dev->gateway = req.gateway.value_or(0);
+        }
+    }
+    wire::Message answer = AnswerFrom(*dev, wire::SetIPReply, req.txid);
+    answer.status = ok ? wire::StatusOK : wire::StatusRefused;
+    answer.address = dev->address;
+    Log(std::string("setip txid ") + std::to_string(req.txid) + " from " + r.peer + " for " + dev->name +
+        (ok ? ": now " + (dhcp ? std::string("DHCP ") : std::string()) + wire::FormatDottedQuad(dev->address) +
+                  "/" + std::to_string(wire::PrefixLength(m))
+            : std::string(": refused")));
+    Reply(wire::Encode(answer), r.size, wire::kLimitedBroadcast, r.fromPort, 0, r.ifindex);
+    if (ok && config_.settingsChanged)
+        config_.settingsChanged(*dev);
+}
+
+void Server::OnProbe(const Request &r)
+{
+    const Device *dev = nullptr;
+    for (const auto &d : devices_)
+        if (d.address == r.to)
+            dev = &d;
+    const std::string line = "probe txid " + std::to_string(r.message.txid) + " from " + r.peer + " to " +
+                             wire::FormatDottedQuad(r.to);
+    if (!dev) {
+        Log(line + ": no device");
+        return;
+    }
+    if (!dev->answersProbes) {
+        Log(line + ": " + dev->name + " stays silent");
+        return;
+    }
+    // answered from the probed address, as the device itself would
+    Reply(wire::Encode(AnswerFrom(*dev, wire::ProbeReply, r.message.txid)), r.size, r.from, r.fromPort, r.to,
+          r.ifindex);
+    Log(line + ": answered by " + dev->name);
 }
 
 void Server::Corrupt(std::vector<uint8_t> &bytes)
@@ -349,7 +338,7 @@ void Server::SendDue()
     while (!outgoing_.empty() && outgoing_.top().at <= now) {
         const Outgoing &o = outgoing_.top();
         // broadcasts leave on the link the request came from
-        const unsigned ifindex = o.to == 0xffffffffu ? o.ifindex : 0;
+        const unsigned ifindex = o.to == wire::kLimitedBroadcast ? o.ifindex : 0;
         if (!tvp::net::SendDatagram(socket_.socket.Get(), o.bytes.data(), o.bytes.size(), o.to, o.port, o.from,
                                     ifindex)) {
             if ((errno == EAGAIN || errno == ENOBUFS) && ++retries < 100) {

@@ -14,6 +14,7 @@
 #include <queue>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace devsim {
@@ -34,6 +35,23 @@ struct ServerConfig
     std::function<void(const std::string &)> log;
     // Called after a SetIP changed a device's settings, its answer sent.
     std::function<void(const Device &)> settingsChanged;
+};
+
+// A device answers unicast Discovers at most kRate a second (bursts of
+// kBurst), so a flood of them can't keep it busy or make it a reflector.
+class AnswerBudget
+{
+public:
+    static constexpr double kRate = 10, kBurst = 10;
+    bool Take(uint32_t device, std::chrono::steady_clock::time_point now);
+
+private:
+    struct Bucket
+    {
+        double tokens;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::unordered_map<uint32_t, Bucket> buckets_;
 };
 
 class Server
@@ -66,8 +84,31 @@ private:
         bool operator>(const Outgoing &o) const { return at > o.at; }
     };
 
+    // One request as it arrived: what every handler answers to.
+    struct Request
+    {
+        tvp::wire::Message message;
+        size_t size = 0;
+        uint32_t from = 0; // the requester's address and port
+        uint16_t fromPort = 0;
+        uint32_t to = 0; // the address it was sent to
+        unsigned ifindex = 0;
+        std::string peer; // "address:port" of the requester, for the log
+    };
+
     void ReceiveAll();
-    void Handle(const uint8_t *data, size_t size, uint32_t srcAddr, uint16_t srcPort, uint32_t dstAddr, unsigned ifindex);
+    void Handle(const uint8_t *data, const tvp::net::Datagram &d);
+    void OnDiscover(const Request &r);
+    void OnGetIP(const Request &r);
+    void OnSetIP(const Request &r);
+    void OnProbe(const Request &r);
+    // The device a GetIP or SetIP names; logged when there is none.
+    Device *DeviceFor(const Request &r, const char *what);
+    // Whether a destination is a broadcast address of the link: the limited
+    // one or a subnet's of an address on the interface (all of them when
+    // the socket is tied to none). Interfaces are read again at most once a
+    // second.
+    bool IsBroadcast(uint32_t destination);
     void Reply(std::vector<uint8_t> bytes, size_t requestSize, uint32_t to, uint16_t port, uint32_t from,
                unsigned ifindex);
     void Corrupt(std::vector<uint8_t> &bytes);
@@ -82,6 +123,9 @@ private:
     std::mt19937 random_;
     std::priority_queue<Outgoing, std::vector<Outgoing>, std::greater<>> outgoing_;
     std::chrono::steady_clock::time_point started_;
+    AnswerBudget unicastDiscoverBudget_;
+    std::vector<uint32_t> broadcasts_;
+    std::chrono::steady_clock::time_point broadcastsReadAt_{};
 };
 
 } // namespace devsim

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace devsim::sock {
@@ -23,13 +24,25 @@ public:
     explicit Socket(SocketHandle handle) : handle_(handle) {}
     ~Socket() { Reset(); }
     Socket(Socket &&o) noexcept : handle_(o.handle_) { o.handle_ = kNoSocket; }
-    Socket &operator=(Socket &&o) noexcept;
+    Socket &operator=(Socket &&o) noexcept
+    {
+        if (this != &o) {
+            Reset();
+            std::swap(handle_, o.handle_);
+        }
+        return *this;
+    }
     Socket(const Socket &) = delete;
     Socket &operator=(const Socket &) = delete;
 
     SocketHandle Get() const { return handle_; }
     bool Valid() const { return handle_ != kNoSocket; }
-    void Reset();
+    void Reset()
+    {
+        if (handle_ != kNoSocket)
+            tvp::net::CloseSocket(handle_);
+        handle_ = kNoSocket;
+    }
 
 private:
     SocketHandle handle_ = kNoSocket;
@@ -79,7 +92,10 @@ bool WaitWritable(SocketHandle socket, int timeoutMs);
 std::string LoopbackName();
 
 // The last socket or system error as text.
-std::string LastError();
+inline std::string LastError()
+{
+    return tvp::net::LastErrorText();
+}
 
 // Readable once set; Set is safe from any thread and from a signal handler.
 class Waker

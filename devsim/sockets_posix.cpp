@@ -14,39 +14,17 @@
 
 namespace devsim::sock {
 
-Socket &Socket::operator=(Socket &&o) noexcept
-{
-    if (this != &o) {
-        Reset();
-        handle_ = o.handle_;
-        o.handle_ = kNoSocket;
-    }
-    return *this;
-}
-
-void Socket::Reset()
-{
-    if (handle_ != kNoSocket)
-        close(handle_);
-    handle_ = kNoSocket;
-}
-
 std::string LoopbackName()
 {
     return "lo";
 }
 
-std::string LastError()
-{
-    return std::strerror(errno);
-}
-
 UdpSocket OpenUdp(const UdpOptions &o, std::string *error)
 {
     UdpSocket result;
-    Socket s(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    Socket s(tvp::net::OpenUdpSocket());
     if (!s.Valid()) {
-        *error = std::string("socket: ") + std::strerror(errno);
+        *error = "socket: " + LastError();
         return result;
     }
     const int fd = s.Get();
@@ -68,18 +46,10 @@ UdpSocket OpenUdp(const UdpOptions &o, std::string *error)
         *error = "cannot tie the socket to " + o.interfaceName + ": " + std::strerror(errno);
         return result;
     }
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(o.address);
-    local.sin_port = htons(o.port);
-    socklen_t len = sizeof local;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &len) != 0) {
-        *error = "bind " + tvp::wire::FormatDottedQuad(o.address) + ":" + std::to_string(o.port) + ": " +
-                 std::strerror(errno);
+    if (!tvp::net::BindSocket(fd, o.address, o.port, &result.port)) {
+        *error = "bind " + tvp::wire::FormatEndpoint(o.address, o.port) + ": " + LastError();
         return result;
     }
-    result.port = ntohs(local.sin_port);
     result.socket = std::move(s);
     return result;
 }

@@ -18,38 +18,9 @@
 
 namespace devsim::sock {
 
-Socket &Socket::operator=(Socket &&o) noexcept
-{
-    if (this != &o) {
-        Reset();
-        handle_ = o.handle_;
-        o.handle_ = kNoSocket;
-    }
-    return *this;
-}
-
-void Socket::Reset()
-{
-    if (handle_ != kNoSocket)
-        closesocket(SOCKET(handle_));
-    handle_ = kNoSocket;
-}
-
 std::string LoopbackName()
 {
     return tvp::net::LoopbackAdapterName();
-}
-
-std::string LastError()
-{
-    const DWORD code = GetLastError(); // Winsock's error too
-    char text[256] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                   sizeof text, nullptr);
-    std::string out(text, n);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.'))
-        out.pop_back();
-    return (out.empty() ? "error" : out) + " (" + std::to_string(code) + ")";
 }
 
 UdpSocket OpenUdp(const UdpOptions &o, std::string *error)
@@ -68,8 +39,7 @@ UdpSocket OpenUdp(const UdpOptions &o, std::string *error)
             address = found.front().address;
     }
     Socket s(tvp::net::OpenUdpSocket());
-    if (s.Get() == SocketHandle(INVALID_SOCKET)) {
-        s = Socket();
+    if (!s.Valid()) {
         *error = "socket: " + LastError();
         return result;
     }
@@ -86,17 +56,10 @@ UdpSocket OpenUdp(const UdpOptions &o, std::string *error)
         tvp::net::EnlargeBuffer(s.Get(), SO_RCVBUF, o.receiveBuffer);
     if (o.sendBuffer)
         tvp::net::EnlargeBuffer(s.Get(), SO_SNDBUF, o.sendBuffer);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(address);
-    local.sin_port = htons(o.port);
-    int len = sizeof local;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &len) != 0) {
-        *error = "bind " + tvp::wire::FormatDottedQuad(address) + ":" + std::to_string(o.port) + ": " + LastError();
+    if (!tvp::net::BindSocket(s.Get(), address, o.port, &result.port)) {
+        *error = "bind " + tvp::wire::FormatEndpoint(address, o.port) + ": " + LastError();
         return result;
     }
-    result.port = ntohs(local.sin_port);
     result.onlyIfindex = onlyIfindex;
     result.socket = std::move(s);
     return result;
@@ -131,20 +94,6 @@ bool WaitWritable(SocketHandle socket, int timeoutMs)
     return select(0, nullptr, &writable, nullptr, &limit) > 0;
 }
 
-namespace {
-
-bool BindLoopback(SOCKET s, sockaddr_in *bound)
-{
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof *bound;
-    return bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
-           getsockname(s, reinterpret_cast<sockaddr *>(bound), &len) == 0;
-}
-
-} // namespace
-
 Waker::~Waker()
 {
     if (read_ != kNoSocket)
@@ -153,20 +102,10 @@ Waker::~Waker()
         closesocket(SOCKET(write_));
 }
 
-// No pipe that select() could watch: a loopback UDP pair, each end taking
-// datagrams only from the other.
+// No pipe that select() could watch: the library's loopback pair.
 bool Waker::Open()
 {
-    const SOCKET reader = tvp::net::OpenUdpSocket();
-    const SOCKET writer = tvp::net::OpenUdpSocket();
-    read_ = reader == INVALID_SOCKET ? kNoSocket : SocketHandle(reader);
-    write_ = writer == INVALID_SOCKET ? kNoSocket : SocketHandle(writer);
-    if (read_ == kNoSocket || write_ == kNoSocket)
-        return false;
-    sockaddr_in readerAddress{}, writerAddress{};
-    return BindLoopback(reader, &readerAddress) && BindLoopback(writer, &writerAddress) &&
-           connect(writer, reinterpret_cast<sockaddr *>(&readerAddress), sizeof readerAddress) == 0 &&
-           connect(reader, reinterpret_cast<sockaddr *>(&writerAddress), sizeof writerAddress) == 0;
+    return tvp::net::OpenLoopbackPair(&read_, &write_);
 }
 
 void Waker::Set()

@@ -38,12 +38,6 @@ constexpr milliseconds kDally{2000};
 // A stalled device stops answering after this many acknowledgements.
 constexpr unsigned kStallAfterAcks = 3;
 
-std::string AddressText(uint32_t a)
-{
-    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 0xff) + '.' +
-           std::to_string((a >> 8) & 0xff) + '.' + std::to_string(a & 0xff);
-}
-
 // A peer's address and port, host byte order.
 struct Endpoint
 {
@@ -53,7 +47,7 @@ struct Endpoint
 
 std::string EndpointText(const Endpoint &e)
 {
-    return AddressText(e.address) + ':' + std::to_string(e.port);
+    return tvp::wire::FormatEndpoint(e.address, e.port);
 }
 
 bool SameEndpoint(const Endpoint &a, const Endpoint &b)
@@ -135,8 +129,23 @@ struct TftpServer::Impl
     void Flush(Clock::time_point now);
     void SendNow(const Pending &p);
     void OnRequest();
+    // An ERROR packet's code and text.
+    struct Refusal
+    {
+        uint16_t code = 0;
+        std::string message;
+    };
+
     void StartSession(const Endpoint &client, uint32_t device, UpgradeBehaviour behaviour,
                       const tftp::Packet &wrq);
+    // Why a request is not served, before its options are looked at.
+    std::optional<Refusal> Refuses(const Endpoint &client, uint32_t device, UpgradeBehaviour behaviour,
+                                   const tftp::Packet &req);
+    // The options granted within the server's limits, set on the session;
+    // a refusal for an image too large.
+    std::optional<Refusal> Grant(Session &s, const tftp::Options &asked, tftp::Options *granted);
+    // Ends a transfer with an ERROR packet; the session lingers, mute.
+    void Abort(Session &s, const std::string &why, Refusal answer, Clock::time_point now);
     void OnSessionReadable(Session &s);
     void OnData(Session &s, const tftp::Packet &packet);
     void Acknowledge(Session &s);
@@ -200,7 +209,7 @@ void TftpServer::Impl::OnRequest()
         return;
     auto behaviour = config.behaviourFor ? config.behaviourFor(device) : std::nullopt;
     if (!behaviour) {
-        Log("request for " + AddressText(device) + ": no such device, ignored");
+        Log("request for " + tvp::wire::FormatDottedQuad(device) + ": no such device, ignored");
         return;
     }
     // a repeated request whose answer was lost gets that answer again
@@ -218,7 +227,7 @@ void TftpServer::Impl::OnRequest()
 void TftpServer::Impl::StartSession(const Endpoint &client, uint32_t device, UpgradeBehaviour behaviour,
                                     const tftp::Packet &req)
 {
-    const std::string who = AddressText(device);
+    const std::string who = tvp::wire::FormatDottedQuad(device);
     if (sessions.size() >= kMaxSessions) {
         Log(who + ": too many transfers, request ignored");
         return;
@@ -244,50 +253,15 @@ void TftpServer::Impl::StartSession(const Endpoint &client, uint32_t device, Upg
     s->behaviour = behaviour;
     s->deadline = Clock::now() + kSessionTimeout;
 
-    auto refuse = [&](uint16_t code, const std::string &message) {
-        Log(who + ": " + message + " (\"" + req.text + "\" from " + EndpointText(client) + ")");
-        Reply(transfer, client, tftp::EncodeError(code, message));
+    auto refuse = [&](const Refusal &r) {
+        Log(who + ": " + r.message + " (\"" + req.text + "\" from " + EndpointText(client) + ")");
+        Reply(transfer, client, tftp::EncodeError(r.code, r.message));
     };
-    if (req.opcode != tftp::Opcode::Wrq)
-        return refuse(tftp::ErrIllegalOperation, "only write requests are served");
-    if (req.mode != "octet")
-        return refuse(tftp::ErrIllegalOperation, "only octet mode is served");
-    if (!SafeName(req.text))
-        return refuse(tftp::ErrAccessViolation, "file name refused");
-    if (s->behaviour == UpgradeBehaviour::Fail)
-        return refuse(tftp::ErrAccessViolation, "firmware rejected");
-    if (s->behaviour == UpgradeBehaviour::BusyFirst) {
-        auto told = busyTold.find(device);
-        if (told == busyTold.end() || SameEndpoint(told->second, client)) {
-            busyTold[device] = client;
-            return refuse(tftp::ErrNotDefined, std::string(tftp::kBusyMessage));
-        }
-    }
-
+    if (const auto r = Refuses(client, device, behaviour, req))
+        return refuse(*r);
     tftp::Options granted;
-    for (const auto &[name, value] : req.options) {
-        if (name == "blksize") {
-            auto v = tftp::ParseDecimal(value, UINT32_MAX);
-            if (v && *v >= tftp::kMinBlockSize) {
-                s->blockSize = static_cast<uint16_t>(std::min<uint64_t>(*v, tftp::kMaxBlockSize));
-                granted.emplace_back(name, std::to_string(s->blockSize));
-            }
-        } else if (name == "windowsize") {
-            auto v = tftp::ParseDecimal(value, UINT32_MAX);
-            if (v && *v >= 1) {
-                s->window = static_cast<uint16_t>(std::min<uint64_t>(*v, kWindowCap));
-                granted.emplace_back(name, std::to_string(s->window));
-            }
-        } else if (name == "tsize") {
-            auto v = tftp::ParseDecimal(value, UINT64_MAX / 10);
-            if (v && *v > kMaxImage)
-                return refuse(tftp::ErrDiskFull, "image too large");
-            if (v) {
-                s->image.reserve(static_cast<size_t>(*v));
-                granted.emplace_back(name, value);
-            }
-        }
-    }
+    if (const auto r = Grant(*s, req.options, &granted))
+        return refuse(*r);
     Log(who + ": write request for \"" + req.text + "\" from " + EndpointText(client) + ", blksize " +
         std::to_string(s->blockSize) + ", windowsize " + std::to_string(s->window) +
         (granted.empty() ? ", no options" : ""));
@@ -296,6 +270,65 @@ void TftpServer::Impl::StartSession(const Endpoint &client, uint32_t device, Upg
     s->acksSent = 1;
     Reply(transfer, client, s->lastReply);
     sessions.push_back(std::move(s));
+}
+
+std::optional<TftpServer::Impl::Refusal> TftpServer::Impl::Refuses(const Endpoint &client, uint32_t device,
+                                                                  UpgradeBehaviour behaviour, const tftp::Packet &req)
+{
+    if (req.opcode != tftp::Opcode::Wrq)
+        return Refusal{tftp::ErrIllegalOperation, "only write requests are served"};
+    if (req.mode != "octet")
+        return Refusal{tftp::ErrIllegalOperation, "only octet mode is served"};
+    if (!SafeName(req.text))
+        return Refusal{tftp::ErrAccessViolation, "file name refused"};
+    if (behaviour == UpgradeBehaviour::Fail)
+        return Refusal{tftp::ErrAccessViolation, "firmware rejected"};
+    if (behaviour == UpgradeBehaviour::BusyFirst) {
+        auto told = busyTold.find(device);
+        if (told == busyTold.end() || SameEndpoint(told->second, client)) {
+            busyTold[device] = client;
+            return Refusal{tftp::ErrNotDefined, std::string(tftp::kBusyMessage)};
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<TftpServer::Impl::Refusal> TftpServer::Impl::Grant(Session &s, const tftp::Options &asked,
+                                                                 tftp::Options *granted)
+{
+    for (const auto &[name, value] : asked) {
+        if (name == "blksize") {
+            auto v = tftp::ParseDecimal(value, UINT32_MAX);
+            if (v && *v >= tftp::kMinBlockSize) {
+                s.blockSize = static_cast<uint16_t>(std::min<uint64_t>(*v, tftp::kMaxBlockSize));
+                granted->emplace_back(name, std::to_string(s.blockSize));
+            }
+        } else if (name == "windowsize") {
+            auto v = tftp::ParseDecimal(value, UINT32_MAX);
+            if (v && *v >= 1) {
+                s.window = static_cast<uint16_t>(std::min<uint64_t>(*v, kWindowCap));
+                granted->emplace_back(name, std::to_string(s.window));
+            }
+        } else if (name == "tsize") {
+            auto v = tftp::ParseDecimal(value, UINT64_MAX / 10);
+            if (v && *v > kMaxImage)
+                return Refusal{tftp::ErrDiskFull, "image too large"};
+            if (v) {
+                s.image.reserve(static_cast<size_t>(*v));
+                granted->emplace_back(name, value);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+void TftpServer::Impl::Abort(Session &s, const std::string &why, Refusal answer, Clock::time_point now)
+{
+    Log(tvp::wire::FormatDottedQuad(s.device) + ": " + why);
+    Reply(s.socket, s.client, tftp::EncodeError(answer.code, answer.message));
+    s.state = State::Silent;
+    s.deadline = now;
+    s.timeouts = kSessionRetries;
 }
 
 void TftpServer::Impl::Acknowledge(Session &s)
@@ -309,7 +342,7 @@ void TftpServer::Impl::Acknowledge(Session &s)
     ++s.acksSent;
     if (s.behaviour == UpgradeBehaviour::Stall && s.acksSent > kStallAfterAcks) {
         if (s.state != State::Silent)
-            Log(AddressText(s.device) + ": stalls after block " + std::to_string(s.acked));
+            Log(tvp::wire::FormatDottedQuad(s.device) + ": stalls after block " + std::to_string(s.acked));
         s.state = State::Silent;
         return;
     }
@@ -349,22 +382,10 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
         }
         return;
     }
-    if (packet.dataSize > s.blockSize) {
-        Log(AddressText(s.device) + ": block larger than negotiated");
-        Reply(s.socket, s.client, tftp::EncodeError(tftp::ErrIllegalOperation, "block too large"));
-        s.state = State::Silent;
-        s.deadline = now;
-        s.timeouts = kSessionRetries;
-        return;
-    }
-    if (s.image.size() + packet.dataSize > kMaxImage) {
-        Log(AddressText(s.device) + ": image too large");
-        Reply(s.socket, s.client, tftp::EncodeError(tftp::ErrDiskFull, "image too large"));
-        s.state = State::Silent;
-        s.deadline = now;
-        s.timeouts = kSessionRetries;
-        return;
-    }
+    if (packet.dataSize > s.blockSize)
+        return Abort(s, "block larger than negotiated", {tftp::ErrIllegalOperation, "block too large"}, now);
+    if (s.image.size() + packet.dataSize > kMaxImage)
+        return Abort(s, "image too large", {tftp::ErrDiskFull, "image too large"}, now);
     s.image.insert(s.image.end(), packet.data, packet.data + packet.dataSize);
     ++s.expected;
     ++s.inWindow;
@@ -379,7 +400,7 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
     s.state = State::Done;
     s.deadline = now + kDally;
     if (!config.received)
-        Log(AddressText(s.device) + ": received \"" + s.fileName + "\", " + std::to_string(s.image.size()) +
+        Log(tvp::wire::FormatDottedQuad(s.device) + ": received \"" + s.fileName + "\", " + std::to_string(s.image.size()) +
             " bytes in " + std::to_string(s.expected - 1) + " blocks");
     if (config.received)
         config.received(s.device, s.fileName, std::move(s.image));
@@ -397,17 +418,17 @@ void TftpServer::Impl::OnSessionReadable(Session &s)
             continue;
         const Endpoint from{d->from, d->fromPort};
         if (!SameEndpoint(from, s.client)) {
-            Log(AddressText(s.device) + ": packet from " + EndpointText(from) + ", unknown transfer id");
+            Log(tvp::wire::FormatDottedQuad(s.device) + ": packet from " + EndpointText(from) + ", unknown transfer id");
             Reply(s.socket, from, tftp::EncodeError(tftp::ErrUnknownTid, "unknown transfer id"));
             continue;
         }
         auto packet = d->truncated || d->size > tftp::kMaxPacket ? std::nullopt : tftp::Parse(buffer, d->size);
         if (!packet) {
-            Log(AddressText(s.device) + ": dropped a malformed packet");
+            Log(tvp::wire::FormatDottedQuad(s.device) + ": dropped a malformed packet");
             continue;
         }
         if (packet->opcode == tftp::Opcode::Error) {
-            Log(AddressText(s.device) + ": client ended the transfer: " + tvp::wire::CleanText(packet->text));
+            Log(tvp::wire::FormatDottedQuad(s.device) + ": client ended the transfer: " + tvp::wire::CleanText(packet->text));
             s.state = State::Silent;
             s.timeouts = kSessionRetries;
             s.deadline = Clock::now();
@@ -434,7 +455,7 @@ void TftpServer::Impl::OnTimeout(Session &s, Clock::time_point now)
         return;
     }
     if (s.state == State::Receiving)
-        Log(AddressText(s.device) + ": transfer of \"" + s.fileName + "\" abandoned at block " +
+        Log(tvp::wire::FormatDottedQuad(s.device) + ": transfer of \"" + s.fileName + "\" abandoned at block " +
             std::to_string(s.expected));
     s.socket.reset(); // closed once its pending replies are out
 }

@@ -14,6 +14,8 @@ namespace win32 {
 
 namespace {
 
+// The program's own wording, without the code; and the program links the
+// TVP library's C interface alone, not its Windows text (tvp/win_text.h).
 std::string SystemMessage(DWORD code)
 {
     char *text = nullptr;

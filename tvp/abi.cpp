@@ -56,12 +56,7 @@ bool DebugEnabled()
 uint16_t TftpPort()
 {
     auto engine = Get();
-    return engine ? engine->TftpPort() : 69;
-}
-
-bool ParseDottedQuad(const char *text, uint32_t *address)
-{
-    return wire::ParseDottedQuad(text, address);
+    return engine ? engine->TftpPort() : wire::kDefaultTftpPort;
 }
 
 } // namespace internal

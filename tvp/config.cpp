@@ -9,6 +9,8 @@
 
 namespace tvp {
 
+static_assert(TVP_DEFAULT_PORT == wire::kDefaultPort, "the C interface names the protocol's port");
+
 bool ParsePort(const char *text, uint16_t *port)
 {
     if (!text || !*text)
@@ -25,13 +27,13 @@ bool ParsePort(const char *text, uint16_t *port)
 Config Config::FromEnvironment()
 {
     Config c;
-    c.port = TVP_DEFAULT_PORT;
     if (const char *names = std::getenv("TVP_INTERFACES"); names && *names)
         c.interfaces = net::SplitNames(names);
     if (const char *port = std::getenv("TVP_PORT"); port && *port && !ParsePort(port, &c.port))
         c.notes += std::string("TVP_PORT \"") + port + "\" is not a port; using " + std::to_string(c.port) + ". ";
     if (const char *tftp = std::getenv("TVP_TFTP_PORT"); tftp && *tftp && !ParsePort(tftp, &c.tftpPort))
-        c.notes += std::string("TVP_TFTP_PORT \"") + tftp + "\" is not a port; using 69. ";
+        c.notes +=
+            std::string("TVP_TFTP_PORT \"") + tftp + "\" is not a port; using " + std::to_string(c.tftpPort) + ". ";
     return c;
 }
 

@@ -2,6 +2,8 @@
 // What the library is told by its environment: interfaces, ports.
 #pragma once
 
+#include "address.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,8 +13,8 @@ namespace tvp {
 struct Config
 {
     std::vector<std::string> interfaces; // empty: every broadcast interface but loopback
-    uint16_t port = 30718;
-    uint16_t tftpPort = 69;
+    uint16_t port = wire::kDefaultPort;
+    uint16_t tftpPort = wire::kDefaultTftpPort;
     // complaints about the environment, logged once a callback listens
     std::string notes;
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "discovery.h"
 
+#include "address.h"
+
 namespace tvp {
 
 void DiscoveryWindow::Sent(uint32_t txid, Clock::time_point now, std::optional<uint32_t> target)
@@ -36,15 +38,11 @@ void DiscoveryWindow::Expire(Clock::time_point now)
 
 bool PlausibleDeviceAddress(uint32_t a, const net::Interface *arrival)
 {
-    if (a == 0 || a == 0xffffffffu || a >= 0xe0000000u) // multicast 224/4 and class E 240/4
+    if (!wire::IsUnicast(a))
         return false;
-    const bool loopbackAddress = (a >> 24) == 127;
-    if (arrival && loopbackAddress && !arrival->loopback)
+    if (arrival && wire::IsLoopback(a) && !arrival->loopback)
         return false;
-    if (arrival && arrival->Contains(a) && net::PrefixLength(arrival->mask) < 31 &&
-        (a == arrival->Network() || a == arrival->Broadcast()))
-        return false;
-    return true;
+    return !(arrival && arrival->Contains(a) && wire::IsNetworkOrBroadcast(a, arrival->mask));
 }
 
 } // namespace tvp

@@ -13,17 +13,10 @@ namespace {
 
 // Interfaces are listed anew at most this often for probes.
 constexpr std::chrono::milliseconds kInterfaceCache{1000};
-// Addresses handed out by the free-address choice stay reserved this long.
-constexpr std::chrono::milliseconds kChosenReserved{30000};
-// The choice probes its candidates in parallel, a batch at a time, so it
-// blocks the caller for about one probe deadline per batch.
-constexpr size_t kChooseBatch = 16;
-constexpr size_t kChooseBatches = 2;
 // ARP probes are answered within milliseconds on a LAN.
 constexpr int kArpWaitMs = 250;
 constexpr size_t kMaxDevices = 65536;
 constexpr size_t kMaxImpossibleLogged = 1024;
-constexpr uint32_t kLimitedBroadcast = 0xffffffffu;
 
 std::string Quad(uint32_t a)
 {
@@ -101,7 +94,7 @@ const std::vector<net::Interface> &Engine::InterfacesLocked(bool fresh)
     ifacesAt_ = now;
     std::string summary;
     for (const auto &i : ifaces_)
-        summary += (summary.empty() ? "" : ", ") + i.Text() + "/" + std::to_string(net::PrefixLength(i.mask));
+        summary += (summary.empty() ? "" : ", ") + i.Text() + "/" + std::to_string(wire::PrefixLength(i.mask));
     if (summary != ifacesSummary_ || ifaces_.empty()) {
         ifacesSummary_ = summary;
         LogLocked(ifaces_.empty() ? std::string("no usable interface") +
@@ -114,7 +107,7 @@ const std::vector<net::Interface> &Engine::InterfacesLocked(bool fresh)
 const net::Interface *Engine::OnLinkLocked(uint32_t address) const
 {
     for (const auto &i : ifaces_)
-        if (net::PrefixLength(i.mask) > 0 && i.Contains(address))
+        if (wire::IsMask(i.mask) && i.Contains(address))
             return &i;
     return nullptr;
 }
@@ -143,7 +136,7 @@ size_t Engine::BroadcastLocked(const std::vector<uint8_t> &bytes, const std::str
         if (std::find(done.begin(), done.end(), i.index) != done.end())
             continue; // one copy per link, whatever its addresses
         done.push_back(i.index);
-        if (socket_.SendTo(bytes, kLimitedBroadcast, config_.port, i.index, i.address)) {
+        if (socket_.SendTo(bytes, wire::kLimitedBroadcast, config_.port, i.index, i.address)) {
             ++sent;
             if (!what.empty())
                 LogLocked(what + " sent on " + i.Text() + " to 255.255.255.255:" + std::to_string(config_.port));
@@ -278,10 +271,9 @@ int Engine::SetIP(const uint8_t *id, const char *address, const char *mask, cons
     if (!IsBlankAddress(gateway) && !wire::ParseDottedQuad(gateway, &g))
         return refuse(std::string("gateway \"") + gateway + "\" is not a dotted quad");
     if (!dhcp) {
-        int prefix = net::PrefixLength(m);
-        if (prefix <= 0)
+        if (!wire::IsMask(m))
             return refuse("mask " + Quad(m) + " is not a subnet mask");
-        if (a == 0 || a == 0xffffffffu || (prefix < 31 && ((a & ~m) == 0 || (a | m) == 0xffffffffu)))
+        if (!wire::IsHostAddress(a, m))
             return refuse(Quad(a) + " is not a host address in its subnet");
     }
     wire::Message msg;
@@ -292,7 +284,7 @@ int Engine::SetIP(const uint8_t *id, const char *address, const char *mask, cons
     msg.gateway = g;
     msg.dhcp = dhcp != 0;
     return SendRequestLocked(msg, ": " +
-                                      (dhcp ? std::string("DHCP") : Quad(a) + "/" + std::to_string(net::PrefixLength(m))) +
+                                      (dhcp ? std::string("DHCP") : Quad(a) + "/" + std::to_string(wire::PrefixLength(m))) +
                                       (g ? " gateway " + Quad(g) : std::string()));
 }
 
@@ -338,82 +330,74 @@ int Engine::Ping(const char *text)
     return r && r->state == ProbeTable::State::Answered ? 1 : 0;
 }
 
+std::optional<net::Interface> Engine::ChoiceInterfaceLocked(const char *interfaceText)
+{
+    std::string name;
+    std::optional<uint32_t> wanted;
+    if (!net::ParseInterfaceText(interfaceText, &name, &wanted)) {
+        LogLocked(std::string("choose: \"") + interfaceText + "\" names no interface");
+        return std::nullopt;
+    }
+    for (const auto &i : InterfacesLocked(true))
+        if (i.name == name && (!wanted || i.address == *wanted))
+            return i;
+    LogLocked(std::string("choose: no selected interface \"") + interfaceText + "\"");
+    return std::nullopt;
+}
+
+std::optional<uint32_t> Engine::CheckCandidatesLocked(std::unique_lock<std::mutex> &lock, const net::Interface &iface,
+                                                      const std::vector<uint32_t> &candidates)
+{
+    auto now = Clock::now();
+    for (uint32_t c : candidates)
+        if (!probes_.Lookup(c, now))
+            probes_.Start(c, NewTxidLocked(), now, false);
+    wake_.Set();
+    lock.unlock();
+    // while the device probes run: who answers ARP for them
+    const auto arp = iface.loopback ? std::nullopt : os::ArpProbe(iface.index, candidates, kArpWaitMs);
+    lock.lock();
+    WaitForProbesLocked(lock, candidates);
+    lock.unlock();
+    const auto neighbours = os::ResolvedNeighbours(iface.index);
+    lock.lock();
+    now = Clock::now();
+    std::vector<AddressChooser::Findings> found;
+    for (uint32_t c : candidates) {
+        const auto probe = probes_.Lookup(c, now);
+        found.push_back({probe && probe->state == ProbeTable::State::Answered, probe && probe->hostAnswered,
+                         neighbours.count(c) != 0, arp && arp->count(c)});
+    }
+    const auto verdict = AddressChooser::Decide(candidates, found);
+    for (const auto &[address, why] : verdict.taken)
+        LogLocked("choose: " + Quad(address) + " is taken, " + why);
+    return verdict.choice;
+}
+
 int Engine::Choose(const char *interfaceText, char *address, char *mask, char *gateway)
 {
     if (!interfaceText || !address || !mask || !gateway)
         return 0;
-    std::string name;
-    std::optional<uint32_t> wanted;
     std::unique_lock lock(mu_);
-    if (!net::ParseInterfaceText(interfaceText, &name, &wanted)) {
-        LogLocked(std::string("choose: \"") + interfaceText + "\" names no interface");
+    const auto iface = ChoiceInterfaceLocked(interfaceText);
+    if (!iface)
         return 0;
-    }
-    const net::Interface *found = nullptr;
-    for (const auto &i : InterfacesLocked(true))
-        if (i.name == name && (!wanted || i.address == *wanted) && !found)
-            found = &i;
-    if (!found) {
-        LogLocked(std::string("choose: no selected interface \"") + interfaceText + "\"");
-        return 0;
-    }
-    const net::Interface iface = *found;
-    net::ChooseRequest r;
-    r.own = iface.address;
-    r.mask = iface.mask;
-    r.gateway = net::InterfaceGateway(iface);
-    if (r.gateway && !iface.Contains(*r.gateway))
-        r.gateway.reset();
-    r.seed = net::Fnv1a(iface.Text());
-    auto now = Clock::now();
+    std::vector<uint32_t> known;
     for (const auto &[id, a] : devices_)
-        r.taken.insert(a);
-    std::erase_if(chosen_, [&](const auto &c) { return now - c.second > kChosenReserved; });
-    for (const auto &c : chosen_)
-        r.taken.insert(c.first);
-
+        known.push_back(a);
+    const net::ChooseRequest r = chooser_.Request(*iface, net::InterfaceGateway(*iface), known, Clock::now());
     std::optional<uint32_t> result;
-    for (size_t batch = 0; batch < kChooseBatches && !result; ++batch) {
-        const auto candidates = net::Candidates(r, batch * kChooseBatch, kChooseBatch);
+    for (size_t batch = 0; !result; ++batch) {
+        const auto candidates = AddressChooser::Batch(r, batch);
         if (candidates.empty())
             break;
-        now = Clock::now();
-        for (uint32_t c : candidates)
-            if (!probes_.Lookup(c, now))
-                probes_.Start(c, NewTxidLocked(), now, false);
-        wake_.Set();
-        lock.unlock();
-        // while the device probes run: who answers ARP for them
-        const auto arp = iface.loopback ? std::nullopt : os::ArpProbe(iface.index, candidates, kArpWaitMs);
-        lock.lock();
-        WaitForProbesLocked(lock, candidates);
-        lock.unlock();
-        const auto neighbours = os::ResolvedNeighbours(iface.index);
-        lock.lock();
-        now = Clock::now();
-        for (uint32_t c : candidates) {
-            const auto probe = probes_.Lookup(c, now);
-            const char *why = nullptr;
-            if (probe && probe->state == ProbeTable::State::Answered)
-                why = "a device answers there";
-            else if (probe && probe->hostAnswered)
-                why = "a host refused the probe";
-            else if (neighbours.count(c))
-                why = "a host answers ARP there";
-            else if (arp && arp->count(c))
-                why = "a host answers an ARP probe";
-            if (!why) {
-                result = c;
-                break;
-            }
-            LogLocked("choose: " + Quad(c) + " is taken, " + why);
-        }
+        result = CheckCandidatesLocked(lock, *iface, candidates);
     }
     if (!result) {
-        LogLocked("choose: no free address on " + iface.Text());
+        LogLocked("choose: no free address on " + iface->Text());
         return 0;
     }
-    chosen_.emplace_back(*result, Clock::now());
+    chooser_.Reserve(*result, Clock::now());
     // its silence was the reason to choose it; a device will answer there soon
     probes_.Forget(*result);
     auto put = [](char *out, const std::string &text) { std::snprintf(out, TVP_ADDRESS_TEXT_SIZE, "%s", text.c_str()); };
@@ -421,7 +405,7 @@ int Engine::Choose(const char *interfaceText, char *address, char *mask, char *g
     put(mask, Quad(r.mask));
     put(gateway, r.gateway ? Quad(*r.gateway) : std::string());
     LogLocked("choose: " + std::string(address) + " mask " + mask + " gateway " +
-              (r.gateway ? std::string(gateway) : std::string("none")) + " on " + iface.Text());
+              (r.gateway ? std::string(gateway) : std::string("none")) + " on " + iface->Text());
     return 1;
 }
 

@@ -5,6 +5,7 @@
 // their own; the C interface keeps one per process.
 #pragma once
 
+#include "chooser.h"
 #include "config.h"
 #include "discovery.h"
 #include "events.h"
@@ -78,6 +79,12 @@ private:
     void SettledLocked(uint32_t address, const ProbeTable::Result &result);
     void RememberDeviceLocked(const wire::DeviceId &id, uint32_t address);
     bool WaitForProbesLocked(std::unique_lock<std::mutex> &lock, const std::vector<uint32_t> &addresses);
+    // The interface a choice names, logged when there is none.
+    std::optional<net::Interface> ChoiceInterfaceLocked(const char *interfaceText);
+    // Probes the candidates and asks the neighbour table and ARP about
+    // them, unlocked meanwhile; the first free one.
+    std::optional<uint32_t> CheckCandidatesLocked(std::unique_lock<std::mutex> &lock, const net::Interface &iface,
+                                                  const std::vector<uint32_t> &candidates);
 
     const Config config_;
     EventQueue events_;
@@ -96,7 +103,7 @@ private:
     RequestTable requests_;
     ProbeTable probes_;
     std::map<wire::DeviceId, uint32_t> devices_; // last address seen
-    std::vector<std::pair<uint32_t, Clock::time_point>> chosen_;
+    AddressChooser chooser_;
     std::unordered_set<uint32_t> impossibleLogged_;
     uint64_t answerBytes_ = 0;
     std::mt19937 random_{std::random_device{}()};

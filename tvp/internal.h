@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Internal interface between the library's core (callback, event queue,
-// environment, address texts) and its firmware upload.
+// environment) and its firmware upload.
 #pragma once
 
 #include <cstdint>
@@ -12,16 +12,14 @@ namespace tvp::internal {
 // for upgrade events (code 4) during TVPUpgradeDevice.
 void DeliverNow(uint32_t code, const void *record);
 
-// Queues a log line (code 0) when the callback was registered with debug
-// on; does nothing otherwise.
+// Delivers a log line (code 0) at once, on the calling thread, when the
+// callback was registered with debug on; does nothing otherwise. The
+// upgrade's lines so stand between its own events, in the order they
+// happened.
 void Log(const std::string &line);
 bool DebugEnabled();
 
 // UDP port of the devices' TFTP servers: TVP_TFTP_PORT, default 69.
 uint16_t TftpPort();
-
-// Strict decimal dotted quad ("010" is ten, never octal): four groups of
-// one to three digits, each at most 255, nothing else. Host byte order.
-bool ParseDottedQuad(const char *text, uint32_t *address);
 
 } // namespace tvp::internal

@@ -89,20 +89,10 @@ std::optional<uint32_t> DefaultGateway(const std::string &routeTable, const std:
     return std::nullopt;
 }
 
-int PrefixLength(uint32_t mask)
-{
-    int n = 0;
-    while (n < 32 && (mask & (0x80000000u >> n)))
-        ++n;
-    if (n < 32 && (mask << n) != 0)
-        return -1;
-    return n;
-}
-
 std::vector<uint32_t> Candidates(const ChooseRequest &r, size_t skip, size_t count)
 {
     std::vector<uint32_t> out;
-    int prefix = PrefixLength(r.mask);
+    const int prefix = wire::PrefixLength(r.mask);
     if (prefix < 0 || prefix >= 31)
         return out;
     const uint32_t network = r.own & r.mask;

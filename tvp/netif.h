@@ -55,9 +55,6 @@ std::string ReadRouteTable(); // Linux only
 // The interface's default gateway from the system's routing table.
 std::optional<uint32_t> InterfaceGateway(const Interface &iface);
 
-// Number of leading one bits; -1 when the mask is not contiguous.
-int PrefixLength(uint32_t mask);
-
 // The free-address rule. Candidates are the host addresses of the subnet
 // of `own`/`mask`, searched from an offset derived from `seed`, upwards
 // with wrap-around. A candidate is skipped when it is `own`, the gateway, in
@@ -94,11 +91,25 @@ struct Datagram
 // Reads one datagram without blocking; nullopt when none is waiting.
 std::optional<Datagram> ReceiveDatagram(SocketHandle fd, uint8_t *buffer, size_t capacity);
 
-// Sends one datagram without blocking, from `source` (0: the system's
-// choice) and out of interface `ifindex` (0: as the routes say). False with
-// errno set when it was not sent whole.
+// Sends one datagram (blocking only on a blocking socket), from `source`
+// (0: the system's choice) and out of interface `ifindex` (0: as the routes
+// say). False with errno set when it was not sent whole.
 bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to, uint16_t port,
                   uint32_t source = 0, unsigned ifindex = 0);
+
+// The error of the last socket or system call as text: strerror(errno),
+// on Windows the system's message for WSAGetLastError().
+std::string LastErrorText();
+
+// A UDP socket that blocks in no call and that child processes don't
+// inherit (on Windows, an ICMP port unreachable is no error of later
+// receives either); kNoSocket on failure.
+SocketHandle OpenUdpSocket();
+void CloseSocket(SocketHandle socket);
+
+// Binds a socket to `address`:`port` (0: every address, an ephemeral
+// port); *bound, when given, receives the port it took.
+bool BindSocket(SocketHandle socket, uint32_t address, uint16_t port, uint16_t *bound = nullptr);
 
 // Sets a socket's SO_RCVBUF or SO_SNDBUF, past the system's limit where the
 // process may (the FORCE variants), within it otherwise.

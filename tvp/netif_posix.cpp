@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 
@@ -61,6 +62,22 @@ std::string ReadRouteTable()
 std::optional<uint32_t> InterfaceGateway(const Interface &iface)
 {
     return DefaultGateway(ReadRouteTable(), iface.name);
+}
+
+std::string LastErrorText()
+{
+    return std::strerror(errno);
+}
+
+SocketHandle OpenUdpSocket()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    return fd < 0 ? kNoSocket : fd;
+}
+
+void CloseSocket(SocketHandle socket)
+{
+    close(socket);
 }
 
 void EnlargeBuffer(SocketHandle fd, int option, int bytes)
@@ -128,7 +145,7 @@ bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to
         info.ipi_spec_dst.s_addr = htonl(source);
         std::memcpy(CMSG_DATA(c), &info, sizeof info);
     }
-    const ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL);
     if (n >= 0 && size_t(n) != size)
         errno = EMSGSIZE;
     return n >= 0 && size_t(n) == size;

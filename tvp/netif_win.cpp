@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The Windows side of the interface list, the routing table and datagram
 // reception: IP Helper and Winsock.
+#include "address.h"
+#include "bsd_sockets.h"
 #include "netif.h"
+#include "win_adapters.h"
 #include "win_socket.h"
 #include "win_text.h"
 
@@ -49,13 +52,13 @@ int SocketErrno()
     return e;
 }
 
-SOCKET OpenUdpSocket()
+SocketHandle OpenUdpSocket()
 {
     if (!StartWinsock())
-        return INVALID_SOCKET;
+        return kNoSocket;
     SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET)
-        return s;
+        return kNoSocket;
     u_long nonBlocking = 1;
     BOOL reportReset = FALSE;
     DWORD returned = 0;
@@ -63,17 +66,38 @@ SOCKET OpenUdpSocket()
         WSAIoctl(s, SIO_UDP_CONNRESET, &reportReset, sizeof reportReset, nullptr, 0, &returned, nullptr,
                  nullptr) != 0) {
         closesocket(s);
-        return INVALID_SOCKET;
+        return kNoSocket;
     }
-    return s;
+    return SocketHandle(s);
+}
+
+std::string LastErrorText()
+{
+    return win::SystemMessage(WSAGetLastError());
+}
+
+void CloseSocket(SocketHandle socket)
+{
+    closesocket(SOCKET(socket));
+}
+
+bool OpenLoopbackPair(SocketHandle *reader, SocketHandle *writer)
+{
+    *reader = OpenUdpSocket();
+    *writer = OpenUdpSocket();
+    if (*reader == kNoSocket || *writer == kNoSocket)
+        return false;
+    const uint32_t loopback = 0x7f000001;
+    uint16_t readerPort = 0, writerPort = 0;
+    if (!BindSocket(*reader, loopback, 0, &readerPort) || !BindSocket(*writer, loopback, 0, &writerPort))
+        return false;
+    const sockaddr_in readerAddress = SocketAddress(loopback, readerPort);
+    const sockaddr_in writerAddress = SocketAddress(loopback, writerPort);
+    return connect(SOCKET(*writer), reinterpret_cast<const sockaddr *>(&readerAddress), sizeof readerAddress) == 0 &&
+           connect(SOCKET(*reader), reinterpret_cast<const sockaddr *>(&writerAddress), sizeof writerAddress) == 0;
 }
 
 namespace {
-
-uint32_t MaskOf(unsigned prefix)
-{
-    return prefix == 0 ? 0 : prefix >= 32 ? 0xffffffffu : ~(0xffffffffu >> prefix);
-}
 
 // Interface kinds that carry no broadcast: they are used only when named.
 bool PointToPoint(IFTYPE type)
@@ -102,19 +126,8 @@ LPFN_WSARECVMSG RecvMsgFunction(SOCKET s)
 std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
 {
     std::vector<Interface> result;
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG status = ERROR_BUFFER_OVERFLOW;
-    // the list may grow between the two calls: a few tries
-    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        status = GetAdaptersAddresses(AF_INET, flags, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
-    }
-    if (status != NO_ERROR)
-        return result;
-    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
+    const win::Adapters adapters(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER);
+    for (auto *a = adapters.First(); a; a = a->Next) {
         if (a->OperStatus != IfOperStatusUp || a->IfIndex == 0)
             continue;
         Interface base;
@@ -143,7 +156,7 @@ std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
                 continue;
             Interface i = base;
             i.address = ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr);
-            i.mask = MaskOf(u->OnLinkPrefixLength);
+            i.mask = wire::MaskOf(u->OnLinkPrefixLength);
             result.push_back(i);
         }
     }
@@ -281,17 +294,8 @@ bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to
 
 std::string LoopbackAdapterName()
 {
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG status = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        status = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
-    }
-    if (status != NO_ERROR)
-        return {};
-    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next)
+    const win::Adapters adapters(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST);
+    for (auto *a = adapters.First(); a; a = a->Next)
         if (a->IfType == IF_TYPE_SOFTWARE_LOOPBACK && a->OperStatus == IfOperStatusUp)
             if (std::string name = win::Utf8(a->FriendlyName); !name.empty())
                 return name;

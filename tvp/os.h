@@ -65,8 +65,16 @@ public:
     std::optional<SendError> ReceiveError();
 
 private:
+    // the buffers a burst of answers needs, and an ephemeral port of every address
+    bool SizeAndBind();
+
     net::SocketHandle fd_ = net::kNoSocket;
 };
+
+// Whether a send's error is the report of an ICMP error of an earlier
+// datagram, which the system gives once, to a later send: that send is
+// tried again. One answer per system.
+bool ReportsEarlierDatagram(int error);
 
 // Waits up to timeoutMs (-1: no limit) until the socket is readable or has
 // an error queued, or `wake` is set (and clears it).

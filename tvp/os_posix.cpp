@@ -39,21 +39,9 @@ void Notifier::Clear()
         (void)!read(fd_, &value, sizeof value);
 }
 
-UdpSocket::~UdpSocket()
-{
-    Close();
-}
-
-void UdpSocket::Close()
-{
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = -1;
-}
-
 bool UdpSocket::Open()
 {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    fd_ = net::OpenUdpSocket();
     if (fd_ < 0)
         return false;
     int one = 1;
@@ -61,25 +49,12 @@ bool UdpSocket::Open()
     setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
     // a probe to a host where nothing listens comes back as port unreachable
     setsockopt(fd_, IPPROTO_IP, IP_RECVERR, &one, sizeof one);
-    // ten thousand answers to one broadcast arrive at once
-    net::EnlargeBuffer(fd_, SO_RCVBUF, 8 << 20);
-    net::EnlargeBuffer(fd_, SO_SNDBUF, 1 << 20);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    return bind(fd_, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0;
+    return SizeAndBind();
 }
 
-bool UdpSocket::SendTo(const std::vector<uint8_t> &bytes, uint32_t address, uint16_t port, unsigned ifindex,
-                       uint32_t source)
+bool ReportsEarlierDatagram(int error)
 {
-    for (;;) {
-        if (net::SendDatagram(fd_, bytes.data(), bytes.size(), address, port, ifindex ? source : 0, ifindex))
-            return true;
-        // an ICMP error of an earlier datagram is reported here once; it is not this one's
-        if (errno != ECONNREFUSED && errno != EHOSTUNREACH && errno != EINTR)
-            return false;
-    }
+    return error == ECONNREFUSED || error == EHOSTUNREACH || error == EINTR;
 }
 
 std::optional<net::Datagram> UdpSocket::Receive(uint8_t *buffer, size_t capacity)
@@ -144,26 +119,6 @@ int Wait(const UdpSocket &socket, Notifier &wake, int timeoutMs)
         result |= kWoken;
     }
     return result;
-}
-
-std::optional<uint32_t> RouteSource(uint32_t address)
-{
-    // connecting a UDP socket sends nothing: it only asks the routing table
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return std::nullopt;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(address);
-    to.sin_port = htons(9);
-    sockaddr_in local{};
-    socklen_t len = sizeof local;
-    bool ok = connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 &&
-              getsockname(fd, reinterpret_cast<sockaddr *>(&local), &len) == 0;
-    close(fd);
-    if (!ok)
-        return std::nullopt;
-    return ntohl(local.sin_addr.s_addr);
 }
 
 } // namespace tvp::os

@@ -13,46 +13,16 @@
 
 namespace tvp::os {
 
-namespace {
-
-bool BindLoopback(SOCKET s, sockaddr_in *bound)
-{
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof *bound;
-    return bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
-           getsockname(s, reinterpret_cast<sockaddr *>(bound), &len) == 0;
-}
-
-void CloseSocket(net::SocketHandle &s)
-{
-    if (s != net::kNoSocket)
-        closesocket(SOCKET(s));
-    s = net::kNoSocket;
-}
-
-} // namespace
-
 Notifier::~Notifier()
 {
-    CloseSocket(fd_);
-    CloseSocket(writer_);
+    for (net::SocketHandle s : {fd_, writer_})
+        if (s != net::kNoSocket)
+            net::CloseSocket(s);
 }
 
 bool Notifier::Open()
 {
-    const SOCKET reader = net::OpenUdpSocket();
-    const SOCKET writer = net::OpenUdpSocket();
-    fd_ = reader;
-    writer_ = writer;
-    if (reader == INVALID_SOCKET || writer == INVALID_SOCKET)
-        return false;
-    sockaddr_in readerAddress{}, writerAddress{};
-    // each end takes datagrams only from the other: no stranger on the host can set it
-    return BindLoopback(reader, &readerAddress) && BindLoopback(writer, &writerAddress) &&
-           connect(writer, reinterpret_cast<sockaddr *>(&readerAddress), sizeof readerAddress) == 0 &&
-           connect(reader, reinterpret_cast<sockaddr *>(&writerAddress), sizeof writerAddress) == 0;
+    return net::OpenLoopbackPair(&fd_, &writer_);
 }
 
 void Notifier::Set()
@@ -72,45 +42,23 @@ void Notifier::Clear()
     }
 }
 
-UdpSocket::~UdpSocket()
-{
-    Close();
-}
-
-void UdpSocket::Close()
-{
-    CloseSocket(fd_);
-}
-
 bool UdpSocket::Open()
 {
-    const SOCKET s = net::OpenUdpSocket();
-    if (s == INVALID_SOCKET)
+    fd_ = net::OpenUdpSocket();
+    if (fd_ == net::kNoSocket)
         return false;
-    fd_ = s;
     const DWORD one = 1;
+    const SOCKET s = SOCKET(fd_);
     setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&one), sizeof one);
     if (setsockopt(s, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char *>(&one), sizeof one) != 0)
         return false; // answers could not be told apart by interface
-    // ten thousand answers to one broadcast arrive at once
-    net::EnlargeBuffer(fd_, SO_RCVBUF, 8 << 20);
-    net::EnlargeBuffer(fd_, SO_SNDBUF, 1 << 20);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    return bind(s, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0;
+    return SizeAndBind();
 }
 
-bool UdpSocket::SendTo(const std::vector<uint8_t> &bytes, uint32_t address, uint16_t port, unsigned ifindex,
-                       uint32_t source)
+// Winsock: the reset of an earlier datagram, and an interruption.
+bool ReportsEarlierDatagram(int error)
 {
-    for (;;) {
-        if (net::SendDatagram(fd_, bytes.data(), bytes.size(), address, port, ifindex ? source : 0, ifindex))
-            return true;
-        // an ICMP error of an earlier datagram is reported here once; it is not this one's
-        if (errno != ECONNREFUSED && errno != EINTR)
-            return false;
-    }
+    return error == ECONNREFUSED || error == EINTR;
 }
 
 std::optional<net::Datagram> UdpSocket::Receive(uint8_t *buffer, size_t capacity)
@@ -147,26 +95,6 @@ int Wait(const UdpSocket &socket, Notifier &wake, int timeoutMs)
         result |= kWoken;
     }
     return result;
-}
-
-std::optional<uint32_t> RouteSource(uint32_t address)
-{
-    // connecting a UDP socket sends nothing: it only asks the routing table
-    const SOCKET s = net::OpenUdpSocket();
-    if (s == INVALID_SOCKET)
-        return std::nullopt;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(address);
-    to.sin_port = htons(9);
-    sockaddr_in local{};
-    int len = sizeof local;
-    const bool ok = connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 &&
-                    getsockname(s, reinterpret_cast<sockaddr *>(&local), &len) == 0;
-    closesocket(s);
-    if (!ok)
-        return std::nullopt;
-    return ntohl(local.sin_addr.s_addr);
 }
 
 } // namespace tvp::os

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace tvp::tftp {
 
@@ -17,13 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
-
-std::string AddressText(uint32_t address, uint16_t port)
-{
-    return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 0xff) + '.' +
-           std::to_string((address >> 8) & 0xff) + '.' + std::to_string(address & 0xff) + ':' +
-           std::to_string(port);
-}
 
 class Client
 {
@@ -47,7 +41,12 @@ private:
     Wait Receive(Clock::time_point deadline, Packet &packet);
     UploadResult Request(Negotiated &negotiated);
     UploadResult Transfer(const Negotiated &negotiated);
+    // What one turn of the transfer does; a result ends it.
+    std::optional<UploadResult> ResendFromGap();
+    std::optional<UploadResult> OnTimeout();
+    std::optional<UploadResult> OnAck(const Packet &packet);
     bool SendBlocks(uint64_t first, uint64_t last);
+    uint64_t WindowEnd(uint64_t after) const { return std::min<uint64_t>(after + window_, blockCount_); }
     void Measure(Ms sample);
     Clock::duration Rto() const { return std::chrono::duration_cast<Clock::duration>(rto_); }
     Ms Rto(Ms srtt, Ms rttvar) const;
@@ -89,6 +88,10 @@ private:
     // an ACK from inside the window, waiting for news until gapResendAt_
     bool gapPending_ = false;
     Clock::time_point gapResendAt_{};
+    int timeouts_ = 0;              // in a row, without progress
+    Clock::time_point progressAt_{}; // the last ACK that moved the transfer on
+    Clock::time_point deadline_{};   // of the wait for the next ACK
+    std::chrono::milliseconds patience_{};
     UploadStats stats_;
 };
 
@@ -125,7 +128,7 @@ Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
         const uint32_t source = arrival.from;
         const uint16_t port = arrival.port;
         if (source != p_.address) {
-            Log("dropped a packet from " + AddressText(source, port) + ": not the device");
+            Log("dropped a packet from " + wire::FormatEndpoint(source, port) + ": not the device");
             continue;
         }
         if (tid_ && port != tid_) {
@@ -167,7 +170,7 @@ UploadResult Client::Request(Negotiated &negotiated)
                   asked[2].second;
     }
     const auto wrq = EncodeRequest(Opcode::Wrq, p_.fileName, "octet", asked);
-    const std::string target = AddressText(p_.address, p_.port);
+    const std::string target = wire::FormatEndpoint(p_.address, p_.port);
     for (int attempt = 0; attempt <= p_.retries; ++attempt) {
         Log((attempt ? "write request resent to " : "write request to ") + target + " for \"" +
             p_.fileName + "\" (" + std::to_string(image_.size()) + " bytes), asking " + summary);
@@ -275,113 +278,123 @@ UploadResult Client::Transfer(const Negotiated &negotiated)
         p_.progress(0, image_.size());
     if (!measured_)
         rto_ = Ms{static_cast<double>(p_.timeoutMs)}; // nothing measured yet: today's fixed wait
-    const auto windowEnd = [this](uint64_t after) { return std::min<uint64_t>(after + window_, blockCount_); };
     // however short the time-out, a dead transfer is declared no sooner
     // than with the fixed wait of old
-    const auto patience = std::chrono::milliseconds(static_cast<int64_t>(p_.timeoutMs) * (p_.retries + 1));
+    patience_ = std::chrono::milliseconds(static_cast<int64_t>(p_.timeoutMs) * (p_.retries + 1));
 
-    int timeouts = 0;
+    timeouts_ = 0;
     lastRestart_ = Clock::now() - std::chrono::hours(1); // the first restart is always allowed
-    if (!SendBlocks(1, windowEnd(0)))
+    if (!SendBlocks(1, WindowEnd(0)))
         return UploadResult::LocalError;
-    auto progressAt = Clock::now();
-    auto deadline = progressAt + Rto();
+    progressAt_ = Clock::now();
+    deadline_ = progressAt_ + Rto();
     for (;;) {
         Packet packet;
-        Wait w = Receive(gapPending_ ? std::min(deadline, gapResendAt_) : deadline, packet);
+        const Wait w = Receive(gapPending_ ? std::min(deadline_, gapResendAt_) : deadline_, packet);
+        std::optional<UploadResult> end;
         if (w == Wait::Failed)
             return UploadResult::LocalError;
-        if (w == Wait::Timeout && gapPending_ && Clock::now() < deadline) {
-            const auto now = Clock::now();
-            // at most once per round trip: the ACKs still on their way
-            // after a resend report the same loss, and a resend for each
-            // is a storm
-            const auto sinceRestart = now - lastRestart_;
-            if (sinceRestart < RoundTrip()) {
-                gapResendAt_ = lastRestart_ + std::chrono::duration_cast<Clock::duration>(RoundTrip());
-                continue;
-            }
-            gapPending_ = false;
-            Log("gap after block " + std::to_string(acked_) + " of blocks sent up to " + std::to_string(sentTo_) +
-                ": resending from " + std::to_string(acked_ + 1));
-            lastRestart_ = now;
-            ++stats_.restarts;
-            if (!SendBlocks(acked_ + 1, windowEnd(acked_)))
-                return UploadResult::LocalError;
-            continue; // a resend is no progress: the time-out still runs
-        }
-        if (w == Wait::Timeout) {
-            const auto now = Clock::now();
-            gapPending_ = false;
-            if (++timeouts > p_.retries && now - progressAt >= patience) {
-                Log("transfer stalled at block " + std::to_string(acked_ + 1) + " of " +
-                    std::to_string(blockCount_) + " after " + std::to_string(timeouts - 1) +
-                    " retransmissions");
-                return UploadResult::Stalled;
-            }
-            ++stats_.timeouts;
-            rto_ = std::min(rto_ * 2, Ms{static_cast<double>(p_.timeoutMs)}); // back off, RFC 6298 5.5
-            Log("timeout: resending blocks " + std::to_string(acked_ + 1) + " to " +
-                std::to_string(windowEnd(acked_)) + " (retransmission " + std::to_string(timeouts) + ", next wait " +
-                std::to_string(static_cast<int>(rto_.count())) + " ms)");
-            if (!SendBlocks(acked_ + 1, windowEnd(acked_)))
-                return UploadResult::LocalError;
-            lastRestart_ = now;
-            deadline = now + Rto();
-            continue;
-        }
-        if (packet.opcode == Opcode::Error)
+        if (w == Wait::Timeout)
+            end = gapPending_ && Clock::now() < deadline_ ? ResendFromGap() : OnTimeout();
+        else if (packet.opcode == Opcode::Error)
             return DeviceError(packet);
-        if (packet.opcode != Opcode::Ack) {
+        else if (packet.opcode != Opcode::Ack)
             ++duplicates_; // a repeated OACK, or nonsense: never a reason to resend
-            continue;
-        }
-        // blocks newly acknowledged, counted modulo the 16-bit block number
-        const uint16_t advance = static_cast<uint16_t>(packet.block - static_cast<uint16_t>(acked_));
-        if (advance == 0 || advance > sentTo_ - acked_) {
-            // a duplicate or stale ACK: resending on it is the sorcerer's apprentice bug
-            ++duplicates_;
-            continue;
-        }
-        const auto now = Clock::now();
-        acked_ += advance;
-        // Karn, and more: a block sent before the latest resend may be
-        // acknowledged only because of what that resend brought
-        if (const Sent &s = sent_[acked_ % sent_.size()]; !s.again && s.at >= lastRestart_)
-            Measure(now - s.at);
-        else if (measured_)
-            rto_ = Rto(srtt_, rttvar_); // progress ends the back-off, RFC 6298 5.7 in spirit
-        timeouts = 0;
-        progressAt = now;
-        const uint64_t position = std::min<uint64_t>(acked_ * blockSize_, image_.size());
-        if (p_.progress && position > reported_) // the empty last block adds nothing to report
-            p_.progress(1, position);
-        reported_ = position;
-        if (acked_ == blockCount_) {
-            Log("transfer complete: " + std::to_string(image_.size()) + " bytes in " +
-                std::to_string(blockCount_) + " blocks, " + std::to_string(stats_.blocksSent) + " sent (" +
-                std::to_string(stats_.restarts) + " window restarts, " + std::to_string(stats_.timeouts) +
-                " time-outs)" +
-                (duplicates_ ? ", " + std::to_string(duplicates_) + " duplicate answers ignored" : ""));
-            return UploadResult::Ok;
-        }
-        if (acked_ < sentTo_) {
-            // An ACK from inside what was sent: the receiver saw a gap after
-            // acked_, or merely a copy of a block, which some receivers
-            // answer at once. A moment tells them apart: a receiver that
-            // goes on getting blocks goes on acknowledging them. So the
-            // window is resent from the gap only when no ACK has moved the
-            // transfer on for a round trip and its usual variation.
-            gapPending_ = true;
-            gapResendAt_ = now + std::chrono::duration_cast<Clock::duration>(GapWait());
-        } else {
-            gapPending_ = false;
-        }
-        // the receiver counts its next window from the block it acknowledged
-        if (!SendBlocks(sentTo_ + 1, windowEnd(acked_)))
-            return UploadResult::LocalError;
-        deadline = now + Rto();
+        else
+            end = OnAck(packet);
+        if (end)
+            return *end;
     }
+}
+
+std::optional<UploadResult> Client::ResendFromGap()
+{
+    const auto now = Clock::now();
+    // at most once per round trip: the ACKs still on their way after a
+    // resend report the same loss, and a resend for each is a storm
+    const auto sinceRestart = now - lastRestart_;
+    if (sinceRestart < RoundTrip()) {
+        gapResendAt_ = lastRestart_ + std::chrono::duration_cast<Clock::duration>(RoundTrip());
+        return std::nullopt;
+    }
+    gapPending_ = false;
+    Log("gap after block " + std::to_string(acked_) + " of blocks sent up to " + std::to_string(sentTo_) +
+        ": resending from " + std::to_string(acked_ + 1));
+    lastRestart_ = now;
+    ++stats_.restarts;
+    if (!SendBlocks(acked_ + 1, WindowEnd(acked_)))
+        return UploadResult::LocalError;
+    return std::nullopt; // a resend is no progress: the time-out still runs
+}
+
+std::optional<UploadResult> Client::OnTimeout()
+{
+    const auto now = Clock::now();
+    gapPending_ = false;
+    if (++timeouts_ > p_.retries && now - progressAt_ >= patience_) {
+        Log("transfer stalled at block " + std::to_string(acked_ + 1) + " of " + std::to_string(blockCount_) +
+            " after " + std::to_string(timeouts_ - 1) + " retransmissions");
+        return UploadResult::Stalled;
+    }
+    ++stats_.timeouts;
+    rto_ = std::min(rto_ * 2, Ms{static_cast<double>(p_.timeoutMs)}); // back off, RFC 6298 5.5
+    Log("timeout: resending blocks " + std::to_string(acked_ + 1) + " to " + std::to_string(WindowEnd(acked_)) +
+        " (retransmission " + std::to_string(timeouts_) + ", next wait " +
+        std::to_string(static_cast<int>(rto_.count())) + " ms)");
+    if (!SendBlocks(acked_ + 1, WindowEnd(acked_)))
+        return UploadResult::LocalError;
+    lastRestart_ = now;
+    deadline_ = now + Rto();
+    return std::nullopt;
+}
+
+std::optional<UploadResult> Client::OnAck(const Packet &packet)
+{
+    // blocks newly acknowledged, counted modulo the 16-bit block number
+    const uint16_t advance = static_cast<uint16_t>(packet.block - static_cast<uint16_t>(acked_));
+    if (advance == 0 || advance > sentTo_ - acked_) {
+        // a duplicate or stale ACK: resending on it is the sorcerer's apprentice bug
+        ++duplicates_;
+        return std::nullopt;
+    }
+    const auto now = Clock::now();
+    acked_ += advance;
+    // Karn, and more: a block sent before the latest resend may be
+    // acknowledged only because of what that resend brought
+    if (const Sent &s = sent_[acked_ % sent_.size()]; !s.again && s.at >= lastRestart_)
+        Measure(now - s.at);
+    else if (measured_)
+        rto_ = Rto(srtt_, rttvar_); // progress ends the back-off, RFC 6298 5.7 in spirit
+    timeouts_ = 0;
+    progressAt_ = now;
+    const uint64_t position = std::min<uint64_t>(acked_ * blockSize_, image_.size());
+    if (p_.progress && position > reported_) // the empty last block adds nothing to report
+        p_.progress(1, position);
+    reported_ = position;
+    if (acked_ == blockCount_) {
+        Log("transfer complete: " + std::to_string(image_.size()) + " bytes in " + std::to_string(blockCount_) +
+            " blocks, " + std::to_string(stats_.blocksSent) + " sent (" + std::to_string(stats_.restarts) +
+            " window restarts, " + std::to_string(stats_.timeouts) + " time-outs)" +
+            (duplicates_ ? ", " + std::to_string(duplicates_) + " duplicate answers ignored" : ""));
+        return UploadResult::Ok;
+    }
+    if (acked_ < sentTo_) {
+        // An ACK from inside what was sent: the receiver saw a gap after
+        // acked_, or merely a copy of a block, which some receivers
+        // answer at once. A moment tells them apart: a receiver that
+        // goes on getting blocks goes on acknowledging them. So the
+        // window is resent from the gap only when no ACK has moved the
+        // transfer on for a round trip and its usual variation.
+        gapPending_ = true;
+        gapResendAt_ = now + std::chrono::duration_cast<Clock::duration>(GapWait());
+    } else {
+        gapPending_ = false;
+    }
+    // the receiver counts its next window from the block it acknowledged
+    if (!SendBlocks(sentTo_ + 1, WindowEnd(acked_)))
+        return UploadResult::LocalError;
+    deadline_ = now + Rto();
+    return std::nullopt;
 }
 
 UploadResult Client::Finish(UploadResult result)

@@ -3,6 +3,8 @@
 // tsize and windowsize, and falling back to 512-byte lock-step.
 #pragma once
 
+#include "address.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,7 +35,7 @@ struct UploadStats
 struct UploadParams
 {
     uint32_t address = 0; // host order
-    uint16_t port = 69;
+    uint16_t port = wire::kDefaultTftpPort;
     std::string fileName; // name sent in the write request
     bool negotiate = true; // false: plain RFC 1350, no options
     uint16_t blockSize = 1428; // 40 bytes under a 1500-byte MTU's 1468: unfragmented on PPPoE or VPN links too

@@ -49,6 +49,11 @@ public:
     const std::string &Error() const { return error_; }
 
 private:
+    // the system's socket for a transfer (one file per system)
+    static net::SocketHandle OpenSystemSocket();
+    // false, with the system's reason for `what` in Error()
+    bool Fail(const char *what);
+
     net::SocketHandle fd_ = net::kNoSocket;
     std::string error_;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // TVPUpgradeDevice: checks its arguments, reads the image and hands it to
 // the TFTP client, turning its progress into code-4 events.
+#include "address.h"
 #include "image_file.h"
 #include "internal.h"
 #include "tftp_client.h"
@@ -45,8 +46,8 @@ extern "C" int32_t TVPUpgradeDevice(const char *path, const char *address)
         return TVPUpgradeFileError;
     }
     uint32_t device = 0;
-    if (!address || !*address || !tvp::internal::ParseDottedQuad(address, &device) || device == 0 ||
-        device >= 0xe0000000u) { // no write request to a multicast or broadcast address
+    // no write request to a multicast or broadcast address
+    if (!address || !*address || !tvp::wire::ParseDottedQuad(address, &device) || !tvp::wire::IsUnicast(device)) {
         Log(std::string("upgrade: invalid device address \"") + (address ? address : "") + "\"");
         return TVPUpgradeBadAddress;
     }

@@ -4,6 +4,8 @@
 // same on every system.
 #pragma once
 
+#include "netif.h"
+
 #include <winsock2.h>
 
 #include <string>
@@ -17,9 +19,10 @@ bool StartWinsock();
 // WSAGetLastError() as the nearest errno value, also stored in errno.
 int SocketErrno();
 
-// Non-blocking, not inherited by child processes, ICMP port unreachable
-// not reported as an error of later receives.
-SOCKET OpenUdpSocket();
+// A waker for select(), which watches no pipe: two loopback UDP sockets,
+// each taking datagrams only from the other, so no stranger on the host can
+// set it. Both are set even on failure (kNoSocket where none opened).
+bool OpenLoopbackPair(SocketHandle *reader, SocketHandle *writer);
 
 // The friendly name of the loopback adapter that is up, in UTF-8
 // ("Loopback Pseudo-Interface 1" on Windows, "lo" under Wine); empty when

@@ -243,41 +243,4 @@ bool IsDeviceId(const DeviceId &id)
     return id[6] == 0 && id[7] == 0;
 }
 
-bool ParseDottedQuad(const char *text, uint32_t *address)
-{
-    if (!text)
-        return false;
-    uint32_t result = 0;
-    const char *p = text;
-    for (int group = 0; group < 4; ++group) {
-        if (group) {
-            if (*p != '.')
-                return false;
-            ++p;
-        }
-        int digits = 0;
-        uint32_t value = 0;
-        while (*p >= '0' && *p <= '9') {
-            if (++digits > 3)
-                return false;
-            value = value * 10 + uint32_t(*p - '0');
-            ++p;
-        }
-        if (digits == 0 || value > 255)
-            return false;
-        result = result << 8 | value;
-    }
-    if (*p != '\0')
-        return false;
-    if (address)
-        *address = result;
-    return true;
-}
-
-std::string FormatDottedQuad(uint32_t a)
-{
-    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 255) + '.' +
-           std::to_string((a >> 8) & 255) + '.' + std::to_string(a & 255);
-}
-
 } // namespace tvp::wire

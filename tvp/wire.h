@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The TVP wire format: message codec and the texts the library reports
-// (ID, dotted quad). Shared by the library, the simulator, tests and fuzzers.
+// (ID; the address texts are in address.h). Shared by the library, the
+// simulator, tests and fuzzers.
 #pragma once
+
+#include "address.h"
 
 #include <array>
 #include <cstddef>
@@ -107,10 +110,5 @@ std::string FormatMac(const DeviceId &id);
 DeviceId InvalidId();
 // A device's ID holds its MAC in the first six bytes, zero in the last two.
 bool IsDeviceId(const DeviceId &id);
-
-// Strict decimal dotted quad: four groups of one to three digits, each at
-// most 255 ("010" is ten), nothing else. Host byte order.
-bool ParseDottedQuad(const char *text, uint32_t *address);
-std::string FormatDottedQuad(uint32_t address);
 
 } // namespace tvp::wire

@@ -1,13 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The engine's units on their own, with time in the test's hand: the probe
-// schedule, its pace and budget, the discovery window, the request table.
+// schedule, its pace and budget, the discovery window, the request table,
+// the free-address choice.
+#include "chooser.h"
 #include "discovery.h"
 #include "probes.h"
 #include "requests.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <optional>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -172,6 +177,67 @@ TEST(RequestTable, ResentOnScheduleCompletedOnceGivenUpAtTheDeadline)
     EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, tvp::wire::DeviceId{})) << "and the device";
     EXPECT_TRUE(table.Complete(12, tvp::wire::GetIP, id));
     EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, id)) << "a duplicate answer completes nothing";
+}
+
+TEST(AddressChooser, TheFirstCandidateNoCheckFoundTakenIsChosen)
+{
+    using F = tvp::AddressChooser::Findings;
+    const F free{}, device{true, false, false, false}, refused{false, true, false, false},
+        neighbour{false, false, true, false}, arp{false, false, false, true};
+    struct Case
+    {
+        std::vector<F> found;
+        std::optional<uint32_t> choice;
+        std::vector<const char *> reasons;
+    };
+    for (const Case &c : {Case{{free, device}, 1, {}},
+                          Case{{device, refused, neighbour, arp, free, free},
+                               5,
+                               {"a device answers there", "a host refused the probe", "a host answers ARP there",
+                                "a host answers an ARP probe"}},
+                          Case{{F{true, true, true, true}, arp}, std::nullopt,
+                               {"a device answers there", "a host answers an ARP probe"}}}) {
+        std::vector<uint32_t> candidates;
+        for (uint32_t i = 1; i <= c.found.size(); ++i)
+            candidates.push_back(i);
+        const auto v = tvp::AddressChooser::Decide(candidates, c.found);
+        EXPECT_EQ(v.choice, c.choice);
+        ASSERT_EQ(v.taken.size(), c.reasons.size());
+        for (size_t i = 0; i < v.taken.size(); ++i) {
+            EXPECT_EQ(v.taken[i].first, i + 1);
+            EXPECT_STREQ(v.taken[i].second, c.reasons[i]);
+        }
+    }
+}
+
+TEST(AddressChooser, SkipsOwnGatewayDevicesAndRecentChoicesUntilTheirReservationEnds)
+{
+    tvp::AddressChooser chooser;
+    const tvp::net::Interface eth{"eth0", 2, 0xc0a80101, 0xfffffff8, false}; // 192.168.1.1/29: .1 to .6
+    auto candidates = [&](tvp::Clock::time_point now, std::optional<uint32_t> gateway) {
+        std::vector<uint32_t> all;
+        const auto r = chooser.Request(eth, gateway, {0xc0a80103}, now);
+        for (size_t batch = 0;; ++batch) {
+            const auto b = tvp::AddressChooser::Batch(r, batch);
+            if (b.empty())
+                break;
+            all.insert(all.end(), b.begin(), b.end());
+        }
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    EXPECT_EQ(candidates(t0, 0xc0a80102), (std::vector<uint32_t>{0xc0a80104, 0xc0a80105, 0xc0a80106}));
+    EXPECT_EQ(candidates(t0, 0x0a000001), (std::vector<uint32_t>{0xc0a80102, 0xc0a80104, 0xc0a80105, 0xc0a80106}))
+        << "a gateway off the subnet is none";
+    chooser.Reserve(0xc0a80105, t0);
+    EXPECT_EQ(candidates(t0 + tvp::AddressChooser::kReserved, 0xc0a80102),
+              (std::vector<uint32_t>{0xc0a80104, 0xc0a80106}));
+    EXPECT_EQ(candidates(t0 + tvp::AddressChooser::kReserved + 1ms, 0xc0a80102),
+              (std::vector<uint32_t>{0xc0a80104, 0xc0a80105, 0xc0a80106}));
+    const tvp::net::Interface wide{"eth1", 3, 0x0a000001, 0xffff0000, false};
+    const auto r = chooser.Request(wide, {}, {}, t0);
+    EXPECT_EQ(tvp::AddressChooser::Batch(r, tvp::AddressChooser::kBatches - 1).size(), tvp::AddressChooser::kBatch);
+    EXPECT_TRUE(tvp::AddressChooser::Batch(r, tvp::AddressChooser::kBatches).empty()) << "no more batches than that";
 }
 
 } // namespace

@@ -147,30 +147,6 @@ TEST(TvpWire, MacTextsInCommonFormsGiveOneId)
     EXPECT_TRUE(wire::IsDeviceId(expected));
 }
 
-TEST(TvpWire, DottedQuadsAreStrictlyDecimal)
-{
-    struct Case
-    {
-        const char *text;
-        bool ok;
-        uint32_t value;
-    };
-    for (const Case &c : {Case{"192.168.1.5", true, 0xc0a80105}, Case{"010.0.0.1", true, 0x0a000001},
-                          Case{"0.0.0.0", true, 0}, Case{"255.255.255.255", true, 0xffffffff},
-                          Case{"256.0.0.1", false, 0}, Case{"1.2.3", false, 0}, Case{"1.2.3.4.5", false, 0},
-                          Case{"1..3.4", false, 0}, Case{" 1.2.3.4", false, 0}, Case{"1.2.3.4 ", false, 0},
-                          Case{"0x1.2.3.4", false, 0}, Case{"0001.2.3.4", false, 0}, Case{"1.2.3.-4", false, 0},
-                          Case{"...", false, 0}, Case{"", false, 0}, Case{"1.2.3.4\n", false, 0}}) {
-        uint32_t v = 0;
-        EXPECT_EQ(wire::ParseDottedQuad(c.text, &v), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(v, c.value) << c.text;
-        }
-    }
-    EXPECT_FALSE(wire::ParseDottedQuad(nullptr, nullptr));
-    EXPECT_EQ(wire::FormatDottedQuad(0x0a000001), "10.0.0.1");
-}
-
 TEST(TvpNet, InterfaceTexts)
 {
     struct Case
@@ -213,14 +189,6 @@ TEST(TvpNet, DefaultGatewayComesFromTheRouteTable)
     EXPECT_EQ(net::DefaultGateway(table, "eth1"), std::nullopt) << "a route without gateway";
     EXPECT_EQ(net::DefaultGateway(table, "eth2"), std::nullopt);
     EXPECT_EQ(net::DefaultGateway("", "eth0"), std::nullopt);
-}
-
-TEST(TvpNet, PrefixLengths)
-{
-    EXPECT_EQ(net::PrefixLength(0xffffff00), 24);
-    EXPECT_EQ(net::PrefixLength(0xffffffff), 32);
-    EXPECT_EQ(net::PrefixLength(0), 0);
-    EXPECT_EQ(net::PrefixLength(0xff00ff00), -1);
 }
 
 TEST(TvpNet, ChooseSkipsTakenAddressesAndProbeAnswers)
