@@ -9,7 +9,7 @@ win=${1:?windows build directory}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-common.sh"
 need_wine "win32 layer test"
-test=$win/bin/win32_layer_test.exe
+test=$win/bin/test_win32_layer.exe
 [[ -f $test ]] || { echo "FAIL $test is not built"; exit 1; }
 
 # Windows need a display from the start (Wine's desktop comes up with the
