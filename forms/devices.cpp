@@ -184,7 +184,9 @@ TDeviceForm::TDeviceForm(QWidget *parent)
             &TDeviceForm::ActionList1Update);
 
     LastSelectedID.clear();
-    ProtocolInterface = new TTVPInterface(this);
+    ProtocolInterface = new TTVPInterface(this, DebugMode);
+    // the library's own log lines join the program's in the log window
+    ProtocolInterface->OnLogLine = [](TTVPInterface *, const QString &Text) { LogLine(Text); };
     setWindowTitle(ApplicationTitle);
 }
 

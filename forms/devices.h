@@ -57,6 +57,7 @@ public slots:
     void ExitExecute();
     void CopyRowExecute();
     void WebserverExecute();
+    // devices.ui binds these three by name, odd spellings and all.
     void TelnetExcute();
     void NetworkExcu();
     void home();

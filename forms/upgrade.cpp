@@ -15,6 +15,7 @@
 
 #include "log.h"
 #include "tvp.h"
+#include "tvpinterface.h"
 
 TUpgradeForm *UpgradeForm = nullptr;
 
@@ -23,21 +24,34 @@ namespace {
 constexpr uint32_t RetryPauseMs = 10000;
 constexpr unsigned PauseStepMs = 100;
 
-uint32_t SystemTickCount()
+class LibrarySystem final : public TUpgradeSystem
 {
-    // A 32-bit millisecond counter that wraps, like the one the pause was made for.
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+public:
+    int32_t UpgradeDevice(const char *Path, const char *Address) override
+    {
+        return TVPUpgradeDevice(Path, Address);
+    }
+    uint32_t TickCount() override
+    {
+        // A 32-bit millisecond counter that wraps, like the one the pause was made for.
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    }
+    void Sleep(unsigned Milliseconds) override { QThread::msleep(Milliseconds); }
+};
+
+TUpgradeSystem &Library()
+{
+    static LibrarySystem library;
+    return library;
 }
 
 } // namespace
 
 TUpgradeForm::TUpgradeForm(QWidget *parent)
     : QDialog(parent)
-    , UpgradeDevice(TVPUpgradeDevice)
-    , TickCount(SystemTickCount)
-    , Sleep([](unsigned ms) { QThread::msleep(ms); })
     , ui(new Ui::TUpgradeForm)
+    , System(&Library())
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
@@ -70,6 +84,11 @@ TUpgradeForm::~TUpgradeForm()
     if (UpgradeForm == this)
         UpgradeForm = nullptr;
     delete ui;
+}
+
+void TUpgradeForm::SetSystem(TUpgradeSystem *Replacement)
+{
+    System = Replacement ? Replacement : &Library();
 }
 
 void TUpgradeForm::showEvent(QShowEvent *event)
@@ -165,8 +184,13 @@ bool TUpgradeForm::RunUpgrade(const QString &FileName, const QString &Address)
     const QByteArray path = QFile::encodeName(FileName);
     const QByteArray address = Address.toUtf8();
 
+    // This run's transfer events come to the one upgrade dialog.
+    if (CurrentInterface)
+        CurrentInterface->OnUpgradeEvent = [](TTVPInterface *, uint32_t Code, const void *Record) {
+            HandleUpgradeEvent(Code, Record);
+        };
     bool succeeded = false;
-    const int32_t first = UpgradeDevice(path.constData(), address.constData());
+    const int32_t first = System->UpgradeDevice(path.constData(), address.constData());
     if (first == TVPUpgradeNoAnswer) {
         LogLine(QStringLiteral("First Upgrade Failed"));
         LogLine(QStringLiteral("Delay 10 seconds"));
@@ -174,7 +198,7 @@ bool TUpgradeForm::RunUpgrade(const QString &FileName, const QString &Address)
         ui->Progress->setValue(0);
         PauseBeforeRetry();
         LogLine(QStringLiteral("Attempting second upgrade"));
-        succeeded = UpgradeDevice(path.constData(), address.constData()) == TVPUpgradeOK;
+        succeeded = System->UpgradeDevice(path.constData(), address.constData()) == TVPUpgradeOK;
         LogLine(succeeded ? QStringLiteral("Second upgrade succeeded")
                           : QStringLiteral("Second Upgrade Failed"));
     } else if (first == TVPUpgradeOK) {
@@ -192,9 +216,9 @@ void TUpgradeForm::PauseBeforeRetry()
     // Elapsed time as an unsigned difference: a wrap of the counter neither
     // ends nor prolongs the pause. No events are processed meanwhile; the
     // bar is painted directly so that it still moves.
-    const uint32_t start = TickCount();
-    while (static_cast<uint32_t>(TickCount() - start) < RetryPauseMs) {
-        Sleep(PauseStepMs);
+    const uint32_t start = System->TickCount();
+    while (static_cast<uint32_t>(System->TickCount() - start) < RetryPauseMs) {
+        System->Sleep(PauseStepMs);
         ui->Progress->setValue(ui->Progress->value() + 1);
         ui->Progress->repaint();
     }

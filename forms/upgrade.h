@@ -5,11 +5,22 @@
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 
 namespace Ui {
 class TUpgradeForm;
 }
+
+// What an upgrade run needs from outside the dialog: the library's transfer
+// and the clock of the retry pause. Tests give their own answers and time.
+class TUpgradeSystem
+{
+public:
+    virtual ~TUpgradeSystem() = default;
+    virtual int32_t UpgradeDevice(const char *Path, const char *Address) = 0;
+    // A millisecond count that wraps at 32 bits.
+    virtual uint32_t TickCount() = 0;
+    virtual void Sleep(unsigned Milliseconds) = 0;
+};
 
 // The flash upgrade dialog: sends a firmware image to one device, with one
 // automatic retry after a pause.
@@ -26,11 +37,9 @@ public:
     // Modal result of the Cancel button and of Esc.
     static constexpr int ModalCancel = 2;
 
-    // Seams, so that tests choose the library's answers and the passing of
-    // time; by default the library itself and the system clock.
-    std::function<int32_t(const char *Path, const char *Address)> UpgradeDevice;
-    std::function<uint32_t()> TickCount;
-    std::function<void(unsigned Milliseconds)> Sleep;
+    // The library itself and the system clock unless a test installs its
+    // own (nullptr: those again); not owned.
+    void SetSystem(TUpgradeSystem *Replacement);
 
     // Lays a dotted quad into the address field, each group left-aligned in
     // its slot; an empty text gives the empty template.
@@ -56,6 +65,7 @@ private:
     void PauseBeforeRetry();
 
     Ui::TUpgradeForm *ui;
+    TUpgradeSystem *System;
     class QFileDialog *OpenDialog = nullptr;
     bool Upgrading = false;
 };

@@ -6,9 +6,6 @@
 
 #include <vector>
 
-#include "log.h"
-#include "upgrade.h"
-
 TTVPInterface *CurrentInterface = nullptr;
 
 namespace {
@@ -20,7 +17,7 @@ QString text(const char *p)
 
 } // namespace
 
-TTVPInterface::TTVPInterface(QObject *owner)
+TTVPInterface::TTVPInterface(QObject *owner, bool Debug)
     : QObject(owner)
 {
     DiscoveryTimer = new QTimer(this);
@@ -29,7 +26,7 @@ TTVPInterface::TTVPInterface(QObject *owner)
     DiscoveryTimer->setTimerType(Qt::PreciseTimer);
     connect(DiscoveryTimer, &QTimer::timeout, this, &TTVPInterface::DiscoveryTick);
 
-    TVPSetApplicationCallback(LibraryCallback, DebugMode ? 1 : 0);
+    TVPSetApplicationCallback(LibraryCallback, Debug ? 1 : 0);
 
     // Library events reach us through the message loop, modal loops included.
     const int handle = TVPEventHandle();
@@ -111,10 +108,14 @@ void TVP_CALL LibraryCallback(uint32_t Code, const void *Record)
 {
     if (!Record)
         return;
+    // Nobody to hand an event to before the object exists or after it went.
+    TTVPInterface *current = CurrentInterface;
+    if (!current)
+        return;
     TDeviceInfo info;
     switch (Code) {
     case TVPEventLog:
-        LogLine(text(static_cast<const TVPLogRecord *>(Record)->Text));
+        current->Signal(current->OnLogLine, text(static_cast<const TVPLogRecord *>(Record)->Text));
         return;
     case TVPEventDeviceFound: {
         const auto *r = static_cast<const TVPDeviceFoundRecord *>(Record);
@@ -142,13 +143,13 @@ void TVP_CALL LibraryCallback(uint32_t Code, const void *Record)
         break;
     }
     case TVPEventUpgrade:
-        HandleUpgradeEvent(Code, Record);
+        // handed on unchanged: the upgrade dialog reads the record itself
+        current->Signal(current->OnUpgradeEvent, Code, Record);
         return;
     default:
         return;
     }
-    if (CurrentInterface)
-        CurrentInterface->DispatchEvent(Code, std::move(info));
+    current->DispatchEvent(Code, std::move(info));
 }
 
 void MacToID(const QString &IDText, uint8_t *ID)

@@ -32,15 +32,20 @@ class TTVPInterface;
 using TDeviceEvent = std::function<void(TTVPInterface *Sender, const TDeviceInfo *Info)>;
 using TDiscoveryProgressEvent = std::function<void(TTVPInterface *Sender, int Step)>;
 using TNotifyEvent = std::function<void(TTVPInterface *Sender)>;
+// An upgrade event (code 4) with the library's own record, valid only during
+// the call; the upgrade dialog reads it.
+using TUpgradeEvent = std::function<void(TTVPInterface *Sender, uint32_t Code, const void *Record)>;
+using TLogLineEvent = std::function<void(TTVPInterface *Sender, const QString &Text)>;
 
 // The program's one link to the TVP library: registers the callback, runs
-// the discovery cycle and hands device events to the subscribed window.
+// the discovery cycle and hands each library event to the subscribed window.
 class TTVPInterface final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TTVPInterface(QObject *owner);
+    // Debug asks the library for its log lines (code 0).
+    explicit TTVPInterface(QObject *owner, bool Debug = false);
     ~TTVPInterface() override;
     TTVPInterface(const TTVPInterface &) = delete;
     TTVPInterface &operator=(const TTVPInterface &) = delete;
@@ -52,6 +57,9 @@ public:
     TDeviceEvent OnDeviceReply;
     TDiscoveryProgressEvent OnDiscoveryProgress;
     TNotifyEvent OnDiscoveryDone;
+    // The library's own events: upgrade progress and log lines.
+    TUpgradeEvent OnUpgradeEvent;
+    TLogLineEvent OnLogLine;
 
     int DiscoveryCount = 0;
 
@@ -69,6 +77,9 @@ private slots:
     void ProcessLibraryEvents();
 
 private:
+    // The library's events reach their slots from here.
+    friend void TVP_CALL LibraryCallback(uint32_t Code, const void *Record);
+
     // Calls a slot's subscriber through a copy: a subscriber that assigns
     // its own slot (a scan started from a handler) must not destroy the
     // callable that is running.

@@ -14,69 +14,34 @@ scripts/install-deps.sh
 scripts/check-spdx.sh
 
 jobs=$(nproc)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
-cmake --build build -j"$jobs"
+# The trees are the presets of CMakePresets.json. The packages want
+# Debian's library folders, hence the prefix.
+cmake --preset default -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+cmake --build --preset default -j"$jobs"
 # The Debian packages, checked with the tests below.
 rm -rf build/packages
 (cd build && cpack -G DEB >/dev/null)
 
 # The Qt-free library and simulator again, under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the fuzz targets.
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DNETSCRY_SANITIZE=ON -DNETSCRY_GUI=OFF -DNETSCRY_BENCH=OFF >/dev/null
-cmake --build build-asan -j"$jobs"
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DNETSCRY_FUZZ=ON -DNETSCRY_GUI=OFF -DNETSCRY_TESTS=OFF -DNETSCRY_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j"$jobs"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j"$jobs"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$jobs"
 
 # The library, the simulator and the command-line tool cross-built for
 # Windows with their tests, all run under Wine below.
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
-    cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-        -DNETSCRY_GUI=OFF -DNETSCRY_BENCH=OFF >/dev/null
-    cmake --build build-win -j"$jobs"
+    cmake --preset windows-cross >/dev/null
+    cmake --build --preset windows-cross -j"$jobs"
 fi
 
-cat > build/run-tests.sh <<'INNER'
-#!/usr/bin/env bash
-set -uo pipefail
-status=0
-ctest --test-dir build --output-on-failure -j2 || status=1
-ctest --test-dir build-asan --output-on-failure -j2 || status=1
-# The packages: lintian, the desktop validators, and the programs run from
-# the unpacked packages.
-scripts/check-package.sh build || status=1
-# The Windows build under Wine: its own tests, and its programs against
-# the Linux ones both ways.
-tests/win/run-all.sh build-win build || status=1
-# Each fuzzer runs briefly from its checked-in corpus.
-for fuzzer in build-fuzz/bin/fuzz_*; do
-    [ -x "$fuzzer" ] || continue
-    case "$fuzzer" in *_replay) continue ;; esac
-    name=$(basename "$fuzzer")
-    corpus="tests/fuzz/corpus/${name#fuzz_}"
-    work=$(mktemp -d)
-    echo "fuzzing $name for ${NETSCRY_FUZZ_SECONDS:-20} s"
-    if ! "$fuzzer" -max_total_time="${NETSCRY_FUZZ_SECONDS:-20}" -print_final_stats=0 \
-            "$work" "$corpus" >"$work.log" 2>&1; then
-        tail -n 40 "$work.log"
-        status=1
-    fi
-    rm -rf "$work" "$work.log"
-done
-exit $status
-INNER
-chmod +x build/run-tests.sh
-
-in_netns='ip link set lo up && NETSCRY_NETNS=1 build/run-tests.sh'
+in_netns='ip link set lo up && NETSCRY_NETNS=1 scripts/run-tests.sh'
 if [ "$(id -u)" -eq 0 ] && unshare --net --mount true 2>/dev/null; then
     exec unshare --net --mount -- bash -c "$in_netns"
 elif unshare --map-root-user --net --mount true 2>/dev/null; then
     exec unshare --map-root-user --net --mount -- bash -c "$in_netns"
 else
     echo "no private network namespace available: tests that need one will skip" >&2
-    NETSCRY_NETNS=0 exec build/run-tests.sh
+    NETSCRY_NETNS=0 exec scripts/run-tests.sh
 fi

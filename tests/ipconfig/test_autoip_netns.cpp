@@ -20,23 +20,11 @@
 #include "wire.h"
 
 using namespace iptest;
+using testsupport::DeviceList;
+using testsupport::DeviceRow;
+using testsupport::MarkedNotReachable;
 
 namespace {
-
-QTreeWidget *List()
-{
-    return testsupport::DeviceList();
-}
-
-QTreeWidgetItem *Row(const QString &name)
-{
-    return testsupport::DeviceRow(name);
-}
-
-bool Marked(const QTreeWidgetItem *row)
-{
-    return TDeviceForm::ImageIndex(row) == TDeviceForm::NotReachableImage;
-}
 
 TEST(AutoIPOnALan, TheForeignDeviceGetsAFreeAddressOnThePcSubnetAndBecomesReachable)
 {
@@ -68,11 +56,16 @@ TEST(AutoIPOnALan, TheForeignDeviceGetsAFreeAddressOnThePcSubnetAndBecomesReacha
     Calls().Clear();
     Calls().forward = true;
     DeviceForm->show(); // its show event scans
-    ASSERT_TRUE(WaitIdleFor([] { return List()->topLevelItemCount() == 2; }, 5000));
-    ASSERT_TRUE(WaitIdleFor([] { return Row("Stranger") && Marked(Row("Stranger")); }, 3000));
-    EXPECT_FALSE(Marked(Row("Alpha One")));
+    ASSERT_TRUE(WaitIdleFor([] { return DeviceList()->topLevelItemCount() == 2; }, 5000));
+    ASSERT_TRUE(WaitIdleFor(
+        [] {
+            QTreeWidgetItem *row = DeviceRow("Stranger");
+            return row && MarkedNotReachable(row);
+        },
+        3000));
+    EXPECT_FALSE(MarkedNotReachable(DeviceRow("Alpha One")));
 
-    List()->setCurrentItem(Row("Stranger"));
+    DeviceList()->setCurrentItem(DeviceRow("Stranger"));
     auto *autoIP = DeviceForm->findChild<QAction *>(QStringLiteral("AutoSetIP"));
     ASSERT_TRUE(WaitIdleFor([autoIP] { return autoIP->isEnabled(); }));
     autoIP->trigger();
@@ -85,11 +78,12 @@ TEST(AutoIPOnALan, TheForeignDeviceGetsAFreeAddressOnThePcSubnetAndBecomesReacha
     // the command rescans at once: the device answers at its new address
     ASSERT_TRUE(WaitIdleFor(
         [&] {
-            QTreeWidgetItem *row = Row("Stranger");
-            return row && row->text(TDeviceForm::ColIPAddress).toStdString() == chosen && !Marked(row);
+            QTreeWidgetItem *row = DeviceRow("Stranger");
+            return row && row->text(TDeviceForm::ColIPAddress).toStdString() == chosen
+                   && !MarkedNotReachable(row);
         },
         5000));
-    EXPECT_EQ(List()->topLevelItemCount(), 2);
+    EXPECT_EQ(DeviceList()->topLevelItemCount(), 2);
     DeviceForm->hide();
     TVPCleanup();
 }

@@ -23,30 +23,18 @@
 #include "tvpinterface.h"
 
 using namespace iptest;
+using testsupport::DeviceList;
+using testsupport::DeviceRow;
+using testsupport::MarkedNotReachable;
 using testsupport::WaitFor;
 
 namespace {
 
-QTreeWidget *List()
-{
-    return testsupport::DeviceList();
-}
-
-QTreeWidgetItem *Row(const QString &name)
-{
-    return testsupport::DeviceRow(name);
-}
-
-bool Marked(const QTreeWidgetItem *row)
-{
-    return !row->icon(TDeviceForm::ColName).isNull();
-}
-
 void Select(const QString &name)
 {
-    QTreeWidgetItem *row = Row(name);
+    QTreeWidgetItem *row = DeviceRow(name);
     ASSERT_NE(row, nullptr) << name.toStdString();
-    List()->setCurrentItem(row);
+    DeviceList()->setCurrentItem(row);
 }
 
 // Runs a main-window command as the user would, through its action.
@@ -97,8 +85,12 @@ protected:
     // A scan has listed the whole sample LAN and probed every row.
     static bool ScanDone()
     {
-        return WaitFor([] { return List()->topLevelItemCount() == SampleDevices; }, 8000)
-            && WaitFor([] { return Row("Dock Door Sensor") && Marked(Row("Dock Door Sensor")); }, 8000);
+        const auto silentMarked = [] {
+            QTreeWidgetItem *row = DeviceRow("Dock Door Sensor");
+            return row && MarkedNotReachable(row);
+        };
+        return WaitFor([] { return DeviceList()->topLevelItemCount() == SampleDevices; }, 8000)
+            && WaitFor(silentMarked, 8000);
     }
 
     static bool SimSaid(const std::string &text, int timeoutMs = 3000)
@@ -125,7 +117,7 @@ TEST_F(IPCommands, ConfigureShowsTheDevicesSettingsAndCancelLeavesTheList)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.device);
         Select(c.device);
-        QTreeWidgetItem *const before = Row(c.device);
+        QTreeWidgetItem *const before = DeviceRow(c.device);
         QStringList fields;
         bool autoChecked = !c.dhcp, staticChecked = c.dhcp, enabled = c.dhcp;
         Script script;
@@ -144,7 +136,7 @@ TEST_F(IPCommands, ConfigureShowsTheDevicesSettingsAndCancelLeavesTheList)
         EXPECT_EQ(staticChecked, !c.dhcp);
         EXPECT_EQ(enabled, !c.dhcp);
         // no rescan: the very same row is still listed
-        EXPECT_EQ(Row(c.device), before);
+        EXPECT_EQ(DeviceRow(c.device), before);
         EXPECT_TRUE(Calls().setIP.empty());
     }
     EXPECT_TRUE(watcher.boxes.empty());
@@ -164,7 +156,7 @@ TEST_F(IPCommands, ApplyWritesTheTypedSettingsAndTheRescanListsTheNewAddress)
         }
         QTest::keyClick(Field("IPAddress"), Qt::Key_Return);
     });
-    QTreeWidgetItem *const before = Row("Packing PLC Bridge");
+    QTreeWidgetItem *const before = DeviceRow("Packing PLC Bridge");
     RunCommand("SetIPConfig", &TDeviceForm::SetIPConfigExecute);
     EXPECT_TRUE(script.Finished());
     EXPECT_TRUE(watcher.boxes.empty());
@@ -176,10 +168,10 @@ TEST_F(IPCommands, ApplyWritesTheTypedSettingsAndTheRescanListsTheNewAddress)
     EXPECT_EQ(Calls().setIP[0].useDHCP, 0);
     EXPECT_TRUE(SimSaid("for Packing PLC Bridge: now 127.0.0.113/16"));
     // the list was cleared and filled anew
-    EXPECT_TRUE(WaitFor([&] { return Row("Packing PLC Bridge") && Row("Packing PLC Bridge") != before; }));
+    EXPECT_TRUE(WaitFor([&] { return DeviceRow("Packing PLC Bridge") && DeviceRow("Packing PLC Bridge") != before; }));
     ASSERT_TRUE(ScanDone());
-    EXPECT_EQ(Row("Packing PLC Bridge")->text(TDeviceForm::ColIPAddress), "127.0.0.113");
-    EXPECT_FALSE(Marked(Row("Packing PLC Bridge")));
+    EXPECT_EQ(DeviceRow("Packing PLC Bridge")->text(TDeviceForm::ColIPAddress), "127.0.0.113");
+    EXPECT_FALSE(MarkedNotReachable(DeviceRow("Packing PLC Bridge")));
 }
 
 TEST_F(IPCommands, AutoIPGivesAnUnreachableDeviceAFreeAddressAndIgnoresTheAckInTheDialog)
@@ -193,9 +185,9 @@ TEST_F(IPCommands, AutoIPGivesAnUnreachableDeviceAFreeAddressAndIgnoresTheAckInT
     const int gotIP = LogCount("Got IP");
 
     // no route to its address in the test's namespace
-    ASSERT_TRUE(Marked(Row("Warehouse Bridge")));
+    ASSERT_TRUE(MarkedNotReachable(DeviceRow("Warehouse Bridge")));
     Select("Warehouse Bridge");
-    const QString iface = Row("Warehouse Bridge")->text(TDeviceForm::ColInterface);
+    const QString iface = DeviceRow("Warehouse Bridge")->text(TDeviceForm::ColInterface);
     RunCommand("AutoSetIP", &TDeviceForm::AutoSetIPExecute);
     ASSERT_EQ(Calls().chooseIPAddress, std::vector<std::string>{iface.toStdString()});
     ASSERT_EQ(Calls().setIP.size(), 1u);
@@ -204,9 +196,9 @@ TEST_F(IPCommands, AutoIPGivesAnUnreachableDeviceAFreeAddressAndIgnoresTheAckInT
     EXPECT_EQ(sent.mask, "255.0.0.0");
     EXPECT_TRUE(SimSaid("for Warehouse Bridge: now " + sent.address + "/8"));
     ASSERT_TRUE(ScanDone());
-    QTreeWidgetItem *row = Row("Warehouse Bridge");
+    QTreeWidgetItem *row = DeviceRow("Warehouse Bridge");
     EXPECT_EQ(row->text(TDeviceForm::ColIPAddress).toStdString(), sent.address);
-    EXPECT_FALSE(Marked(row));
+    EXPECT_FALSE(MarkedNotReachable(row));
     EXPECT_TRUE(PingDevice(QString::fromStdString(sent.address)));
     // the other device's acknowledgement reached the dialog's handler and was dropped
     EXPECT_EQ(QStringList({Shown("IPAddress"), Shown("SubnetMask"), Shown("DefaultGateway")}), dialogBefore);
@@ -217,14 +209,14 @@ TEST_F(IPCommands, AutoIPGivesAnUnreachableDeviceAFreeAddressAndIgnoresTheAckInT
 TEST_F(IPCommands, AutoIPWithoutAFreeAddressChangesNothing)
 {
     Select("Dock Door Sensor");
-    QTreeWidgetItem *const before = Row("Dock Door Sensor");
+    QTreeWidgetItem *const before = DeviceRow("Dock Door Sensor");
     Calls().chooseNothing = true;
     RunCommand("AutoSetIP", &TDeviceForm::AutoSetIPExecute);
     QTest::qWait(500);
     EXPECT_EQ(Calls().chooseIPAddress.size(), 1u);
     EXPECT_TRUE(Calls().setIP.empty());
-    EXPECT_EQ(Row("Dock Door Sensor"), before);
-    EXPECT_EQ(List()->topLevelItemCount(), SampleDevices);
+    EXPECT_EQ(DeviceRow("Dock Door Sensor"), before);
+    EXPECT_EQ(DeviceList()->topLevelItemCount(), SampleDevices);
     EXPECT_TRUE(watcher.boxes.empty());
 }
 
@@ -257,7 +249,7 @@ TEST_F(IPCommands, DeviceThatNeverAnswersFailsAfterThreeSecondsAndTheDialogKeeps
     EXPECT_GE(failedAfter, 2800);
     EXPECT_LE(failedAfter, 4500);
     EXPECT_EQ(fields, (QStringList{"127.0  .0  .16 ", "255.0  .0  .0  ", "   .   .   .   "}));
-    EXPECT_EQ(List()->topLevelItemCount(), SampleDevices);
+    EXPECT_EQ(DeviceList()->topLevelItemCount(), SampleDevices);
 }
 
 } // namespace

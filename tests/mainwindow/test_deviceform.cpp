@@ -70,7 +70,7 @@ protected:
         return testsupport::WaitFor([&] {
             QTreeWidget *list = DeviceList(*form);
             for (int i = 0; i < list->topLevelItemCount(); ++i)
-                if (TDeviceForm::ImageIndex(list->topLevelItem(i)) != TDeviceForm::NotReachableImage)
+                if (!testsupport::MarkedNotReachable(list->topLevelItem(i)))
                     return false;
             return true;
         });

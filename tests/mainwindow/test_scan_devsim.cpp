@@ -105,7 +105,7 @@ TEST_F(ScanAgainstSimulator, ListsEachDeviceOnceByNameWithTheUnreachableMarked)
     const QStringList marked = {"Dock Door Sensor", "Warehouse Bridge"};
     ASSERT_TRUE(testsupport::WaitFor([&] {
         return std::all_of(marked.begin(), marked.end(), [&](const QString &n) {
-            return TDeviceForm::ImageIndex(Named(n)) == TDeviceForm::NotReachableImage;
+            return testsupport::MarkedNotReachable(Named(n));
         });
     }));
     for (const QString &name : SampleNames) {
@@ -145,7 +145,7 @@ TEST_F(ScanAgainstSimulator, SelectionSurvivesARescanAndFollowsTheMark)
     EXPECT_FALSE(autoIP->isEnabled());
     QTreeWidgetItem *silent = Named("Dock Door Sensor");
     ASSERT_TRUE(testsupport::WaitFor(
-        [&] { return TDeviceForm::ImageIndex(silent) == TDeviceForm::NotReachableImage; }));
+        [&] { return testsupport::MarkedNotReachable(silent); }));
     DeviceList(*form)->setCurrentItem(silent);
     RunUntilIdle();
     EXPECT_TRUE(autoIP->isEnabled());

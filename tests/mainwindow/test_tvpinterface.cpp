@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "devices.h"
 #include "gui_helpers.h"
 #include "log.h"
 #include "mainwindow_support.h"
@@ -138,6 +139,8 @@ TEST(LibraryCallback, EventsWithoutACurrentObjectAreDropped)
 
 TEST(LibraryCallback, LogLinesReachTheLogOnlyInDebugMode)
 {
+    // the main window subscribes the log to its protocol object
+    TDeviceForm form;
     TLogForm log;
     LogForm = &log;
     const bool wasDebug = DebugMode;

@@ -34,6 +34,11 @@ QTreeWidgetItem *DeviceRow(const QString &name)
     return nullptr;
 }
 
+bool MarkedNotReachable(const QTreeWidgetItem *row)
+{
+    return TDeviceForm::ImageIndex(row) == TDeviceForm::NotReachableImage;
+}
+
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);

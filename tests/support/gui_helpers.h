@@ -21,6 +21,9 @@ namespace testsupport {
 // when none).
 QTreeWidget *DeviceList();
 QTreeWidgetItem *DeviceRow(const QString &name);
+// True when a row carries the not-reachable mark (image 4); whether its
+// picture is drawn is the main window's own tests' business.
+bool MarkedNotReachable(const QTreeWidgetItem *row);
 
 // Processes events until the condition holds or the deadline passes.
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 5000);

@@ -10,20 +10,13 @@ set -euo pipefail
 win=${1:?windows build directory}
 linux=${2:?linux build directory}
 here=$(cd "$(dirname "$0")" && pwd)
-wine=$(command -v wine64 || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
-if [[ -z $wine ]]; then
-    echo "wine cli test skipped: wine64 is not installed"
-    exit 0
-fi
+. "$here/wine-common.sh"
+need_wine "wine cli test"
 if [[ ! -f $win/bin/netscry-cli.exe || ! -f $win/bin/tarvextvp.dll ]]; then
     echo "wine cli test skipped: no cross build of netscry-cli.exe in $win"
     exit 0
 fi
-if [[ ${NETSCRY_NETNS:-} != 1 ]]; then
-    echo "wine cli test skipped: no network namespace of its own (NETSCRY_NETNS=1)"
-    exit 0
-fi
+need_netns "wine cli test"
 for program in tvp-devsim netscry-cli; do
     if [[ ! -x $linux/bin/$program ]]; then
         echo "FAIL the Linux build has no $program in $linux/bin"
@@ -33,10 +26,6 @@ done
 win=$(cd "$win" && pwd)
 linux=$(cd "$linux" && pwd)
 
-server=$(dirname "$wine")/wineserver
-[[ -x $server ]] || server=$(command -v wineserver || echo true)
-
-work=$(mktemp -d /tmp/netscry-wine-cli.XXXXXX)
 sim=
 stop_simulator() {
     if [[ -n $sim ]]; then
@@ -45,27 +34,17 @@ stop_simulator() {
         sim=
     fi
 }
-cleanup() {
-    stop_simulator
-    WINEPREFIX=$work/prefix "$server" -k 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+on_exit() { stop_simulator; }
+wine_prefix netscry-wine-cli
+wine_boot
 
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
-
-passed=0
-failed=0
-ok() { echo "ok   $*"; passed=$((passed + 1)); }
-bad() { echo "FAIL $*"; failed=$((failed + 1)); }
 check() { # check DESCRIPTION COMMAND...
     local what=$1
     shift
     if "$@" >"$work/check.log" 2>&1; then
-        ok "$what"
+        pass "$what"
     else
-        bad "$what"
+        fail "$what"
         sed 's/^/     /' "$work/check.log"
     fi
 }

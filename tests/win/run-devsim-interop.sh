@@ -12,47 +12,25 @@ linux=${2:?linux build directory}
 here=$(cd "$(dirname "$0")" && pwd)
 lan=$here/../../devsim/sample-lan.json
 
-wine=$(command -v wine64 || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
-if [[ -z $wine ]]; then
-    echo "devsim interop test skipped: wine64 is not installed"
-    exit 0
-fi
+. "$here/wine-common.sh"
+need_wine "devsim interop test"
 if [[ ! -f $win/bin/tvp-devsim.exe ]]; then
     echo "devsim interop test skipped: no Windows build of tvp-devsim in $win/bin"
     exit 0
 fi
-if [[ ${NETSCRY_NETNS:-} != 1 ]]; then
-    echo "devsim interop test skipped: no network namespace of its own (NETSCRY_NETNS=1)"
-    exit 0
-fi
+need_netns "devsim interop test"
 cli=$linux/bin/netscry-cli
 [[ -x $cli ]] || { echo "FAIL no Linux netscry-cli at $cli"; exit 1; }
 
-server=$(dirname "$wine")/wineserver
-[[ -x $server ]] || server=$(command -v wineserver || echo true)
-
-work=$(mktemp -d /tmp/netscry-wine-devsim.XXXXXX)
 sim=
-cleanup() {
+on_exit() {
     if [[ -n $sim ]]; then
         kill "$sim" 2>/dev/null || true
         wait "$sim" 2>/dev/null || true
     fi
-    WINEPREFIX=$work/prefix "$server" -k 2>/dev/null || true
-    rm -rf "$work"
 }
-trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL $*"
-    failures=$((failures + 1))
-}
-pass() { echo "ok   $*"; }
-
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
+wine_prefix netscry-wine-devsim
+wine_boot
 
 # Wine's drive Z: is the root of the Linux file system
 store=$work/store
@@ -210,10 +188,10 @@ fi
 sum=$(sha256sum "$image" | cut -d' ' -f1)
 grep -q "tftp: 127.0.0.1 received .* sha256 $sum" "$work/devsim.log" || fail "the simulator logged another SHA-256 than $sum"
 
-if ((failures)); then
+if ((failed)); then
     echo "--- Windows simulator log"
     cat "$work/devsim.log"
-    echo "devsim interop: $failures failures"
+    echo "devsim interop: $failed failures"
     exit 1
 fi
 echo "devsim interop: all passed"

@@ -8,35 +8,20 @@
 set -euo pipefail
 
 win=${1:?windows build directory}
-wine=$(command -v wine64 || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
-if [[ -z $wine ]]; then
-    echo "wine library tests skipped: wine64 is not installed"
-    exit 0
-fi
-if [[ ${NETSCRY_NETNS:-} != 1 ]]; then
-    echo "wine library tests skipped: no network namespace of its own (NETSCRY_NETNS=1)"
-    exit 0
-fi
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-common.sh"
+need_wine "wine library tests"
+need_netns "wine library tests"
 if ! ctest --test-dir "$win" -N | grep -q 'Total Tests: [1-9]'; then
     echo "FAIL the Windows build has no tests (configured without NETSCRY_TESTS?)"
     exit 1
 fi
 
-server=$(dirname "$wine")/wineserver
-[[ -x $server ]] || server=$(command -v wineserver || echo true)
-work=$(mktemp -d /tmp/netscry-wine.XXXXXX)
-cleanup() {
-    WINEPREFIX=$work/prefix "$server" -k 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_prefix netscry-wine
 # one server for every test program, not one started and stopped for each
 mkdir -p "$WINEPREFIX"
 "$server" -p
-"$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
+wine_boot
 
 # Wine sends every UDP datagram from the address its routes choose, not the
 # one IP_PKTINFO names, and binds 127.0.0.x other than .1 as the wildcard:

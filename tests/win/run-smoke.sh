@@ -10,19 +10,9 @@ set -euo pipefail
 win=${1:?windows build directory}
 linux=$(cd "${2:?linux build directory}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-wine=$(command -v wine64 || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
-if [[ -z $wine ]]; then
-    echo "wine smoke test skipped: wine64 is not installed"
-    exit 0
-fi
-if [[ ${NETSCRY_NETNS:-} != 1 ]]; then
-    echo "wine smoke test skipped: no network namespace of its own (NETSCRY_NETNS=1)"
-    exit 0
-fi
-
-server=$(dirname "$wine")/wineserver
-[[ -x $server ]] || server=$(command -v wineserver || echo true)
+. "$here/wine-common.sh"
+need_wine "wine smoke test"
+need_netns "wine smoke test"
 
 # a caller of the DLL needs no MinGW runtime beside it
 if command -v x86_64-w64-mingw32-objdump >/dev/null; then
@@ -34,17 +24,12 @@ if command -v x86_64-w64-mingw32-objdump >/dev/null; then
     fi
 fi
 
-work=$(mktemp -d /tmp/netscry-wine.XXXXXX)
 sim=
-cleanup() {
+on_exit() {
     [[ -n $sim ]] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
-    WINEPREFIX=$work/prefix "$server" -k 2>/dev/null || true
-    rm -rf "$work"
 }
-trap cleanup EXIT
-
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
+wine_prefix netscry-wine
+wine_boot
 
 lan=$here/../../devsim/sample-lan.json
 store=$work/store

@@ -3,8 +3,7 @@
 # Runs a Windows program under Wine: the cross build's emulator, so that
 # `ctest` there runs each test program this way. The caller chooses the
 # prefix (WINEPREFIX); tests/win/run-library-tests.sh makes a throwaway one.
-wine=$(command -v wine64 || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
+. "$(dirname "$0")/wine-common.sh"
 if [[ -z $wine ]]; then
     echo "wine-exec: wine64 is not installed" >&2
     exit 127

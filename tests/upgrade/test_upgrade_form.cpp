@@ -26,6 +26,7 @@
 #include "qt_printers.h"
 #include "test_support.h"
 #include "tvp.h"
+#include "tvpinterface.h"
 #include "upgrade.h"
 
 namespace {
@@ -49,7 +50,8 @@ void SendUpgradeEvent(uint32_t kind, int32_t value, uint32_t code = TVPEventUpgr
     HandleUpgradeEvent(code, &record);
 }
 
-class UpgradeFormTest : public ::testing::Test
+// The library's answers and the clock are the test's.
+class UpgradeFormTest : public ::testing::Test, public TUpgradeSystem
 {
 protected:
     void SetUp() override
@@ -57,20 +59,24 @@ protected:
         DebugMode = true;
         LogForm = new TLogForm;
         UpgradeForm = &form;
-        form.UpgradeDevice = [this](const char *path, const char *address) {
-            calls.push_back({path, address});
-            const size_t n = calls.size();
-            if (duringCall)
-                duringCall(n);
-            return n <= results.size() ? results[n - 1] : int32_t(TVPUpgradeOK);
-        };
-        form.TickCount = [this] { return now; };
-        form.Sleep = [this](unsigned ms) {
-            ++sleeps;
-            if (duringSleep)
-                duringSleep();
-            now += tickPerSleep ? tickPerSleep : ms;
-        };
+        form.SetSystem(this);
+    }
+
+    int32_t UpgradeDevice(const char *path, const char *address) override
+    {
+        calls.push_back({path, address});
+        const size_t n = calls.size();
+        if (duringCall)
+            duringCall(n);
+        return n <= results.size() ? results[n - 1] : int32_t(TVPUpgradeOK);
+    }
+    uint32_t TickCount() override { return now; }
+    void Sleep(unsigned ms) override
+    {
+        ++sleeps;
+        if (duringSleep)
+            duringSleep();
+        now += tickPerSleep ? tickPerSleep : ms;
     }
 
     void TearDown() override
@@ -384,6 +390,24 @@ TEST_F(UpgradeFormTest, OtherKindsAndCodesChangeNothing)
     EXPECT_TRUE(progress()->isVisible());
     EXPECT_EQ(progress()->maximum(), 50);
     EXPECT_EQ(progress()->value(), 20);
+}
+
+TEST_F(UpgradeFormTest, ARunTakesTheLibrarysUpgradeEventsFromTheProtocolObject)
+{
+    // as at start-up: the protocol object exists before any run
+    const TTVPInterface protocol(nullptr);
+    ModalWatcher watcher;
+    std::vector<std::pair<int, int>> bar;
+    duringCall = [&](size_t) {
+        const TVPUpgradeRecord started{TVPUpgradeStarted, 80};
+        const TVPUpgradeRecord reached{TVPUpgradeProgress, 60};
+        LibraryCallback(TVPEventUpgrade, &started);
+        LibraryCallback(TVPEventUpgrade, &reached);
+        bar.emplace_back(progress()->isVisible() ? progress()->maximum() : -1, progress()->value());
+    };
+    ShowReady();
+    ClickUpgrade();
+    EXPECT_EQ(bar, (std::vector<std::pair<int, int>>{{80, 60}}));
 }
 
 TEST_F(UpgradeFormTest, BarCountsTowardsHundredDuringThePauseAndIsPaintedWhileBlocked)

@@ -23,7 +23,9 @@
 
 namespace {
 
-class UpgradeDevsim : public ::testing::Test
+// The real library's answers; the pause passes without waiting, the clock
+// moving with each sleep.
+class UpgradeDevsim : public ::testing::Test, public TUpgradeSystem
 {
 protected:
     static void SetUpTestSuite()
@@ -50,17 +52,19 @@ protected:
         LogForm = new TLogForm;
         form = std::make_unique<TUpgradeForm>();
         UpgradeForm = form.get();
-        form->UpgradeDevice = [this](const char *path, const char *address) {
-            results.push_back(TVPUpgradeDevice(path, address));
-            // The last event of the call leaves the bar full.
-            auto *bar = form->findChild<QProgressBar *>("Progress");
-            bars.push_back({bar->isVisible(), bar->maximum(), bar->value()});
-            return results.back();
-        };
-        // The pause passes without waiting; the clock moves with each sleep.
-        form->TickCount = [this] { return now; };
-        form->Sleep = [this](unsigned ms) { now += ms; };
+        form->SetSystem(this);
     }
+
+    int32_t UpgradeDevice(const char *path, const char *address) override
+    {
+        results.push_back(TVPUpgradeDevice(path, address));
+        // The last event of the call leaves the bar full.
+        auto *bar = form->findChild<QProgressBar *>("Progress");
+        bars.push_back({bar->isVisible(), bar->maximum(), bar->value()});
+        return results.back();
+    }
+    uint32_t TickCount() override { return now; }
+    void Sleep(unsigned ms) override { now += ms; }
 
     void TearDown() override
     {

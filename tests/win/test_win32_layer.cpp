@@ -3,11 +3,11 @@
 // this test program, the shell's refusals, the instance mutex and the
 // instance window, across two processes where it matters.
 //
-//   win32_layer_test.exe              runs every check; exit 0 when all passed
-//   win32_layer_test.exe --no-windows the same without a display: no window checks
-//   win32_layer_test.exe --mutex N    child: 2 first, 3 already running, 4 unknown
-//   win32_layer_test.exe --come-forward T   child: 0 when the window answered
-//   win32_layer_test.exe --exit       child: ends at once (a harmless target)
+//   test_win32_layer.exe              runs every check; exit 0 when all passed
+//   test_win32_layer.exe --no-windows the same without a display: no window checks
+//   test_win32_layer.exe --mutex N    child: 2 first, 3 already running, 4 unknown
+//   test_win32_layer.exe --come-forward T   child: 0 when the window answered
+//   test_win32_layer.exe --exit       child: ends at once (a harmless target)
 #include <windows.h>
 
 #include "versiontext.h"

@@ -34,6 +34,10 @@
 #include "tvpinterface.h"
 #include "upgrade.h"
 
+using testsupport::DeviceList;
+using testsupport::DeviceRow;
+using testsupport::MarkedNotReachable;
+
 namespace {
 
 const QString Device = QStringLiteral("Warehouse Bridge");
@@ -56,28 +60,13 @@ bool WaitIdle(const std::function<bool()> &condition, int timeoutMs = 10000)
     return true;
 }
 
-QTreeWidget *List()
-{
-    return testsupport::DeviceList();
-}
-
-QTreeWidgetItem *Row(const QString &name)
-{
-    return testsupport::DeviceRow(name);
-}
-
-bool Marked(const QTreeWidgetItem *row)
-{
-    return !row->icon(TDeviceForm::ColName).isNull();
-}
-
 // Every device listed, and the probes through: the device that never
 // answers one carries its mark.
 bool ScanDone()
 {
     return WaitIdle([] {
-        return List()->topLevelItemCount() == SampleDevices && Row("Dock Door Sensor")
-               && Marked(Row("Dock Door Sensor"));
+        return DeviceList()->topLevelItemCount() == SampleDevices && DeviceRow("Dock Door Sensor")
+               && MarkedNotReachable(DeviceRow("Dock Door Sensor"));
     });
 }
 
@@ -166,24 +155,24 @@ TEST(Session, ScanAutoIPConfigureUpgradeAbout)
 
     // Scan at start: the device has an address the PC cannot reach.
     ASSERT_TRUE(ScanDone());
-    ASSERT_NE(Row(Device), nullptr);
-    EXPECT_EQ(Row(Device)->text(TDeviceForm::ColIPAddress), "192.168.77.20");
-    EXPECT_TRUE(Marked(Row(Device)));
+    ASSERT_NE(DeviceRow(Device), nullptr);
+    EXPECT_EQ(DeviceRow(Device)->text(TDeviceForm::ColIPAddress), "192.168.77.20");
+    EXPECT_TRUE(MarkedNotReachable(DeviceRow(Device)));
 
     // Auto IP, and the rescan that follows lists it reachable.
-    QTreeWidgetItem *before = Row(Device);
-    List()->setCurrentItem(before);
+    QTreeWidgetItem *before = DeviceRow(Device);
+    DeviceList()->setCurrentItem(before);
     RunCommand("AutoSetIP");
     ASSERT_TRUE(sim.WaitForLine("for " + Device.toStdString() + ": now "));
-    ASSERT_TRUE(WaitIdle([&] { return Row(Device) && Row(Device) != before; }));
+    ASSERT_TRUE(WaitIdle([&] { return DeviceRow(Device) && DeviceRow(Device) != before; }));
     ASSERT_TRUE(ScanDone());
-    const QString chosen = Row(Device)->text(TDeviceForm::ColIPAddress);
+    const QString chosen = DeviceRow(Device)->text(TDeviceForm::ColIPAddress);
     EXPECT_NE(chosen, "192.168.77.20");
-    EXPECT_FALSE(Marked(Row(Device)));
+    EXPECT_FALSE(MarkedNotReachable(DeviceRow(Device)));
     EXPECT_TRUE(PingDevice(chosen));
 
     // Configure: the dialog shows the chosen address; a static one is applied.
-    List()->setCurrentItem(Row(Device));
+    DeviceList()->setCurrentItem(DeviceRow(Device));
     bool applied = false;
     QString shownAddress;
     watcher.onDialog = [&](QWidget *w) {
@@ -206,15 +195,15 @@ TEST(Session, ScanAutoIPConfigureUpgradeAbout)
             Child<QPushButton>(IPConfigForm, "ApplyButton")->click();
         });
     };
-    before = Row(Device);
+    before = DeviceRow(Device);
     RunCommand("SetIPConfig");
     EXPECT_TRUE(applied);
     EXPECT_EQ(shownAddress, chosen);
     ASSERT_TRUE(sim.WaitForLine("for " + Device.toStdString() + ": now " + StaticAddress.toStdString() + "/8"));
-    ASSERT_TRUE(WaitIdle([&] { return Row(Device) && Row(Device) != before; }));
+    ASSERT_TRUE(WaitIdle([&] { return DeviceRow(Device) && DeviceRow(Device) != before; }));
     ASSERT_TRUE(ScanDone());
-    EXPECT_EQ(Row(Device)->text(TDeviceForm::ColIPAddress), StaticAddress);
-    EXPECT_FALSE(Marked(Row(Device)));
+    EXPECT_EQ(DeviceRow(Device)->text(TDeviceForm::ColIPAddress), StaticAddress);
+    EXPECT_FALSE(MarkedNotReachable(DeviceRow(Device)));
 
     // Upgrade: choose the image, send it; the busy device is retried once
     // after the real ten-second pause.
@@ -224,7 +213,7 @@ TEST(Session, ScanAutoIPConfigureUpgradeAbout)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(64 * 1024 + 100, '\x42'));
     }
-    List()->setCurrentItem(Row(Device));
+    DeviceList()->setCurrentItem(DeviceRow(Device));
     int step = 0;
     QString upgradeAddress;
     watcher.onDialog = [&](QWidget *w) {
