@@ -13,6 +13,11 @@
 
 namespace tvp::os {
 
+namespace {
+// A full send queue drains within this at any rate the library sends at.
+constexpr int kQueueDrainMs = 20;
+} // namespace
+
 Notifier::~Notifier()
 {
     if (fd_ >= 0)
@@ -73,12 +78,18 @@ bool UdpSocket::Open()
 bool UdpSocket::SendTo(const std::vector<uint8_t> &bytes, uint32_t address, uint16_t port, unsigned ifindex,
                        uint32_t source)
 {
-    for (;;) {
+    for (int attempt = 0;; ++attempt) {
         if (net::SendDatagram(fd_, bytes.data(), bytes.size(), address, port, ifindex ? source : 0, ifindex))
             return true;
-        // an ICMP error of an earlier datagram is reported here once; it is not this one's
-        if (errno != ECONNREFUSED && errno != EHOSTUNREACH && errno != EINTR)
+        // the error may be an earlier datagram's ICMP error, reported here
+        // once, or a full queue: one retry tells, and an error of its own
+        // comes back at once
+        if (attempt > 0 || !TransientSendError(errno))
             return false;
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) {
+            pollfd writable{fd_, POLLOUT, 0};
+            poll(&writable, 1, kQueueDrainMs);
+        }
     }
 }
 

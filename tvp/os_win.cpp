@@ -15,6 +15,9 @@ namespace tvp::os {
 
 namespace {
 
+// A full send queue drains within this at any rate the library sends at.
+constexpr int kQueueDrainMs = 20;
+
 bool BindLoopback(SOCKET s, sockaddr_in *bound)
 {
     sockaddr_in local{};
@@ -104,12 +107,20 @@ bool UdpSocket::Open()
 bool UdpSocket::SendTo(const std::vector<uint8_t> &bytes, uint32_t address, uint16_t port, unsigned ifindex,
                        uint32_t source)
 {
-    for (;;) {
+    for (int attempt = 0;; ++attempt) {
         if (net::SendDatagram(fd_, bytes.data(), bytes.size(), address, port, ifindex ? source : 0, ifindex))
             return true;
-        // an ICMP error of an earlier datagram is reported here once; it is not this one's
-        if (errno != ECONNREFUSED && errno != EINTR)
+        // an earlier datagram's ICMP error reported here, or a full queue:
+        // one retry tells
+        if (attempt > 0 || !TransientSendError(errno))
             return false;
+        if (errno == EAGAIN || errno == ENOBUFS) {
+            fd_set writable;
+            FD_ZERO(&writable);
+            FD_SET(SOCKET(fd_), &writable);
+            timeval wait{0, kQueueDrainMs * 1000};
+            select(0, nullptr, &writable, nullptr, &wait);
+        }
     }
 }
 
