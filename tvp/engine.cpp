@@ -157,7 +157,7 @@ const net::Interface *Engine::RouteInterfaceLocked(std::optional<uint32_t> sourc
 void Engine::HeardLocked(const wire::DeviceId &id, unsigned ifindex, Clock::time_point now)
 {
     if (heard_.size() >= kMaxDevices && !heard_.count(id))
-        return; // a flood of invented IDs: listed by the interface each answer came in on
+        heard_.clear(); // a flood of invented IDs: start afresh rather than grow
     auto &on = heard_[id];
     std::erase_if(on, [&](const HeardOn &h) { return now - h.last >= DiscoveryWindow::kAnswerWindow; });
     for (auto &h : on)
@@ -542,15 +542,17 @@ void Engine::Run()
 
 void Engine::ReceiveErrors()
 {
+    // Taking an error off the queue makes the kernel report the next one as
+    // the error of whatever the socket sends next; drained under the lock
+    // every send holds, the queue is empty again before a send can meet it.
+    std::lock_guard lock(mu_);
     for (int round = 0; round < 1024; ++round) {
         const auto e = socket_.ReceiveError();
         if (!e)
             return;
         // port unreachable from the probed address itself: a host is there
-        if (e->portUnreachable && e->offender == e->destination) {
-            std::lock_guard lock(mu_);
+        if (e->portUnreachable && e->offender == e->destination)
             probes_.HostAnswered(e->destination);
-        }
     }
 }
 
@@ -634,7 +636,8 @@ void Engine::HandleDiscoverReply(const wire::Message &m, size_t size, const net:
     Event e;
     e.code = TVPEventDeviceFound;
     e.t[0] = id;
-    e.t[1] = TextOf(ListedInterfaceLocked(m.id, address, now));
+    const net::Interface *listed = ListedInterfaceLocked(m.id, address, now);
+    e.t[1] = TextOf(listed ? listed : arrival);
     e.t[2] = Quad(address);
     e.t[3] = m.name.value_or("");
     e.t[4] = m.type.value_or("");
@@ -678,7 +681,7 @@ void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
         e.code = TVPEventGetIPReply;
         e.t[0] = id;
         const net::Interface *listed = ListedInterfaceLocked(m.id, *m.address, now);
-        e.t[1] = TextOf(listed);
+        e.t[1] = TextOf(listed ? listed : ArrivalLocked(d.ifindex, *m.address));
         e.t[2] = Quad(*m.address);
         e.t[3] = Quad(*m.mask);
         e.t[4] = m.gateway && *m.gateway ? Quad(*m.gateway) : std::string();
@@ -748,7 +751,8 @@ void Engine::SettledLocked(uint32_t address, const ProbeTable::Result &result)
         // the probe's answer told which card reaches the device
         wire::DeviceId id;
         if ((e.code == TVPEventDeviceFound || e.code == TVPEventGetIPReply) && wire::ParseMac(e.t[0], &id))
-            e.t[1] = TextOf(ListedInterfaceLocked(id, address, now));
+            if (const net::Interface *listed = ListedInterfaceLocked(id, address, now))
+                e.t[1] = listed->Text();
         events_.Push(std::move(e));
     }
     if (!trusted)

@@ -332,10 +332,13 @@ TEST(CliInterfaces, EachUnusableInterfaceIsNamedWithItsReason)
     };
     for (const auto &c : cases) {
         Result r = RunCli(c.args, {{"TVP_PORT", "30718"}, {"TVP_INTERFACES", c.selected}});
-        const std::string what = c.args[0] + " " + c.args[1] + " with TVP_INTERFACES=" + c.selected;
+        std::string what = "with TVP_INTERFACES=" + c.selected + ":";
+        for (const auto &a : c.args)
+            what += " " + a;
         EXPECT_EQ(r.exitCode, c.exitCode) << what << "\n" << r.err;
-        if (c.exitCode != 0)
+        if (c.exitCode != 0) {
             EXPECT_EQ(Lines(r.err).size(), 1u) << what << "\n" << r.err;
+        }
         for (const auto &text : c.named)
             EXPECT_NE(r.err.find(text), std::string::npos) << what << ": no \"" << text << "\" in\n" << r.err;
     }
