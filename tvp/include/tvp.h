@@ -239,7 +239,8 @@ TVP_API int TVP_CALL TVPPingDevice(const char *address);
  * \return 1 reachable, 0 not reachable; TVPNotSentInvalid for an invalid
  *         address or a subnet's network or broadcast address,
  *         TVPNotSentNoRoute when its route leaves by an interface not in
- *         use (nothing was sent)
+ *         use (nothing was sent), TVPNotSentFailed when the library could
+ *         not start
  */
 TVP_API int TVP_CALL TVPPingAddress(const char *address);
 
