@@ -22,6 +22,8 @@ namespace {
 
 constexpr int kBroadcasts = 5;
 constexpr auto kBroadcastGap = std::chrono::milliseconds(500);
+// A sweep that could not ask some addresses names this many of them.
+constexpr size_t kNamedNotAsked = 5;
 
 struct Events
 {
@@ -96,6 +98,26 @@ std::vector<std::string> Split(const std::string &text)
 
 thread_local UploadProgress *t_upload = nullptr;
 
+// Why an interface can't be used, as the system lists it.
+std::string UnusableReason(const std::optional<std::vector<sys::LocalInterface>> &local, const std::string &name)
+{
+    if (!local)
+        return "cannot be looked at (the system's list of interfaces cannot be read)";
+    for (const auto &i : *local)
+        if (i.name == name)
+            return !i.up ? "is down" : i.subnets.empty() ? "has no IPv4 address" : "is not used (-v says why)";
+    return "does not exist";
+}
+
+std::string NotAskedReason(int result)
+{
+    switch (result) {
+    case TVPNotSentInvalid: return "no device can hold it";
+    case TVPNotSentNoRoute: return "no route to it leaves by an interface in use";
+    default: return "the send failed; -v says why";
+    }
+}
+
 } // namespace
 
 UploadProgress *CurrentUpload()
@@ -123,9 +145,6 @@ Library::Library(const LibraryOptions &options)
     const auto local = sys::LocalInterfaces();
     if (!local && !options.interfaces.empty())
         throw Failure("the system's list of network interfaces cannot be read");
-    if (!local)
-        std::fprintf(stderr, "netscry-cli: the system's list of network interfaces cannot be read; no address "
-                             "counts as on-link\n");
     auto known = [&](const std::string &name) {
         return local && std::any_of(local->begin(), local->end(),
                                     [&](const sys::LocalInterface &i) { return i.name == name; });
@@ -153,12 +172,17 @@ Library::Library(const LibraryOptions &options)
     const auto used = Split(names_);
     for (const auto &name : options.interfaces)
         if (std::find(used.begin(), used.end(), name) == used.end())
-            throw Failure("interface " + name + " cannot be used: it is down or has no IPv4 address");
-
-    if (local)
-        for (const auto &i : *local)
-            if (std::find(used.begin(), used.end(), i.name) != used.end())
-                subnets_.insert(subnets_.end(), i.subnets.begin(), i.subnets.end());
+            throw Failure("interface " + name + " " + UnusableReason(local, name));
+    if (used.empty()) {
+        const char *selected = std::getenv("TVP_INTERFACES");
+        std::string why;
+        for (const auto &name : Split(selected ? selected : ""))
+            why += (why.empty() ? "" : ", ") + name + " " + UnusableReason(local, name);
+        noInterface_ = why.empty() ? "no interface in use: none is up with an IPv4 address (name one with "
+                                     "--interface; -v lists each left out and why)"
+                                   : "no interface in use: TVP_INTERFACES names only interfaces that cannot be used (" +
+                                         why + ")";
+    }
 }
 
 Library::~Library()
@@ -166,12 +190,15 @@ Library::~Library()
     TVPCleanup();
 }
 
-bool Library::OnLink(uint32_t address) const
+void Library::RequireInterfaces() const
 {
-    for (const auto &[a, m] : subnets_)
-        if ((address & m) == (a & m))
-            return true;
-    return false;
+    if (!noInterface_.empty())
+        throw Failure(noInterface_);
+}
+
+std::string BehindARouterHint()
+{
+    return "broadcasts stay on the links in use; a device behind a router is found with discover --target";
 }
 
 void Library::Pump(Clock::time_point until, const std::function<bool()> &done)
@@ -241,15 +268,18 @@ struct DiscoveryRun
         const uint64_t allowed = std::min<uint64_t>(total, uint64_t(std::floor(elapsed * plan.rate)) + 1);
         uint32_t address = 0;
         while (asked < allowed && walker.Next(&address)) {
-            if (TVPDiscoverAddress(tvp::wire::FormatDottedQuad(address).c_str()) != 0)
+            if (const int sent = TVPDiscoverAddress(tvp::wire::FormatDottedQuad(address).c_str()); sent != 0) {
                 ++refused;
+                if (notAsked.size() < kNamedNotAsked)
+                    notAsked.emplace_back(address, sent);
+            }
             ++asked;
             lastAsked = Clock::now();
         }
         sweepDone = asked >= total;
     }
 
-    void Collect(const Library &library)
+    void Collect()
     {
         std::vector<FoundDevice> fresh;
         {
@@ -259,15 +289,12 @@ struct DiscoveryRun
         for (auto &d : fresh) {
             if (!ids.insert(d.id).second)
                 continue;
-            // the library probed it as its answer came in: this answers at once
-            d.reachable = TVPPingDevice(d.ip.c_str()) == 1;
-            if (!d.reachable) {
-                // No probe goes beyond the subnets in use; there an answer to a
-                // request sent to the device's own address proves it reachable
-                // (a broadcast reaches only foreign devices on the link itself).
-                auto a = tvp::wire::ParseDottedQuad(d.ip);
-                d.reachable = a && !library.OnLink(*a) && Contains(plan.targets, *a) && !plan.broadcast;
-            }
+            // the library probed it as its answer came in: this answers at
+            // once; an address the user named is probed through the routes,
+            // a broadcast answer's only on the link
+            const auto a = tvp::wire::ParseDottedQuad(d.ip);
+            const bool named = a && Contains(plan.targets, *a);
+            d.reachable = (named ? TVPPingAddress(d.ip.c_str()) : TVPPingDevice(d.ip.c_str())) == 1;
             devices.push_back(std::move(d));
         }
     }
@@ -300,6 +327,7 @@ struct DiscoveryRun
     RangeWalker walker;
     const uint64_t total;
     uint64_t asked = 0, refused = 0;
+    std::vector<std::pair<uint32_t, int>> notAsked; // the first few, with why
     Clock::time_point lastAsked = start;
     bool sweepDone;
     std::vector<FoundDevice> devices;
@@ -310,6 +338,7 @@ struct DiscoveryRun
 
 std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
 {
+    RequireInterfaces();
     {
         std::lock_guard lock(g_events.mu);
         g_events.found.clear();
@@ -325,17 +354,24 @@ std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
         const Clock::time_point end = run.End();
         bool enough = false;
         Pump(std::max(run.Wake(), Clock::now()), [&] {
-            run.Collect(*this);
+            run.Collect();
             enough = plan.enough && plan.enough(run.devices);
             return enough;
         });
         if (enough || (run.sweepDone && Clock::now() >= end))
             break;
     }
-    if (run.refused > 0)
-        std::fprintf(stderr, "netscry-cli: %llu of %llu addresses not asked: the route to them leaves by no interface "
-                             "in use, or the send failed\n",
-                     static_cast<unsigned long long>(run.refused), static_cast<unsigned long long>(run.total));
+    if (run.refused > 0) {
+        std::string named;
+        for (const auto &[address, result] : run.notAsked)
+            named += (named.empty() ? "" : ", ") + tvp::wire::FormatDottedQuad(address) + " (" +
+                     NotAskedReason(result) + ")";
+        if (run.refused > run.notAsked.size())
+            named += " and " + std::to_string(run.refused - run.notAsked.size()) + " more";
+        std::fprintf(stderr, "netscry-cli: %llu of %llu addresses not asked: %s\n",
+                     static_cast<unsigned long long>(run.refused), static_cast<unsigned long long>(run.total),
+                     named.c_str());
+    }
     if (run.total > 0 && run.refused == run.total && !run.broadcastWorked)
         throw Failure("no discovery request could be sent");
     std::sort(run.devices.begin(), run.devices.end(), [](const FoundDevice &a, const FoundDevice &b) {

@@ -80,9 +80,9 @@ public:
     // the addresses that answered.
     std::vector<std::string> AwaitAnswers(const std::vector<std::string> &addresses, double timeoutS);
 
-    // Whether an address lies in the subnet of an interface in use.
-    bool OnLink(uint32_t address) const;
     const std::string &InterfaceNames() const { return names_; }
+    // Throws Failure, saying why, when the library uses no interface.
+    void RequireInterfaces() const;
 
     // Events since the last Take...(); filled while Pump runs.
     std::vector<IpSettings> TakeGetIPReplies();
@@ -91,8 +91,8 @@ public:
 private:
     int handle_ = -1; // the library's event handle: a descriptor, or a SOCKET on Windows
     std::string names_;
+    std::string noInterface_; // why none is in use
     bool waitFailed_ = false; // said once
-    std::vector<std::pair<uint32_t, uint32_t>> subnets_; // address, mask
 };
 
 // A transfer's progress, written by the upgrade events of the thread that
@@ -107,5 +107,8 @@ void SetCurrentUpload(UploadProgress *progress); // for this thread
 
 // Canonical ID text ("00:1A:..."), empty for a malformed one.
 std::string CanonicalId(const std::string &text);
+
+// What a command by ID says when no broadcast found the device.
+std::string BehindARouterHint();
 
 } // namespace cli

@@ -120,6 +120,7 @@ int Get(const GetArgs &a)
 {
     const std::string id = IdArgument(a.id);
     Library library(a.common.Options());
+    library.RequireInterfaces();
     uint8_t binary[TVP_ID_SIZE];
     TVPMacToID(id.c_str(), binary);
     if (TVPGetIP(binary) != 0)
@@ -132,7 +133,7 @@ int Get(const GetArgs &a)
         return reply.has_value();
     });
     if (!reply)
-        throw Failure("device " + id + " did not answer");
+        throw Failure("device " + id + " did not answer (" + BehindARouterHint() + ")");
     Record record{{"id", id},
                   {"ip", reply->ip},
                   {"mask", reply->mask},
@@ -163,7 +164,8 @@ std::string WaitForAcknowledgement(Library &library, const std::string &id)
         return acknowledged.has_value();
     });
     if (!acknowledged)
-        throw Failure("device " + id + " did not acknowledge the settings (no answer, or it refused them)");
+        throw Failure("device " + id + " did not acknowledge the settings (no answer, or it refused them; " +
+                      BehindARouterHint() + ")");
     return *acknowledged;
 }
 
@@ -196,6 +198,7 @@ int Set(const SetArgs &a)
         throw UsageError("--dhcp takes no --mask or --gateway");
     }
     Library library(a.common.Options());
+    library.RequireInterfaces();
     uint8_t binary[TVP_ID_SIZE];
     TVPMacToID(id.c_str(), binary);
     if (TVPSetIP(binary, a.ip.c_str(), a.mask.c_str(), a.gateway.c_str(), a.dhcp ? 1 : 0) != 0)
@@ -211,6 +214,7 @@ struct AutoIpArgs
     Common common;
     std::string id;
     double timeout = 2.5;
+    bool force = false;
 };
 
 int AutoIp(const AutoIpArgs &a)
@@ -227,7 +231,11 @@ int AutoIp(const AutoIpArgs &a)
         if (d.id == id)
             device = d;
     if (!device)
-        throw Failure("device " + id + " was not found");
+        throw Failure("device " + id + " was not found (" + BehindARouterHint() + ")");
+    // as the program greys the command out: Auto IP is for a device the PC can't reach
+    if (device->reachable && !a.force)
+        throw Failure("device " + id + " is reachable at " + device->ip + " on " + device->interface +
+                      "; use --force to give it another address all the same");
     char address[TVP_ADDRESS_TEXT_SIZE], mask[TVP_ADDRESS_TEXT_SIZE], gateway[TVP_ADDRESS_TEXT_SIZE];
     if (!TVPChooseIPAddress(device->interface.c_str(), address, mask, gateway))
         throw Failure("no free address on " + device->interface);
@@ -266,13 +274,17 @@ struct PingArgs
 
 int Ping(const PingArgs &a)
 {
-    const uint32_t address = AddressArgument("address", a.address);
+    AddressArgument("address", a.address);
     Library library(a.common.Options());
-    const bool reachable = TVPPingDevice(a.address.c_str()) == 1;
-    if (!reachable && !library.OnLink(address))
-        std::cerr << "netscry-cli: " << a.address << " lies in no subnet of the interfaces in use ("
-                  << (library.InterfaceNames().empty() ? "none" : library.InterfaceNames())
-                  << "); nothing was sent\n";
+    library.RequireInterfaces();
+    // the user named it: probed where the routes lead, a router included
+    const int result = TVPPingAddress(a.address.c_str());
+    const bool reachable = result == 1;
+    if (result == TVPNotSentNoRoute)
+        std::cerr << "netscry-cli: no route to " << a.address << " leaves by an interface in use ("
+                  << library.InterfaceNames() << "); nothing was sent\n";
+    else if (result == TVPNotSentInvalid)
+        std::cerr << "netscry-cli: no device can hold " << a.address << "; nothing was sent\n";
     if (a.common.OutputFormat() == Format::Text)
         std::cout << a.address << (reachable ? " is reachable" : " is not reachable") << "\n";
     else
@@ -437,6 +449,7 @@ CLI::App *AddAutoIp(CLI::App &app, AutoIpArgs &autoIp)
     ai->add_option("ID", autoIp.id, "the device's ID (its MAC address)")->required();
     ai->add_option("--timeout", autoIp.timeout, "wait for each discovery this long, in seconds (default 2.5)")
         ->check(CLI::Range(0.1, 3600.0));
+    ai->add_flag("--force", autoIp.force, "re-address the device even though it is reachable");
     return ai;
 }
 

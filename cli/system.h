@@ -42,6 +42,7 @@ struct LocalInterface
 {
     std::string name;
     std::vector<std::pair<uint32_t, uint32_t>> subnets;
+    bool up = true;
 };
 // Every interface the system knows, up or down; empty when the system's
 // list cannot be read.

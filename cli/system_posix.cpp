@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -61,6 +62,7 @@ std::optional<std::vector<LocalInterface>> LocalInterfaces()
                 entry = &known;
         if (!entry)
             entry = &list.emplace_back(LocalInterface{i->ifa_name, {}});
+        entry->up = (i->ifa_flags & IFF_UP) != 0;
         if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !i->ifa_netmask)
             continue;
         entry->subnets.emplace_back(ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr),

@@ -150,6 +150,7 @@ std::optional<std::vector<LocalInterface>> LocalInterfaces()
         LocalInterface entry{tvp::win::Utf8(a->FriendlyName), {}};
         if (entry.name.empty())
             continue;
+        entry.up = a->OperStatus == IfOperStatusUp;
         for (auto *u = a->FirstUnicastAddress; u; u = u->Next) {
             const SOCKADDR *sa = u->Address.lpSockaddr;
             if (!sa || sa->sa_family != AF_INET || u->OnLinkPrefixLength > 32)

@@ -97,7 +97,7 @@ int TVPDiscover(void)
 int TVPDiscoverAddress(const char *address)
 {
     auto engine = Get();
-    return engine ? engine->DiscoverAddress(address) : -1;
+    return engine ? engine->DiscoverAddress(address) : TVPNotSentFailed;
 }
 
 int TVPGetInterfaces(char *names, size_t size)
@@ -112,6 +112,12 @@ int TVPPingDevice(const char *address)
 {
     auto engine = Get();
     return engine ? engine->Ping(address) : 0;
+}
+
+int TVPPingAddress(const char *address)
+{
+    auto engine = Get();
+    return engine ? engine->PingAddress(address) : TVPNotSentFailed;
 }
 
 int TVPMacToID(const char *idText, uint8_t *id)

@@ -36,6 +36,20 @@ void DiscoveryWindow::Expire(Clock::time_point now)
     }
 }
 
+const net::Interface *ListedInterface(const std::vector<const net::Interface *> &heardOn, uint32_t address)
+{
+    const net::Interface *holding = nullptr;
+    size_t holders = 0;
+    for (const net::Interface *i : heardOn)
+        if (i->Contains(address)) {
+            holding = i;
+            ++holders;
+        }
+    if (holders == 1)
+        return holding;
+    return heardOn.empty() ? nullptr : heardOn.front();
+}
+
 bool PlausibleDeviceAddress(uint32_t a, const net::Interface *arrival)
 {
     if (!wire::IsUnicast(a))

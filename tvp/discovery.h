@@ -10,6 +10,7 @@
 #include <deque>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace tvp {
 
@@ -31,6 +32,12 @@ public:
     // Discover (a unicast one only when it comes from its target).
     bool Accepts(uint32_t txid, uint32_t from, Clock::time_point now);
     bool Knows(uint32_t txid) const { return open_.count(txid) != 0; }
+    // Whether an open Discover went by unicast (to an address the user named).
+    bool Unicast(uint32_t txid) const
+    {
+        auto it = open_.find(txid);
+        return it != open_.end() && it->second.target.has_value();
+    }
 
 private:
     void Expire(Clock::time_point now);
@@ -43,6 +50,11 @@ private:
     std::unordered_map<uint32_t, Open> open_;
     std::deque<std::pair<Clock::time_point, uint32_t>> order_;
 };
+
+// Of the interfaces a device answered on (each once, in the order first
+// heard), the one it is listed with: the one whose subnet holds its address; the first
+// when none or several do. Null for an empty list.
+const net::Interface *ListedInterface(const std::vector<const net::Interface *> &heardOn, uint32_t address);
 
 // Whether a device can hold `address` as seen on `arrival` (the interface
 // entry the answer came in on, if known): never 0.0.0.0, a broadcast,

@@ -23,6 +23,11 @@ std::string Quad(uint32_t a)
     return wire::FormatDottedQuad(a);
 }
 
+std::string TextOf(const net::Interface *i)
+{
+    return i ? i->Text() : std::string();
+}
+
 // The blank address field of the program's dialogs reads as "..."; it means
 // "no address" like an empty text.
 bool IsBlankAddress(const char *text)
@@ -37,7 +42,10 @@ bool IsBlankAddress(const char *text)
 
 } // namespace
 
-Engine::Engine(Config config) : config_(std::move(config)), notes_(config_.notes) {}
+Engine::Engine(Config config)
+    : config_(std::move(config)), notes_(config_.notes), moves_([this](const std::string &line) { LogLocked(line); })
+{
+}
 
 Engine::~Engine()
 {
@@ -90,16 +98,21 @@ const std::vector<net::Interface> &Engine::InterfacesLocked(bool fresh)
     auto now = Clock::now();
     if (!fresh && ifacesAt_ != Clock::time_point{} && now - ifacesAt_ < kInterfaceCache)
         return ifaces_;
-    ifaces_ = net::ListInterfaces(config_.interfaces);
+    std::vector<net::Skipped> skipped;
+    ifaces_ = net::ListInterfaces(config_.interfaces, &skipped);
     ifacesAt_ = now;
-    std::string summary;
+    std::string summary, left;
     for (const auto &i : ifaces_)
         summary += (summary.empty() ? "" : ", ") + i.Text() + "/" + std::to_string(wire::PrefixLength(i.mask));
-    if (summary != ifacesSummary_ || ifaces_.empty()) {
-        ifacesSummary_ = summary;
-        LogLocked(ifaces_.empty() ? std::string("no usable interface") +
-                                        (config_.interfaces.empty() ? "" : " among TVP_INTERFACES")
-                                  : "interfaces: " + summary);
+    for (const auto &k : skipped)
+        left += (left.empty() ? "" : ", ") + k.Text();
+    if (summary + left != ifacesSummary_ || ifaces_.empty()) {
+        ifacesSummary_ = summary + left;
+        if (ifaces_.empty())
+            LogLocked(std::string("no usable interface") + (config_.interfaces.empty() ? "" : " among TVP_INTERFACES") +
+                      (left.empty() ? "" : ": " + left));
+        else
+            LogLocked("interfaces: " + summary + (left.empty() ? "" : "; not used: " + left));
     }
     return ifaces_;
 }
@@ -124,6 +137,64 @@ const net::Interface *Engine::ArrivalLocked(unsigned ifindex, uint32_t deviceAdd
             first = &i;
     }
     return first;
+}
+
+const net::Interface *Engine::RouteInterfaceLocked(std::optional<uint32_t> source) const
+{
+    for (const auto &i : ifaces_)
+        if (source && i.address == *source)
+            return &i;
+    return nullptr;
+}
+
+void Engine::HeardLocked(const wire::DeviceId &id, unsigned ifindex, Clock::time_point now)
+{
+    if (heard_.size() >= kMaxDevices && !heard_.count(id))
+        heard_.clear(); // a flood of invented IDs: start afresh rather than grow
+    auto &on = heard_[id];
+    std::erase_if(on, [&](const HeardOn &h) { return now - h.last >= DiscoveryWindow::kAnswerWindow; });
+    for (auto &h : on)
+        if (h.ifindex == ifindex) {
+            h.last = now;
+            return;
+        }
+    on.push_back({ifindex, now});
+}
+
+// Two of the PC's cards on one switch both hear every answer: a device is
+// listed with the one whose subnet holds it, however the answers raced.
+const net::Interface *Engine::ListedInterfaceLocked(const wire::DeviceId &id, uint32_t address,
+                                                    Clock::time_point now)
+{
+    std::vector<const net::Interface *> on;
+    auto add = [&](unsigned ifindex) {
+        const net::Interface *i = ArrivalLocked(ifindex, address);
+        if (i && std::find(on.begin(), on.end(), i) == on.end())
+            on.push_back(i);
+    };
+    if (auto h = heard_.find(id); h != heard_.end())
+        for (const auto &heard : h->second)
+            if (now - heard.last < DiscoveryWindow::kAnswerWindow)
+                add(heard.ifindex);
+    // the answer to a probe of its address is an answer too
+    if (auto r = probes_.Lookup(address, now); r && r->state == ProbeTable::State::Answered && r->answeredOn)
+        add(r->answeredOn);
+    return ListedInterface(on, address);
+}
+
+// A GetIP answer heard so far only on a card whose subnet does not hold
+// the device, while another card's does: whether that card reaches it,
+// the probe of its address tells. One probe per request, held like a
+// discovery answer.
+bool Engine::HoldForCardLocked(uint32_t address, const net::Interface *listed, Event &e, Clock::time_point now)
+{
+    const net::Interface *link = OnLinkLocked(address);
+    if ((listed && listed->Contains(address)) || !link || !PlausibleDeviceAddress(address, link))
+        return false;
+    if (probes_.Start(address, NewTxidLocked(), now, false))
+        wake_.Set();
+    const auto r = probes_.Lookup(address, now);
+    return r && r->state == ProbeTable::State::Waiting && probes_.Hold(address, std::move(e));
 }
 
 // Every host on each link hears a limited broadcast, whatever its own
@@ -173,16 +244,13 @@ int Engine::DiscoverAddress(const char *text)
 {
     uint32_t address = 0;
     if (!wire::ParseDottedQuad(text, &address) || !PlausibleDeviceAddress(address, nullptr))
-        return -1;
+        return TVPNotSentInvalid;
     const auto source = os::RouteSource(address);
     std::lock_guard lock(mu_);
-    const net::Interface *out = nullptr;
-    for (const auto &i : InterfacesLocked(false))
-        if (source && i.address == *source)
-            out = &i;
-    if (!out) {
+    InterfacesLocked(false);
+    if (!RouteInterfaceLocked(source)) {
         LogLocked("discovery to " + Quad(address) + " not sent: its route leaves by no interface in use");
-        return -1;
+        return TVPNotSentNoRoute;
     }
     wire::Message m;
     m.opcode = wire::Discover;
@@ -190,7 +258,7 @@ int Engine::DiscoverAddress(const char *text)
     discovery_.Sent(m.txid, Clock::now(), address);
     if (!socket_.SendTo(wire::Encode(m, wire::kMinRequest), address, config_.port)) {
         LogLocked("discovery to " + Quad(address) + " not sent: " + std::strerror(errno));
-        return -1;
+        return TVPNotSentFailed;
     }
     return 0;
 }
@@ -320,7 +388,32 @@ int Engine::Ping(const char *text)
     }
     if (!PlausibleDeviceAddress(address, link))
         return 0;
-    auto now = Clock::now();
+    return ProbeLocked(lock, address);
+}
+
+// An address the user names goes where the routing table sends it, like
+// any traffic of theirs; only what reacts to broadcast answers stays on
+// the link.
+int Engine::PingAddress(const char *text)
+{
+    uint32_t address = 0;
+    if (!wire::ParseDottedQuad(text, &address) || !PlausibleDeviceAddress(address, nullptr))
+        return TVPNotSentInvalid;
+    const auto source = os::RouteSource(address);
+    std::unique_lock lock(mu_);
+    InterfacesLocked(false);
+    if (const net::Interface *link = OnLinkLocked(address); link && !PlausibleDeviceAddress(address, link))
+        return TVPNotSentInvalid;
+    if (!RouteInterfaceLocked(source)) {
+        LogLocked("probe " + Quad(address) + " not sent: its route leaves by no interface in use");
+        return TVPNotSentNoRoute;
+    }
+    return ProbeLocked(lock, address);
+}
+
+int Engine::ProbeLocked(std::unique_lock<std::mutex> &lock, uint32_t address)
+{
+    const auto now = Clock::now();
     if (!probes_.Lookup(address, now)) {
         probes_.Start(address, NewTxidLocked(), now, false);
         wake_.Set();
@@ -433,15 +526,17 @@ void Engine::Run()
 
 void Engine::ReceiveErrors()
 {
+    // Taking an error off the queue makes the kernel report the next one as
+    // the error of whatever the socket sends next; drained under the lock
+    // every send holds, the queue is empty again before a send can meet it.
+    std::lock_guard lock(mu_);
     for (int round = 0; round < 1024; ++round) {
         const auto e = socket_.ReceiveError();
         if (!e)
             return;
         // port unreachable from the probed address itself: a host is there
-        if (e->portUnreachable && e->offender == e->destination) {
-            std::lock_guard lock(mu_);
+        if (e->portUnreachable && e->offender == e->destination)
             probes_.HostAnswered(e->destination);
-        }
     }
 }
 
@@ -472,7 +567,7 @@ void Engine::Handle(const uint8_t *data, size_t size, const net::Datagram &d)
     if (!(m.opcode & wire::ReplyFlag))
         return; // another host's request
     if (m.opcode == wire::ProbeReply) {
-        const auto address = probes_.Answered(m.txid, d.from, Clock::now());
+        const auto address = probes_.Answered(m.txid, d.from, Clock::now(), d.ifindex);
         if (!address) {
             LogLocked("dropped a late, unsolicited or misdirected probe answer from " + Quad(d.from));
             return;
@@ -521,18 +616,24 @@ void Engine::HandleDiscoverReply(const wire::Message &m, size_t size, const net:
     }
     answerBytes_ += size;
     probes_.Credit(size);
+    HeardLocked(m.id, d.ifindex, now);
     Event e;
     e.code = TVPEventDeviceFound;
     e.t[0] = id;
-    e.t[1] = arrival ? arrival->Text() : std::string();
+    const net::Interface *listed = ListedInterfaceLocked(m.id, address, now);
+    e.t[1] = TextOf(listed ? listed : arrival);
     e.t[2] = Quad(address);
     e.t[3] = m.name.value_or("");
     e.t[4] = m.type.value_or("");
     RememberDeviceLocked(m.id, address);
     // The host probes every device it lists as soon as it hears of it:
     // deliver the answer once the probe has settled, so that probe is
-    // answered at once instead of blocking the host for a deadline.
-    if (const net::Interface *link = OnLinkLocked(address); link && PlausibleDeviceAddress(address, link)) {
+    // answered at once instead of blocking the host for a deadline. Only
+    // on the link, unless the answer came from the very address the user
+    // sent a Discover to: that one is probed where the routes lead.
+    const net::Interface *link = OnLinkLocked(address);
+    const bool named = !link && discovery_.Unicast(m.txid) && d.from == address;
+    if ((link && PlausibleDeviceAddress(address, link)) || named) {
         if (probes_.Start(address, NewTxidLocked(), now, true))
             wake_.Set();
         const auto r = probes_.Lookup(address, now);
@@ -558,18 +659,21 @@ void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
             requests_.Add(m.txid, std::move(*request)); // the real answer may still come
             return;
         }
+        const auto now = Clock::now();
+        HeardLocked(m.id, d.ifindex, now);
         Event e;
         e.code = TVPEventGetIPReply;
         e.t[0] = id;
-        const net::Interface *arrival = ArrivalLocked(d.ifindex, *m.address);
-        e.t[1] = arrival ? arrival->Text() : std::string();
+        const net::Interface *listed = ListedInterfaceLocked(m.id, *m.address, now);
+        e.t[1] = TextOf(listed ? listed : ArrivalLocked(d.ifindex, *m.address));
         e.t[2] = Quad(*m.address);
         e.t[3] = Quad(*m.mask);
         e.t[4] = m.gateway && *m.gateway ? Quad(*m.gateway) : std::string();
         e.dhcp = m.dhcp.value_or(false) ? 1 : 0;
         RememberDeviceLocked(m.id, *m.address);
         LogLocked("GetIP " + std::to_string(m.txid) + " answered by " + id);
-        events_.Push(std::move(e));
+        if (!HoldForCardLocked(*m.address, listed, e, now))
+            events_.Push(std::move(e));
         return;
     }
     if (m.status.value_or(wire::StatusOK) != wire::StatusOK || !m.address) {
@@ -580,13 +684,33 @@ void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
     e.code = TVPEventSetIPReply;
     e.t[0] = id;
     e.t[1] = Quad(*m.address);
-    // whatever was probed at the old and new addresses is stale now
-    if (auto old = devices_.find(m.id); old != devices_.end())
-        probes_.Forget(old->second);
+    HeardLocked(m.id, d.ifindex, Clock::now());
+    // whatever was probed or resolved at the old and new addresses is stale now
+    const auto old = devices_.find(m.id);
+    const uint32_t from = old != devices_.end() ? old->second : 0;
+    if (from)
+        probes_.Forget(from);
     probes_.Forget(*m.address);
+    if (from != *m.address) {
+        // the ID is the MAC of the device's card
+        const std::string card(m.id.begin(), m.id.begin() + 6);
+        moves_.Moved(card, from, from ? LinksHoldingLocked(from) : std::vector<MovedAddresses::Link>{}, *m.address,
+                     LinksHoldingLocked(*m.address), Clock::now());
+    }
     RememberDeviceLocked(m.id, *m.address);
     LogLocked("SetIP " + std::to_string(m.txid) + " answered by " + id);
     events_.Push(std::move(e));
+}
+
+// The interfaces whose subnets hold an address, each once.
+std::vector<MovedAddresses::Link> Engine::LinksHoldingLocked(uint32_t address) const
+{
+    std::vector<MovedAddresses::Link> links;
+    for (const auto &i : ifaces_)
+        if (!i.loopback && i.Contains(address) &&
+            std::none_of(links.begin(), links.end(), [&](const auto &l) { return l.ifindex == i.index; }))
+            links.push_back({i.index, i.name});
+    return links;
 }
 
 void Engine::RememberDeviceLocked(const wire::DeviceId &id, uint32_t address)
@@ -599,10 +723,24 @@ void Engine::RememberDeviceLocked(const wire::DeviceId &id, uint32_t address)
 
 void Engine::SettledLocked(uint32_t address, const ProbeTable::Result &result)
 {
+    const auto now = Clock::now();
+    if (result.state == ProbeTable::State::Answered)
+        moves_.Answered(address, now);
+    const bool trusted = result.state != ProbeTable::State::Silent || moves_.SilenceTrusted(address, now);
     LogLocked("probe " + Quad(address) + ": " +
-              (result.state == ProbeTable::State::Answered ? "answered" : "no answer, not reachable"));
-    for (Event &e : probes_.Release(address))
+              (result.state == ProbeTable::State::Answered ? "answered"
+               : trusted ? "no answer, not reachable"
+                         : "no answer, not trusted: its neighbour entry still names the card that held it before"));
+    for (Event &e : probes_.Release(address)) {
+        // the probe's answer told which card reaches the device
+        wire::DeviceId id;
+        if ((e.code == TVPEventDeviceFound || e.code == TVPEventGetIPReply) && wire::ParseMac(e.t[0], &id))
+            if (const net::Interface *listed = ListedInterfaceLocked(id, address, now))
+                e.t[1] = listed->Text();
         events_.Push(std::move(e));
+    }
+    if (!trusted)
+        probes_.Forget(address); // the next probe asks again
     settled_.notify_all();
 }
 
@@ -634,6 +772,7 @@ void Engine::RunTimersLocked(Clock::time_point now)
     probes_.Tick(
         now,
         [&](uint32_t address, uint32_t txid) {
+            moves_.Scrub(address, now);
             wire::Message m;
             m.opcode = wire::Probe;
             m.txid = txid;

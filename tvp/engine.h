@@ -9,6 +9,7 @@
 #include "config.h"
 #include "discovery.h"
 #include "events.h"
+#include "moves.h"
 #include "netif.h"
 #include "os.h"
 #include "probes.h"
@@ -48,6 +49,7 @@ public:
     int GetIP(const uint8_t *id);
     int SetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t dhcp);
     int Ping(const char *address);
+    int PingAddress(const char *address);
     int Choose(const char *interfaceText, char *address, char *mask, char *gateway);
 
     // What answers brought in and what the engine sent in reaction to them.
@@ -72,6 +74,11 @@ private:
     const std::vector<net::Interface> &InterfacesLocked(bool fresh);
     const net::Interface *OnLinkLocked(uint32_t address) const;
     const net::Interface *ArrivalLocked(unsigned ifindex, uint32_t deviceAddress) const;
+    const net::Interface *RouteInterfaceLocked(std::optional<uint32_t> source) const;
+    void HeardLocked(const wire::DeviceId &id, unsigned ifindex, Clock::time_point now);
+    const net::Interface *ListedInterfaceLocked(const wire::DeviceId &id, uint32_t address, Clock::time_point now);
+    bool HoldForCardLocked(uint32_t address, const net::Interface *listed, Event &e, Clock::time_point now);
+    std::vector<MovedAddresses::Link> LinksHoldingLocked(uint32_t address) const;
     size_t BroadcastLocked(const std::vector<uint8_t> &bytes, const std::string &what);
     uint32_t NewTxidLocked();
     std::optional<wire::DeviceId> RequestedDeviceLocked(const uint8_t *id, const char *what);
@@ -85,6 +92,7 @@ private:
     // them, unlocked meanwhile; the first free one.
     std::optional<uint32_t> CheckCandidatesLocked(std::unique_lock<std::mutex> &lock, const net::Interface &iface,
                                                   const std::vector<uint32_t> &candidates);
+    int ProbeLocked(std::unique_lock<std::mutex> &lock, uint32_t address);
 
     const Config config_;
     EventQueue events_;
@@ -104,6 +112,14 @@ private:
     ProbeTable probes_;
     std::map<wire::DeviceId, uint32_t> devices_; // last address seen
     AddressChooser chooser_;
+    // the interfaces each device answered on lately, in the order first heard
+    struct HeardOn
+    {
+        unsigned ifindex;
+        Clock::time_point last;
+    };
+    std::map<wire::DeviceId, std::vector<HeardOn>> heard_;
+    MovedAddresses moves_;
     std::unordered_set<uint32_t> impossibleLogged_;
     uint64_t answerBytes_ = 0;
     std::mt19937 random_{std::random_device{}()};

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The Linux side of "is anything at this address": the neighbour table
-// over rtnetlink, and ARP probes over a packet socket.
+// over rtnetlink (read, and an entry removed where the process may), and
+// ARP probes over a packet socket.
 #include "os.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <net/ethernet.h>
@@ -21,12 +23,16 @@
 
 namespace tvp::os {
 
-std::set<uint32_t> ResolvedNeighbours(unsigned ifindex)
+namespace {
+
+// Calls `each` with the address, link-layer address and state of every
+// resolved IPv4 neighbour entry on `ifindex`; false when the table can't
+// be read.
+bool ForEachResolved(unsigned ifindex, const std::function<void(uint32_t, const std::string &, uint16_t)> &each)
 {
-    std::set<uint32_t> resolved;
     int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0)
-        return resolved;
+        return false;
     struct
     {
         nlmsghdr header;
@@ -42,7 +48,7 @@ std::set<uint32_t> ResolvedNeighbours(unsigned ifindex)
     kernel.nl_family = AF_NETLINK;
     if (sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0) {
         close(fd);
-        return resolved;
+        return false;
     }
     alignas(nlmsghdr) char buffer[16384];
     for (bool done = false; !done;) {
@@ -67,7 +73,7 @@ std::set<uint32_t> ResolvedNeighbours(unsigned ifindex)
             if (nd->ndm_state & (NUD_INCOMPLETE | NUD_FAILED | NUD_NONE))
                 continue;
             std::optional<uint32_t> destination;
-            bool lladdr = false;
+            std::string lladdr;
             int attrLeft = int(h->nlmsg_len - NLMSG_LENGTH(sizeof(ndmsg)));
             for (auto *a = reinterpret_cast<rtattr *>(const_cast<ndmsg *>(nd) + 1); RTA_OK(a, attrLeft);
                  a = RTA_NEXT(a, attrLeft)) {
@@ -76,15 +82,77 @@ std::set<uint32_t> ResolvedNeighbours(unsigned ifindex)
                     std::memcpy(&v, RTA_DATA(a), 4);
                     destination = ntohl(v);
                 } else if (a->rta_type == NDA_LLADDR && RTA_PAYLOAD(a) > 0) {
-                    lladdr = true;
+                    lladdr.assign(static_cast<const char *>(RTA_DATA(a)), RTA_PAYLOAD(a));
                 }
             }
-            if (destination && lladdr)
-                resolved.insert(*destination);
+            if (destination && !lladdr.empty())
+                each(*destination, lladdr, nd->ndm_state);
         }
     }
     close(fd);
+    return true;
+}
+
+} // namespace
+
+std::set<uint32_t> ResolvedNeighbours(unsigned ifindex)
+{
+    std::set<uint32_t> resolved;
+    ForEachResolved(ifindex, [&](uint32_t address, const std::string &, uint16_t) { resolved.insert(address); });
     return resolved;
+}
+
+std::optional<std::string> NeighbourHardware(unsigned ifindex, uint32_t address)
+{
+    std::optional<std::string> hardware;
+    ForEachResolved(ifindex, [&](uint32_t a, const std::string &lladdr, uint16_t state) {
+        // an entry the administrator set is no mapping the kernel learnt
+        if (a == address && !(state & (NUD_PERMANENT | NUD_NOARP)))
+            hardware = lladdr;
+    });
+    return hardware;
+}
+
+NeighbourRemoval RemoveNeighbour(unsigned ifindex, uint32_t address)
+{
+    int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0)
+        return NeighbourRemoval::Failed;
+    struct
+    {
+        nlmsghdr header;
+        ndmsg body;
+        rtattr dstHeader;
+        uint32_t dst;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = RTM_DELNEIGH;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
+    request.header.nlmsg_seq = 1;
+    request.body.ndm_family = AF_INET;
+    request.body.ndm_ifindex = int(ifindex);
+    request.dstHeader.rta_type = NDA_DST;
+    request.dstHeader.rta_len = RTA_LENGTH(sizeof request.dst);
+    request.dst = htonl(address);
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    int error = EIO;
+    if (sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) >= 0) {
+        alignas(nlmsghdr) char buffer[1024];
+        pollfd p{fd, POLLIN, 0};
+        const ssize_t n = poll(&p, 1, 500) > 0 ? recv(fd, buffer, sizeof buffer, 0) : -1;
+        const auto *h = reinterpret_cast<const nlmsghdr *>(buffer);
+        if (n >= ssize_t(NLMSG_LENGTH(sizeof(nlmsgerr))) && h->nlmsg_type == NLMSG_ERROR)
+            error = -static_cast<const nlmsgerr *>(NLMSG_DATA(h))->error;
+    }
+    close(fd);
+    switch (error) {
+    case 0: return NeighbourRemoval::Removed;
+    case ENOENT: return NeighbourRemoval::Absent;
+    case EPERM:
+    case EACCES: return NeighbourRemoval::NotPermitted;
+    default: return NeighbourRemoval::Failed;
+    }
 }
 
 namespace {

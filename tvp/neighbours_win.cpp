@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The Windows side of "is anything at this address": the neighbour table
-// from IP Helper. Windows sends no raw frames without a driver of its own,
-// so there is no RFC 5227 probe; the table read after the UDP probes holds
-// whatever answered the stack's own ARP requests for them.
+// from IP Helper, read, and an entry removed where the process may.
+// Windows sends no raw frames without a driver of its own, so there is no
+// RFC 5227 probe; the table read after the UDP probes holds whatever
+// answered the stack's own ARP requests for them.
 #include "os.h"
 
 #include <winsock2.h>
@@ -43,6 +44,43 @@ std::set<uint32_t> ResolvedNeighbours(unsigned ifindex)
     }
     FreeMibTable(table);
     return resolved;
+}
+
+namespace {
+
+MIB_IPNET_ROW2 Row(unsigned ifindex, uint32_t address)
+{
+    MIB_IPNET_ROW2 row{};
+    row.InterfaceIndex = ifindex;
+    row.Address.Ipv4.sin_family = AF_INET;
+    row.Address.Ipv4.sin_addr.s_addr = htonl(address);
+    return row;
+}
+
+} // namespace
+
+std::optional<std::string> NeighbourHardware(unsigned ifindex, uint32_t address)
+{
+    MIB_IPNET_ROW2 row = Row(ifindex, address);
+    // an entry the administrator set is no mapping the stack learnt
+    if (GetIpNetEntry2(&row) != NO_ERROR || !Answered(row) || row.State == NlnsPermanent)
+        return std::nullopt;
+    const ULONG length = row.PhysicalAddressLength < IF_MAX_PHYS_ADDRESS_LENGTH ? row.PhysicalAddressLength
+                                                                                 : IF_MAX_PHYS_ADDRESS_LENGTH;
+    return std::string(reinterpret_cast<const char *>(row.PhysicalAddress), length);
+}
+
+// DeleteIpNetEntry2 needs an administrator; a program run without one
+// gets ERROR_ACCESS_DENIED and keeps the entry.
+NeighbourRemoval RemoveNeighbour(unsigned ifindex, uint32_t address)
+{
+    MIB_IPNET_ROW2 row = Row(ifindex, address);
+    switch (DeleteIpNetEntry2(&row)) {
+    case NO_ERROR: return NeighbourRemoval::Removed;
+    case ERROR_NOT_FOUND: return NeighbourRemoval::Absent;
+    case ERROR_ACCESS_DENIED: return NeighbourRemoval::NotPermitted;
+    default: return NeighbourRemoval::Failed;
+    }
 }
 
 std::optional<std::set<uint32_t>> ArpProbe(unsigned, const std::vector<uint32_t> &, int)

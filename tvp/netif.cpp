@@ -33,6 +33,49 @@ std::vector<std::string> SplitNames(const std::string &list)
     return names;
 }
 
+LinkState &FindOrAdd(std::vector<LinkState> &links, const std::string &name)
+{
+    for (auto &l : links)
+        if (l.name == name)
+            return l;
+    links.push_back({name});
+    return links.back();
+}
+
+bool Selected(const LinkState &link, const std::vector<std::string> &names)
+{
+    if (names.empty())
+        return !link.loopback && link.broadcast;
+    return std::find(names.begin(), names.end(), link.name) != names.end();
+}
+
+std::vector<Skipped> SkippedLinks(const std::vector<LinkState> &links, const std::vector<std::string> &names,
+                                  const std::vector<Interface> &used)
+{
+    std::vector<Skipped> out;
+    for (const auto &n : names)
+        if (std::none_of(links.begin(), links.end(), [&](const LinkState &l) { return l.name == n; }))
+            out.push_back({n, "does not exist"});
+    for (const auto &l : links) {
+        if (std::any_of(used.begin(), used.end(), [&](const Interface &i) { return i.name == l.name; }))
+            continue;
+        const bool named = std::find(names.begin(), names.end(), l.name) != names.end();
+        if (!names.empty() && !named)
+            continue; // left out by the user's choice
+        if (names.empty() && l.loopback)
+            out.push_back({l.name, "is loopback (used only when TVP_INTERFACES names it)"});
+        else if (!l.up)
+            out.push_back({l.name, "is down"});
+        else if (!l.ipv4)
+            out.push_back({l.name, "has no IPv4 address"});
+        else if (names.empty() && !l.broadcast)
+            out.push_back({l.name, "does not broadcast"});
+        else
+            out.push_back({l.name, "has no usable IPv4 address"});
+    }
+    return out;
+}
+
 bool ParseInterfaceText(const std::string &text, std::string *name, std::optional<uint32_t> *address)
 {
     if (text.empty() || text.front() == ' ' || text.back() == ' ' || text.front() == '(')

@@ -40,10 +40,30 @@ struct Interface
 // Names listed in TVP_INTERFACES (comma-separated, blanks ignored).
 std::vector<std::string> SplitNames(const std::string &list);
 
+// An interface the library leaves out, and why ("is down").
+struct Skipped
+{
+    std::string name, reason;
+    std::string Text() const { return name + " " + reason; }
+};
+
 // The interfaces the library uses. `names` empty: every up,
 // broadcast-capable IPv4 interface except loopback; otherwise exactly the
-// named ones that are up (loopback included when named).
-std::vector<Interface> ListInterfaces(const std::vector<std::string> &names);
+// named ones that are up (loopback included when named). `skipped`, when
+// given, receives the ones left out that the selection would take, and
+// every named one that does not exist.
+std::vector<Interface> ListInterfaces(const std::vector<std::string> &names, std::vector<Skipped> *skipped = nullptr);
+
+// What the system says of one interface, for the selection above.
+struct LinkState
+{
+    std::string name;
+    bool up = false, loopback = false, broadcast = false, ipv4 = false;
+};
+LinkState &FindOrAdd(std::vector<LinkState> &links, const std::string &name);
+bool Selected(const LinkState &link, const std::vector<std::string> &names);
+std::vector<Skipped> SkippedLinks(const std::vector<LinkState> &links, const std::vector<std::string> &names,
+                                  const std::vector<Interface> &used);
 
 // Splits an Interface text into the name and the address in its last
 // parentheses; a bare name is accepted too.

@@ -16,30 +16,29 @@
 
 namespace tvp::net {
 
-std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
+std::vector<Interface> ListInterfaces(const std::vector<std::string> &names, std::vector<Skipped> *skipped)
 {
     std::vector<Interface> result;
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0)
         return result;
+    // every interface appears with its link-layer entry, addresses or not
+    std::vector<LinkState> links;
     for (ifaddrs *ifa = list; ifa; ifa = ifa->ifa_next) {
-        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask || !ifa->ifa_name)
+        if (!ifa->ifa_name)
             continue;
-        if (!(ifa->ifa_flags & IFF_UP))
+        LinkState &link = FindOrAdd(links, ifa->ifa_name);
+        link.up = ifa->ifa_flags & IFF_UP;
+        link.loopback = ifa->ifa_flags & IFF_LOOPBACK;
+        link.broadcast = ifa->ifa_flags & IFF_BROADCAST;
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask)
+            continue;
+        link.ipv4 = true;
+        if (!link.up || !Selected(link, names))
             continue;
         Interface i;
         i.name = ifa->ifa_name;
-        i.loopback = ifa->ifa_flags & IFF_LOOPBACK;
-        if (names.empty()) {
-            if (i.loopback || !(ifa->ifa_flags & IFF_BROADCAST))
-                continue;
-        } else {
-            bool named = false;
-            for (const auto &n : names)
-                named = named || n == i.name;
-            if (!named)
-                continue;
-        }
+        i.loopback = link.loopback;
         i.index = if_nametoindex(ifa->ifa_name);
         i.address = ntohl(reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr.s_addr);
         i.mask = ntohl(reinterpret_cast<const sockaddr_in *>(ifa->ifa_netmask)->sin_addr.s_addr);
@@ -48,6 +47,8 @@ std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
         result.push_back(i);
     }
     freeifaddrs(list);
+    if (skipped)
+        *skipped = SkippedLinks(links, names, result);
     return result;
 }
 

@@ -123,36 +123,32 @@ LPFN_WSARECVMSG RecvMsgFunction(SOCKET s)
 
 } // namespace
 
-std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
+std::vector<Interface> ListInterfaces(const std::vector<std::string> &names, std::vector<Skipped> *skipped)
 {
     std::vector<Interface> result;
     const win::Adapters adapters(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER);
+    std::vector<LinkState> links;
     for (auto *a = adapters.First(); a; a = a->Next) {
-        if (a->OperStatus != IfOperStatusUp || a->IfIndex == 0)
-            continue;
         Interface base;
         base.name = win::Utf8(a->FriendlyName);
         base.index = a->IfIndex;
         base.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
-        if (base.name.empty())
+        if (base.name.empty() || a->IfIndex == 0)
             continue;
-        if (names.empty()) {
-            if (PointToPoint(a->IfType))
-                continue;
-        } else {
-            bool named = false;
-            for (const auto &n : names)
-                named = named || n == base.name;
-            if (!named)
-                continue;
-        }
+        LinkState &link = FindOrAdd(links, base.name);
+        link.up = a->OperStatus == IfOperStatusUp;
+        link.loopback = base.loopback;
+        link.broadcast = !PointToPoint(a->IfType);
         for (auto *u = a->FirstUnicastAddress; u; u = u->Next) {
             const SOCKADDR *sa = u->Address.lpSockaddr;
             if (!sa || sa->sa_family != AF_INET || u->OnLinkPrefixLength > 32)
                 continue;
+            link.ipv4 = true;
             // an address still being checked for conflicts, or found in use, is not ours
             if (u->DadState == IpDadStateDuplicate || u->DadState == IpDadStateInvalid ||
                 u->DadState == IpDadStateTentative)
+                continue;
+            if (!link.up || !Selected(link, names))
                 continue;
             Interface i = base;
             i.address = ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr);
@@ -160,6 +156,8 @@ std::vector<Interface> ListInterfaces(const std::vector<std::string> &names)
             result.push_back(i);
         }
     }
+    if (skipped)
+        *skipped = SkippedLinks(links, names, result);
     return result;
 }
 

@@ -8,6 +8,11 @@
 
 namespace tvp::os {
 
+namespace {
+// A full send queue drains within this at any rate the library sends at.
+constexpr int kQueueDrainMs = 20;
+} // namespace
+
 UdpSocket::~UdpSocket()
 {
     Close();
@@ -31,12 +36,17 @@ bool UdpSocket::SizeAndBind()
 bool UdpSocket::SendTo(const std::vector<uint8_t> &bytes, uint32_t address, uint16_t port, unsigned ifindex,
                        uint32_t source)
 {
-    for (;;) {
+    for (int attempt = 0;; ++attempt) {
         if (net::SendDatagram(fd_, bytes.data(), bytes.size(), address, port, ifindex ? source : 0, ifindex))
             return true;
-        // an ICMP error of an earlier datagram is reported here once; it is not this one's
-        if (!ReportsEarlierDatagram(errno))
+        // the error may be an earlier datagram's ICMP error, reported here
+        // once, or a full queue: one retry tells, and an error of its own
+        // comes back at once
+        const int error = errno;
+        if (attempt > 0 || !TransientSendError(error))
             return false;
+        if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS)
+            WaitForSendQueue(fd_, kQueueDrainMs);
     }
 }
 

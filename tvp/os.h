@@ -6,10 +6,12 @@
 
 #include "netif.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace tvp::os {
@@ -71,10 +73,16 @@ private:
     net::SocketHandle fd_ = net::kNoSocket;
 };
 
-// Whether a send's error is the report of an ICMP error of an earlier
-// datagram, which the system gives once, to a later send: that send is
-// tried again. One answer per system.
-bool ReportsEarlierDatagram(int error);
+// A send error that one retry settles: an ICMP error of an earlier
+// datagram reported by this send, or a send queue that was full.
+inline bool TransientSendError(int error)
+{
+    return error == ECONNREFUSED || error == EHOSTUNREACH || error == ENETUNREACH || error == EAGAIN ||
+           error == EWOULDBLOCK || error == ENOBUFS || error == EINTR;
+}
+// Waits up to ms until a full send queue takes a datagram again. One
+// answer per system.
+void WaitForSendQueue(net::SocketHandle s, int ms);
 
 // Waits up to timeoutMs (-1: no limit) until the socket is readable or has
 // an error queued, or `wake` is set (and clears it).
@@ -88,6 +96,16 @@ std::optional<uint32_t> RouteSource(uint32_t address);
 // Addresses that the kernel's neighbour table holds resolved to a
 // link-layer address on interface `ifindex`: something answered ARP there.
 std::set<uint32_t> ResolvedNeighbours(unsigned ifindex);
+
+// The link-layer address that the kernel's neighbour table has learnt
+// for `address` on interface `ifindex`; nullopt when it holds none
+// resolved, or only an entry the administrator set.
+std::optional<std::string> NeighbourHardware(unsigned ifindex, uint32_t address);
+
+// Removes the neighbour entry of `address` on `ifindex`, so the next
+// datagram there makes the kernel ask anew who holds it.
+enum class NeighbourRemoval { Removed, Absent, NotPermitted, Failed };
+NeighbourRemoval RemoveNeighbour(unsigned ifindex, uint32_t address);
 
 // RFC 5227 ARP probes (sender address 0.0.0.0) for `addresses` on
 // `ifindex`, answers collected for waitMs; the addresses that answered.

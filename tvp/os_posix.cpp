@@ -52,9 +52,10 @@ bool UdpSocket::Open()
     return SizeAndBind();
 }
 
-bool ReportsEarlierDatagram(int error)
+void WaitForSendQueue(net::SocketHandle s, int ms)
 {
-    return error == ECONNREFUSED || error == EHOSTUNREACH || error == EINTR;
+    pollfd writable{s, POLLOUT, 0};
+    poll(&writable, 1, ms);
 }
 
 std::optional<net::Datagram> UdpSocket::Receive(uint8_t *buffer, size_t capacity)

@@ -55,10 +55,13 @@ bool UdpSocket::Open()
     return SizeAndBind();
 }
 
-// Winsock: the reset of an earlier datagram, and an interruption.
-bool ReportsEarlierDatagram(int error)
+void WaitForSendQueue(net::SocketHandle s, int ms)
 {
-    return error == ECONNREFUSED || error == EINTR;
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(SOCKET(s), &writable);
+    timeval wait{0, ms * 1000};
+    select(0, nullptr, &writable, nullptr, &wait);
 }
 
 std::optional<net::Datagram> UdpSocket::Receive(uint8_t *buffer, size_t capacity)

@@ -50,7 +50,7 @@ std::optional<ProbeTable::Result> ProbeTable::Lookup(uint32_t address, Clock::ti
     return p.result;
 }
 
-std::optional<uint32_t> ProbeTable::Answered(uint32_t txid, uint32_t from, Clock::time_point now)
+std::optional<uint32_t> ProbeTable::Answered(uint32_t txid, uint32_t from, Clock::time_point now, unsigned ifindex)
 {
     auto t = byTxid_.find(txid);
     if (t == byTxid_.end() || t->second != from)
@@ -58,6 +58,7 @@ std::optional<uint32_t> ProbeTable::Answered(uint32_t txid, uint32_t from, Clock
     Probe &p = probes_[from];
     if (p.result.state != State::Waiting)
         return std::nullopt;
+    p.result.answeredOn = ifindex;
     Settle(from, p, State::Answered, now);
     return from;
 }

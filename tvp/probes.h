@@ -43,6 +43,7 @@ public:
     {
         State state = State::Waiting;
         bool hostAnswered = false; // an ICMP port-unreachable: a host, but no device
+        unsigned answeredOn = 0;   // the interface the answer came in on
     };
 
     // Starts a probe unless one runs or a fresh result exists; true when it
@@ -52,9 +53,10 @@ public:
     // The running probe's state or a fresh result.
     std::optional<Result> Lookup(uint32_t address, Clock::time_point now) const;
     bool KnowsTxid(uint32_t txid) const { return byTxid_.count(txid) != 0; }
-    // A probe answer; the address it settles, nullopt when it is no answer
-    // to a running probe from the probed address.
-    std::optional<uint32_t> Answered(uint32_t txid, uint32_t from, Clock::time_point now);
+    // A probe answer that came in on `ifindex`; the address it settles,
+    // nullopt when it is no answer to a running probe from the probed
+    // address.
+    std::optional<uint32_t> Answered(uint32_t txid, uint32_t from, Clock::time_point now, unsigned ifindex = 0);
     // A host at the address refused the probe's port.
     void HostAnswered(uint32_t address);
     // Drops a settled result (the address changed hands).

@@ -19,7 +19,8 @@ extern char **environ;
 
 namespace clitest {
 
-Result RunCli(const std::vector<std::string> &args, const std::map<std::string, std::string> &env, int timeoutMs)
+Result RunCli(const std::vector<std::string> &args, const std::map<std::string, std::string> &env, int timeoutMs,
+              const std::vector<std::string> &prefix)
 {
     Result run;
     std::map<std::string, std::string> vars;
@@ -43,7 +44,8 @@ Result RunCli(const std::vector<std::string> &args, const std::map<std::string, 
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    std::vector<std::string> argText = {testsupport::BinDir() + "/netscry-cli"};
+    std::vector<std::string> argText = prefix;
+    argText.push_back(testsupport::BinDir() + "/netscry-cli");
     argText.insert(argText.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &a : argText)
@@ -59,7 +61,7 @@ Result RunCli(const std::vector<std::string> &args, const std::map<std::string, 
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);

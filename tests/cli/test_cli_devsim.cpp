@@ -380,6 +380,23 @@ TEST_F(CliOnSimulator, AutoIpMovesTheForeignDeviceOntoTheLink)
     EXPECT_EQ((*ById(list, kBoiler))["ip"], "127.0.0.11");
 }
 
+TEST_F(CliOnSimulator, AutoIpLeavesAReachableDeviceAloneUnlessForced)
+{
+    Start();
+    Result refused = Cli({"auto-ip", kBoiler});
+    EXPECT_EQ(refused.exitCode, 1);
+    ASSERT_EQ(Lines(refused.err).size(), 1u) << refused.err;
+    EXPECT_NE(refused.err.find("127.0.0.11"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(CliJson({"get", kBoiler})["ip"], "127.0.0.11") << "left alone";
+
+    Result forced = Cli({"auto-ip", kBoiler, "--force"});
+    ASSERT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_NE(Lines(forced.out).at(0), "127.0.0.11");
+    EXPECT_EQ(CliJson({"get", kBoiler})["ip"], Lines(forced.out).at(0));
+}
+
 TEST_F(CliOnSimulator, UpgradeThreeAtOnceOneBusyOneFailing)
 {
     Start(kFleet);

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// netscry-cli across a router: the PC (this test's namespace) reaches the
-// devices' subnet only through a router namespace, so no broadcast of the
-// PC reaches them and no broadcast answer of theirs reaches the PC.
+// netscry-cli on LANs of namespaces. Across a router: the PC (this test's
+// namespace) reaches the devices' subnet only through a router namespace,
+// so no broadcast of the PC reaches them and no broadcast answer of theirs
+// reaches the PC. On one link: devices that share an address, and PC cards
+// that can't be used.
 #include "cli_run.h"
 #include "devsim_process.h"
 #include "netns_lan.h"
@@ -10,15 +12,61 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <array>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <unistd.h>
 
+using clitest::Lines;
 using clitest::Result;
 using clitest::RunCli;
 using nlohmann::json;
 
 namespace {
+
+// The simulator playing `devices` (a JSON list) inside a host namespace,
+// tied to its eth0, without touching the host's address.
+std::unique_ptr<testsupport::DevSim> StartSim(const std::string &host, const json &devices, const std::string &dir)
+{
+    const std::string path = dir + "/" + host + ".json";
+    std::ofstream(path) << json{{"devices", devices}}.dump();
+    auto sim = std::make_unique<testsupport::DevSim>(
+        std::vector<std::string>{"--json", path, "--interface", "eth0", "--port", "30718", "--tftp-port", "6969"});
+    sim->RunInside(testsupport::NetnsLan::Inside(host));
+    return sim->Start() ? std::move(sim) : nullptr;
+}
+
+json ParseJson(const Result &r)
+{
+    try {
+        return json::parse(r.out);
+    } catch (const json::exception &e) {
+        ADD_FAILURE() << "not JSON: " << e.what() << "\n" << r.out << r.err;
+        return json();
+    }
+}
+
+const json *ById(const json &list, const std::string &id)
+{
+    for (const auto &d : list)
+        if (d.value("id", "") == id)
+            return &d;
+    return nullptr;
+}
+
+std::string Output(const std::string &command)
+{
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        std::array<char, 256> buffer;
+        while (fgets(buffer.data(), buffer.size(), p))
+            out += buffer.data();
+        pclose(p);
+    }
+    return out;
+}
 
 struct SiteDevice
 {
@@ -38,33 +86,30 @@ protected:
             GTEST_SKIP() << why;
         lan_ = std::make_unique<testsupport::NetnsLan>();
         // PC 10.71.0.1 -- 10.71.0.254 router 10.72.0.254 -- the site's devices
-        const int office = lan_->AddSegment(), site = lan_->AddSegment();
-        ASSERT_GE(office, 0);
+        office_ = lan_->AddSegment();
+        const int site = lan_->AddSegment();
+        ASSERT_GE(office_, 0);
         ASSERT_GE(site, 0);
-        pc_ = lan_->AddPcLink(office, "10.71.0.1/24");
+        pc_ = lan_->AddPcLink(office_, "10.71.0.1/24");
         ASSERT_FALSE(pc_.empty());
-        const std::string router = lan_->AddHost(office, "10.71.0.254/24");
-        ASSERT_FALSE(router.empty());
-        ASSERT_FALSE(lan_->AddLink(router, site, "10.72.0.254/24").empty());
-        ASSERT_TRUE(lan_->Run(router, "sysctl -qw net.ipv4.ip_forward=1"));
+        router_ = lan_->AddHost(office_, "10.71.0.254/24");
+        ASSERT_FALSE(router_.empty());
+        ASSERT_FALSE(lan_->AddLink(router_, site, "10.72.0.254/24").empty());
+        ASSERT_TRUE(lan_->Run(router_, "sysctl -qw net.ipv4.ip_forward=1"));
         ASSERT_TRUE(lan_->Run("", "ip route add 10.72.0.0/24 via 10.71.0.254"));
         for (const auto &d : kSite) {
             // each device in a namespace of its own, holding only its own address
             const std::string host = lan_->AddHost(site, std::string(d.ip) + "/24", "10.72.0.254");
             ASSERT_FALSE(host.empty());
-            const std::string path = dir_.path() + "/" + d.mac + ".json";
-            std::ofstream(path) << json{{"devices",
-                                         {{{"name", d.name},
-                                           {"type", d.type},
-                                           {"mac", d.mac},
-                                           {"ip", d.ip},
-                                           {"mask", "255.255.255.0"},
-                                           {"gateway", "10.72.0.254"}}}}}
-                                       .dump();
-            auto sim = std::make_unique<testsupport::DevSim>(std::vector<std::string>{
-                "--json", path, "--interface", "eth0", "--port", "30718", "--tftp-port", "6969"});
-            sim->RunInside(testsupport::NetnsLan::Inside(host));
-            ASSERT_TRUE(sim->Start());
+            auto sim = StartSim(host,
+                                {{{"name", d.name},
+                                  {"type", d.type},
+                                  {"mac", d.mac},
+                                  {"ip", d.ip},
+                                  {"mask", "255.255.255.0"},
+                                  {"gateway", "10.72.0.254"}}},
+                                dir_.path());
+            ASSERT_TRUE(sim);
             sims_.push_back(std::move(sim));
         }
         env_ = {{"TVP_PORT", "30718"}, {"TVP_TFTP_PORT", "6969"}, {"TVP_INTERFACES", ""}};
@@ -97,7 +142,8 @@ protected:
 
     testsupport::TempDir dir_;
     std::unique_ptr<testsupport::NetnsLan> lan_;
-    std::string pc_;
+    int office_ = -1;
+    std::string pc_, router_;
     std::vector<std::unique_ptr<testsupport::DevSim>> sims_;
     std::map<std::string, std::string> env_;
 };
@@ -141,6 +187,161 @@ TEST_F(CliAcrossRouter, UpgradeAndVerifyAcrossTheRouter)
         EXPECT_EQ(r["answers"], true) << r.dump();
     }
     ASSERT_TRUE(sims_[1]->WaitForLine("10.72.0.21 received"));
+}
+
+// What the user names is probed through the routing table, so ping and
+// discover --target agree; a broadcast answer claiming an address behind
+// the router makes the PC send nothing there.
+TEST_F(CliAcrossRouter, NamedAddressesAreProbedThroughTheRouterBroadcastAnswersAreNot)
+{
+    const std::string impostor = lan_->AddHost(office_, "10.71.0.60/24");
+    ASSERT_FALSE(impostor.empty());
+    auto claim = StartSim(impostor,
+                          {{{"name", "Impostor"}, {"type", "I/O Gateway"}, {"mac", "02:00:00:00:02:09"},
+                            {"ip", "10.72.0.21"}, {"mask", "255.255.255.0"}}},
+                          dir_.path());
+    ASSERT_TRUE(claim);
+
+    json ping = CliJson({"ping", "10.72.0.20", "--interface", pc_});
+    EXPECT_EQ(ping["reachable"], true) << "a routed address the user names is probed";
+    json targeted = CliJson({"discover", "--interface", pc_, "--target", "10.72.0.20", "--timeout", "1"});
+    ASSERT_EQ(targeted.size(), 1u) << targeted.dump(1);
+    EXPECT_EQ(targeted[0]["reachable"], true);
+
+    json heard = CliJson({"discover", "--interface", pc_, "--timeout", "1"});
+    ASSERT_EQ(heard.size(), 1u) << heard.dump(1);
+    EXPECT_EQ(heard[0]["name"], "Impostor");
+    EXPECT_EQ(heard[0]["reachable"], false);
+    for (const auto &line : sims_[1]->LogLines())
+        EXPECT_EQ(line.find("probe txid"), std::string::npos) << "probed for a broadcast answer: " << line;
+
+    // by ID, only a broadcast can find a device: say how to reach one behind a router
+    const std::string id = kSite[0].mac;
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"get", id}, {"set", id, "--dhcp"}, {"auto-ip", id, "--timeout", "0.5"}}) {
+        auto withInterface = args;
+        withInterface.insert(withInterface.end(), {"--interface", pc_});
+        Result r = RunCli(withInterface, env_);
+        EXPECT_EQ(r.exitCode, 1) << args[0] << ": " << r.err;
+        ASSERT_EQ(Lines(r.err).size(), 1u) << args[0] << ": " << r.err;
+        EXPECT_NE(r.err.find("--target"), std::string::npos) << args[0] << ": " << r.err;
+    }
+}
+
+// An ICMP error that the router sends back for one request must not cost
+// a later request its send; what could not be asked is named, with why.
+TEST_F(CliAcrossRouter, ASweepAsksEveryRoutedAddressAndNamesTheOnesItCouldNot)
+{
+    // the router knows no way on to 10.73.0.0/24 and says so for each request
+    ASSERT_TRUE(lan_->Run("", "ip route add 10.73.0.0/24 via 10.71.0.254"));
+    ASSERT_TRUE(lan_->Run(router_, "sysctl -qw net.ipv4.icmp_ratelimit=0"));
+    Result r = RunCli({"discover", "--interface", pc_, "--target", "10.73.0.0/24", "--target", "10.99.0.5", "--rate",
+                       "20000", "--timeout", "0.5"},
+                      env_);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.err), std::vector<std::string>{"netscry-cli: 1 of 255 addresses not asked: 10.99.0.5 (no route "
+                                                     "to it leaves by an interface in use)"});
+}
+
+// Two devices on one address, as when one was set up as a copy of the
+// other. Auto IP moves the one the PC's neighbour entry names; the other
+// must read reachable at once, not when the kernel gets round to it.
+TEST(CliSharedAddress, AfterAutoIpTheDeviceLeftOnTheAddressIsReachableAtOnce)
+{
+    if (auto why = testsupport::NetnsLan::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    const std::vector<std::string> noNetAdmin = {"setpriv", "--inh-caps=-net_admin", "--bounding-set=-net_admin"};
+    const bool canDrop = Output("setpriv --bounding-set=-net_admin true && echo ok").find("ok") != std::string::npos;
+    struct Case
+    {
+        const char *how;
+        std::vector<std::string> prefix;
+        const char *logged;
+    } cases[] = {
+        {"with CAP_NET_ADMIN", {}, "removed"},
+        {"without CAP_NET_ADMIN", noNetAdmin, "not trusted"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        if (!c.prefix.empty() && !canDrop)
+            continue;
+        testsupport::TempDir dir;
+        testsupport::NetnsLan lan;
+        const int sw = lan.AddSegment();
+        const std::string pc = lan.AddPcLink(sw, "10.61.0.1/24");
+        ASSERT_FALSE(pc.empty());
+        const testsupport::LanDevice copies[] = {{"Copy One", "02:0D:00:00:00:01", "10.61.0.50/24", ""},
+                                                 {"Copy Two", "02:0D:00:00:00:02", "10.61.0.50/24", ""}};
+        auto one = testsupport::StartLanDevice(lan, sw, copies[0], dir.path());
+        auto two = testsupport::StartLanDevice(lan, sw, copies[1], dir.path());
+        ASSERT_TRUE(one && two);
+        const std::map<std::string, std::string> env = {{"TVP_PORT", "30718"}, {"TVP_INTERFACES", pc}};
+        json before = ParseJson(RunCli({"discover", "--json", "--timeout", "1"}, env));
+        ASSERT_EQ(before.size(), 2u) << before.dump(1);
+
+        // the entry holds the card of whichever answered ARP first: move that one
+        const std::string entry = Output("ip neigh show 10.61.0.50 dev " + pc);
+        const size_t at = entry.find("lladdr ");
+        ASSERT_NE(at, std::string::npos) << entry;
+        std::string hardware = entry.substr(at + 7, 17);
+        for (char &ch : hardware)
+            ch = char(std::toupper(static_cast<unsigned char>(ch)));
+        const std::string moved = hardware, stays = hardware == copies[0].mac ? copies[1].mac : copies[0].mac;
+        ASSERT_TRUE(ById(before, moved)) << entry;
+
+        Result autoIp = RunCli({"auto-ip", moved, "--force", "-v"}, env, 60000, c.prefix);
+        ASSERT_EQ(autoIp.exitCode, 0) << autoIp.err;
+        EXPECT_NE(autoIp.err.find(c.logged), std::string::npos) << autoIp.err;
+        if (!c.prefix.empty())
+            continue; // the kernel resolves it again by itself, within a minute
+        json after = ParseJson(RunCli({"discover", "--json", "--timeout", "1"}, env));
+        const json *left = ById(after, stays), *gone = ById(after, moved);
+        ASSERT_TRUE(left && gone) << after.dump(1);
+        EXPECT_EQ((*left)["ip"], "10.61.0.50");
+        EXPECT_EQ((*left)["reachable"], true);
+        EXPECT_EQ((*gone)["ip"], Lines(autoIp.out).at(0));
+        EXPECT_EQ((*gone)["reachable"], true);
+    }
+}
+
+// A card that can't be used says why, however it was named; -v lists the
+// cards left out and why.
+TEST(CliInterfaces, EachUnusableInterfaceIsNamedWithItsReason)
+{
+    if (auto why = testsupport::NetnsLan::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    testsupport::NetnsLan lan;
+    const int sw = lan.AddSegment();
+    const std::string used = lan.AddPcLink(sw, "10.64.0.1/24"), down = lan.AddPcLink(sw, "10.65.0.1/24"),
+                      bare = lan.AddPcLink(sw, "");
+    ASSERT_FALSE(used.empty() || down.empty() || bare.empty());
+    ASSERT_TRUE(lan.Run("", "ip link set " + down + " down"));
+    const std::string isDown = down + " is down", noAddress = bare + " has no IPv4 address";
+    struct Case
+    {
+        std::vector<std::string> args;
+        std::string selected; // TVP_INTERFACES
+        int exitCode;
+        std::vector<std::string> named;
+    } cases[] = {
+        {{"discover", "--interface", down}, "", 1, {isDown}},
+        {{"ping", "10.64.0.9", "--interface", bare}, "", 1, {noAddress}},
+        {{"discover"}, down + "," + bare, 1, {isDown, noAddress}},
+        {{"get", "02:0D:00:00:00:01"}, down + "," + bare, 1, {isDown, noAddress}},
+        {{"discover", "-v", "--timeout", "0.3"}, "", 0, {isDown, noAddress}},
+    };
+    for (const auto &c : cases) {
+        Result r = RunCli(c.args, {{"TVP_PORT", "30718"}, {"TVP_INTERFACES", c.selected}});
+        std::string what = "with TVP_INTERFACES=" + c.selected + ":";
+        for (const auto &a : c.args)
+            what += " " + a;
+        EXPECT_EQ(r.exitCode, c.exitCode) << what << "\n" << r.err;
+        if (c.exitCode != 0) {
+            EXPECT_EQ(Lines(r.err).size(), 1u) << what << "\n" << r.err;
+        }
+        for (const auto &text : c.named)
+            EXPECT_NE(r.err.find(text), std::string::npos) << what << ": no \"" << text << "\" in\n" << r.err;
+    }
 }
 
 } // namespace

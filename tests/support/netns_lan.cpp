@@ -133,6 +133,8 @@ std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevi
     const std::string host = lan.AddHost(segment, "");
     if (host.empty())
         return nullptr;
+    // a device's ID is its card's hardware address, as the PC's neighbour table shows it
+    lan.Run(host, "ip link set eth0 address " + d.mac);
     const std::string path = dir + "/" + host + ".json";
     const auto slash = d.cidr.find('/');
     std::ofstream(path) << R"({"devices": [{"name": ")" << d.name << R"(", "type": ")" << d.type << R"(", "mac": ")"

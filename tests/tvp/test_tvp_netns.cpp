@@ -207,6 +207,62 @@ TEST_F(RealLan, APlainHostsAddressIsNeverChosenWithOrWithoutRawSockets)
     }
 }
 
+// Two of the PC's cards on one switch, each with a subnet of its own: the
+// device answers every request on both. Whichever card hears it first, it
+// is listed, read and re-addressed on the card whose subnet holds it.
+TEST(TwoCardsOnOneSwitch, ADeviceIsListedReadAndReAddressedOnTheCardOfItsSubnet)
+{
+    if (auto why = testsupport::NetnsLan::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    const testsupport::LanDevice device{"Dual Seen", "02:0C:00:00:00:01", "10.80.0.20/24", ""};
+    for (const bool homeFirst : {true, false}) {
+        SCOPED_TRACE(homeFirst ? "the device's card first" : "the other card first");
+        testsupport::TempDir dir;
+        testsupport::NetnsLan lan;
+        const int sw = lan.AddSegment();
+        std::string home, other;
+        (homeFirst ? home : other) = lan.AddPcLink(sw, homeFirst ? "10.80.0.1/24" : "10.81.0.1/24");
+        (homeFirst ? other : home) = lan.AddPcLink(sw, homeFirst ? "10.81.0.1/24" : "10.80.0.1/24");
+        ASSERT_FALSE(home.empty() || other.empty());
+        // as a desktop has it: loose reverse-path filter, so both cards hear every answer
+        for (const auto &pc : {home, other})
+            ASSERT_TRUE(lan.Run("", "sysctl -qw net.ipv4.conf." + pc + ".rp_filter=2"));
+        auto sim = testsupport::StartLanDevice(lan, sw, device, dir.path());
+        ASSERT_TRUE(sim);
+        const std::string first = homeFirst ? home : other, second = homeFirst ? other : home;
+        setenv("TVP_INTERFACES", (first + "," + second).c_str(), 1);
+        setenv("TVP_PORT", "30718", 1);
+        TVPCleanup();
+        Collect();
+        const std::string onHome = home + " (10.80.0.1)";
+
+        // read before any discovery, then listed
+        uint8_t id[TVP_ID_SIZE];
+        ASSERT_EQ(TVPMacToID(device.mac.c_str(), id), 0);
+        ASSERT_EQ(TVPGetIP(id), 0);
+        ASSERT_TRUE(PumpUntil([] { return !EventsOf(TVPEventGetIPReply).empty(); }));
+        EXPECT_EQ(EventsOf(TVPEventGetIPReply)[0].iface, onHome);
+        ASSERT_EQ(TVPDiscover(), 0);
+        ASSERT_TRUE(PumpUntil([] { return !EventsOf(TVPEventDeviceFound).empty(); }));
+        PumpFor(300);
+        for (const auto &e : EventsOf(TVPEventDeviceFound))
+            EXPECT_EQ(e.iface, onHome) << "every copy: the program lists the first";
+
+        char address[TVP_ADDRESS_TEXT_SIZE], mask[TVP_ADDRESS_TEXT_SIZE], gateway[TVP_ADDRESS_TEXT_SIZE];
+        ASSERT_EQ(TVPChooseIPAddress(EventsOf(TVPEventDeviceFound)[0].iface.c_str(), address, mask, gateway), 1);
+        EXPECT_EQ(std::string(address).rfind("10.80.0.", 0), 0u) << address << ": off the subnet that reached it";
+        ASSERT_EQ(TVPSetIP(id, address, mask, gateway, 0), 0);
+        ASSERT_TRUE(PumpUntil([] { return !EventsOf(TVPEventSetIPReply).empty(); }));
+        Collect();
+        ASSERT_EQ(TVPDiscover(), 0);
+        ASSERT_TRUE(PumpUntil([] { return !EventsOf(TVPEventDeviceFound).empty(); }));
+        EXPECT_EQ(EventsOf(TVPEventDeviceFound)[0].address, address);
+        EXPECT_EQ(EventsOf(TVPEventDeviceFound)[0].iface, onHome);
+        EXPECT_EQ(TVPPingDevice(address), 1);
+        TVPCleanup();
+    }
+}
+
 TEST_F(RealLan, WithoutASelectionEveryBroadcastInterfaceButLoopbackIsUsed)
 {
     // the selection itself, without starting the library on every interface

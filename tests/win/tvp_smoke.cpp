@@ -165,6 +165,7 @@ void LanChecks(const std::vector<Device> &devices, const std::string &wanted)
                   "probe of " + d.address + (d.answersProbes ? " answered" : " not answered"));
     Check(TVPPingDevice("10.255.255.254") == 0, "probe off every subnet not answered");
     Check(TVPPingDevice("127.0.0.256") == 0, "probe of a malformed address refused");
+    Check(TVPPingAddress("127.0.0.256") == TVPNotSentInvalid, "routed probe of a malformed address refused");
 
     // settings: read one device's, change them, read them back
     const Device &target = devices.front();

@@ -90,6 +90,13 @@ enum TVPUpgradeResult {
     TVPUpgradeLocalError = 6   /**< a local socket could not be opened or used */
 };
 
+/** Why TVPDiscoverAddress() or TVPPingAddress() sent nothing. */
+enum TVPNotSent {
+    TVPNotSentInvalid = -1, /**< not a dotted quad, or an address no device can hold */
+    TVPNotSentNoRoute = -2, /**< the route to the address leaves by no interface in use */
+    TVPNotSentFailed = -3   /**< the system refused the send, also when tried again; or no library */
+};
+
 /* Event records. Texts are zero-terminated and valid only during the
  * callback; a text field may be NULL, which reads as empty. */
 
@@ -169,8 +176,10 @@ TVP_API int TVP_CALL TVPProcessEvents(void);
  * is dropped. Each answer arrives later as a
  * TVPEventDeviceFound, duplicates included. Its Interface text names the
  * local interface the answer arrived on, as name and address:
- * "eth0 (192.168.1.10)". Its ID text is the device's MAC address,
- * "00:1A:2B:3C:4D:5E".
+ * "eth0 (192.168.1.10)"; a device whose answers arrive on several (two
+ * cards on one switch) is named with the one whose subnet holds its
+ * address, or the first it answered on when none or several do. Its ID
+ * text is the device's MAC address, "00:1A:2B:3C:4D:5E".
  * \return 0 when sent on at least one interface, -1 otherwise
  */
 TVP_API int TVP_CALL TVPDiscover(void);
@@ -180,11 +189,15 @@ TVP_API int TVP_CALL TVPDiscover(void);
  * device's own address, for devices behind a router that no broadcast
  * reaches. A device answers it by unicast; the answer arrives later as a
  * TVPEventDeviceFound whose Interface text names the local interface it
- * came in on. Nothing is sent when the route to the address leaves by an
- * interface the library does not use. The caller paces these calls.
+ * came in on, once the library has probed the address (through the
+ * routing table, as TVPPingAddress() does). Nothing is sent when the route
+ * to the address leaves by an interface the library does not use. A send
+ * that fails with a transient error is tried once more. The caller paces
+ * these calls.
  * \param[in] address dotted-quad text of a unicast address
- * \return 0 when sent, -1 for an invalid address, an unused interface or a
- *         send failure
+ * \return 0 when sent; TVPNotSentInvalid for an invalid address,
+ *         TVPNotSentNoRoute when its route leaves by an interface not in
+ *         use, TVPNotSentFailed when the send failed
  */
 TVP_API int TVP_CALL TVPDiscoverAddress(const char *address);
 
@@ -215,6 +228,23 @@ TVP_API int TVP_CALL TVPGetInterfaces(char *names, size_t size);
 TVP_API int TVP_CALL TVPPingDevice(const char *address);
 
 /**
+ * Extension beside TVPPingDevice(): whether a device answers a probe at an
+ * address the user named. The probe goes where the routing table sends it,
+ * through a router too, as long as the route leaves by an interface the
+ * library uses. TVPPingDevice(), which the program calls for every device a
+ * broadcast reported, keeps to the subnets in use, so that an answer can't
+ * make the PC send anywhere else. The answer, or a definite no, comes
+ * within 600 ms; a result less than 2.5 s old answers at once.
+ * \param[in] address dotted-quad text of a unicast address
+ * \return 1 reachable, 0 not reachable; TVPNotSentInvalid for an invalid
+ *         address or a subnet's network or broadcast address,
+ *         TVPNotSentNoRoute when its route leaves by an interface not in
+ *         use (nothing was sent), TVPNotSentFailed when the library could
+ *         not start
+ */
+TVP_API int TVP_CALL TVPPingAddress(const char *address);
+
+/**
  * Converts an ID text (a MAC address) into the binary identifier: the six
  * MAC bytes, then two zero bytes. Accepted: "00:1A:2B:3C:4D:5E" in either
  * case, with dashes instead of colons, as "001a.2b3c.4d5e" or without
@@ -228,8 +258,9 @@ TVP_API int TVP_CALL TVPMacToID(const char *idText, uint8_t *id);
 
 /**
  * Asks a device for its IP settings; the answer arrives later as a
- * TVPEventGetIPReply. The request is broadcast on every selected interface
- * and retransmitted until answered or for 2.5 s; later answers are dropped.
+ * TVPEventGetIPReply, its Interface text chosen as for TVPDiscover(). The
+ * request is broadcast on every selected interface and retransmitted until
+ * answered or for 2.5 s; later answers are dropped.
  * \param[in] id TVP_ID_SIZE bytes from TVPMacToID()
  * \return 0 when sent, -1 otherwise
  */
@@ -237,7 +268,12 @@ TVP_API int TVP_CALL TVPGetIP(const uint8_t *id);
 
 /**
  * Gives a device new IP settings; the acknowledgement arrives later as a
- * TVPEventSetIPReply. Invalid texts are refused before anything is sent:
+ * TVPEventSetIPReply. Once acknowledged, the system's neighbour (ARP)
+ * entries of the device's old and new address are removed where the
+ * process may (CAP_NET_ADMIN; an administrator on Windows), so the next
+ * probe there reaches whoever holds the address now; otherwise a probe's
+ * silence there is not trusted until the entry has changed (see
+ * docs/protocol.md). Invalid texts are refused before anything is sent:
  * addresses are strict decimal dotted quads ("010" is ten), the mask must
  * be contiguous and non-zero, the address a host address of its subnet.
  * A blank text ("" or "...", the empty address field) means none: allowed
