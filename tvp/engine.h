@@ -49,6 +49,7 @@ public:
     int SetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t dhcp);
     int Ping(const char *address);
     int Choose(const char *interfaceText, char *address, char *mask, char *gateway);
+    int AddressesInUse(const char *interfaceText, const char *const *addresses, size_t count, int32_t *uses);
 
     // What answers brought in and what the engine sent in reaction to them.
     struct Traffic
@@ -82,7 +83,11 @@ private:
     // The interface a choice names, logged when there is none.
     std::optional<net::Interface> ChoiceInterfaceLocked(const char *interfaceText);
     // Probes the candidates and asks the neighbour table and ARP about
-    // them, unlocked meanwhile; the first free one.
+    // them, unlocked meanwhile; what each check found, in their order.
+    std::vector<AddressChooser::Findings> FindingsLocked(std::unique_lock<std::mutex> &lock,
+                                                         const net::Interface &iface,
+                                                         const std::vector<uint32_t> &candidates);
+    // The first free candidate.
     std::optional<uint32_t> CheckCandidatesLocked(std::unique_lock<std::mutex> &lock, const net::Interface &iface,
                                                   const std::vector<uint32_t> &candidates);
 

@@ -271,6 +271,29 @@ TEST_F(LibraryOnSimulator, ChooseFindsAFreeLoopbackAddress)
     EXPECT_EQ(TVPChooseIPAddress(nullptr, address, mask, gateway), 0);
 }
 
+TEST_F(LibraryOnSimulator, AddressesInUseNameWhatHoldsEach)
+{
+    StartSim();
+    const char *addresses[] = {"127.0.0.11", "127.0.0.200", "127.0.0.1",   "192.168.77.20",
+                               "127.0.0.0",  "1.2.3",       nullptr};
+    const int32_t expected[] = {TVPAddressDevice,    TVPAddressFree,      TVPAddressOwn,      TVPAddressNotOnLink,
+                                TVPAddressNotOnLink, TVPAddressNotOnLink, TVPAddressNotOnLink};
+    int32_t uses[7];
+    std::fill(std::begin(uses), std::end(uses), 99);
+    ASSERT_EQ(TVPAddressesInUse("lo (127.0.0.1)", addresses, 7, uses), 0);
+    for (size_t i = 0; i < 7; ++i)
+        EXPECT_EQ(uses[i], expected[i]) << (addresses[i] ? addresses[i] : "null");
+    EXPECT_TRUE(sim_->WaitForLine("to 127.0.0.200:")) << "a free candidate is probed";
+
+    std::fill(std::begin(uses), std::end(uses), 99);
+    EXPECT_EQ(TVPAddressesInUse("eth99 (10.0.0.1)", addresses, 1, uses), -1);
+    EXPECT_EQ(TVPAddressesInUse("lo (127.0.0.1)", addresses, TVP_MAX_CHECKED_ADDRESSES + 1, uses), -1);
+    EXPECT_EQ(TVPAddressesInUse("lo (127.0.0.1)", nullptr, 1, uses), -1);
+    EXPECT_EQ(TVPAddressesInUse(nullptr, addresses, 1, uses), -1);
+    EXPECT_EQ(uses[0], 99) << "a refused call leaves the results alone";
+    EXPECT_EQ(TVPAddressesInUse("lo (127.0.0.1)", addresses, 1, nullptr), -1);
+}
+
 TEST_F(LibraryOnSimulator, AutoIPMakesTheForeignDeviceReachable)
 {
     StartSim();
