@@ -270,6 +270,8 @@ TEST_F(CliOnSimulator, UsageErrorsExitTwoWithOneLineNamingTheFault)
 {
     Start();
     const std::string image = Image(100);
+    const std::string badPlan = dir_.path() + "/bad.csv";
+    std::ofstream(badPlan) << "id,ip,mask,gateway\n" << kBoiler << ",127.0.0.61,255.0.0.0,\nnot-an-id,127.0.0.62,255.0.0.0,\n";
     struct Case
     {
         std::vector<std::string> args;
@@ -296,6 +298,12 @@ TEST_F(CliOnSimulator, UsageErrorsExitTwoWithOneLineNamingTheFault)
         {{"upgrade", image, "not-a-device"}, "not-a-device"},
         {{"upgrade", image}, "--all"},
         {{"upgrade", image, "--all", "--jobs", "0"}, "jobs"},
+        {{"plan"}, "check, apply or make"},
+        {{"plan", "check", dir_.path() + "/missing.csv"}, "missing.csv cannot be read"},
+        {{"plan", "apply", badPlan}, "bad.csv: line 3: \"not-an-id\" is not a device ID"},
+        {{"plan", "apply", badPlan, "--jobs", "0"}, "jobs"},
+        {{"plan", "make", "--from", "300.1.1.1"}, "300.1.1.1"},
+        {{"plan", "make", "--from", "127.0.0.50", "-o", image}, "exists"},
     };
     for (const auto &c : cases) {
         Result r = Cli(c.args);
