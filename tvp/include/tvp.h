@@ -14,9 +14,11 @@
  * TVPProcessEvents() whenever it becomes readable. Upgrade events (code 4)
  * and the upgrade's own log lines are delivered during TVPUpgradeDevice(),
  * on the thread that called it, in the order they happen.
- * The one exception to the single thread: TVPUpgradeDevice may run on
+ * The exceptions to the single thread: TVPUpgradeDevice may run on
  * several threads at once (one upload per device); each call delivers its
  * own events on its own thread, so the callback must then be thread-safe.
+ * TVPAddressesInUse, which blocks but delivers nothing, may be called from
+ * a worker thread.
  *
  * Environment:
  *   TVP_INTERFACES  comma-separated interface names to use (e.g. "lo" or
@@ -293,6 +295,8 @@ TVP_API int TVP_CALL TVPChooseIPAddress(const char *interfaceText, char *address
  * entry in the neighbour table after the probe, and, with CAP_NET_RAW (an
  * administrator on Windows), an answer to an ARP probe. All addresses are
  * checked at once, so the call blocks for about 0.6 s whatever their number.
+ * It delivers no event (its log lines are queued as any others), so a host
+ * may make it from a worker thread to keep its event loop free.
  * \param[in]  interfaceText an Interface text as reported in TVPEventDeviceFound
  * \param[in]  addresses     `count` dotted-quad texts
  * \param[in]  count         at most TVP_MAX_CHECKED_ADDRESSES
