@@ -172,7 +172,8 @@ void LanChecks(const std::vector<Device> &devices, const std::string &wanted)
             const std::string card = g_found.find(d.id)->second.interfaceText;
             const char *addresses[] = {d.address.c_str()};
             int32_t uses[1] = {-9};
-            Check(TVPAddressesInUse(card.c_str(), addresses, 1, uses) == 0 && uses[0] == TVPAddressDevice,
+            const int rc = TVPAddressesInUse(card.c_str(), addresses, 1, uses);
+            Check(rc == 0 && uses[0] == TVPAddressDevice,
                   "address check of " + d.address + " on \"" + card + "\": " + std::to_string(uses[0]));
             break;
         }
