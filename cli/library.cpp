@@ -236,6 +236,74 @@ std::vector<std::pair<std::string, std::string>> Library::TakeSetIPReplies()
     return std::exchange(g_events.setip, {});
 }
 
+std::vector<FoundDevice> Library::TakeFound()
+{
+    std::lock_guard lock(g_events.mu);
+    return std::exchange(g_events.found, {});
+}
+
+namespace {
+
+// Devices behind a router are asked by unicast (TVPGetIPAt, TVPSetIPAt).
+// Until this library build has those calls, nothing is sent to them: these
+// two functions are the only places that change when they come.
+int GetIPAt(const uint8_t *, const char *at)
+{
+    std::fprintf(stderr, "netscry-cli: this library cannot send GetIP by unicast to %s yet\n", at);
+    return -1;
+}
+
+int SetIPAt(const uint8_t *, const char *at, const char *, const char *, const char *, uint8_t)
+{
+    std::fprintf(stderr, "netscry-cli: this library cannot send SetIP by unicast to %s yet\n", at);
+    return -1;
+}
+
+} // namespace
+
+int Library::RequestSettings(const std::string &id, const std::string &at)
+{
+    uint8_t binary[TVP_ID_SIZE];
+    if (TVPMacToID(id.c_str(), binary) != 0)
+        return -1;
+    return at.empty() ? TVPGetIP(binary) : GetIPAt(binary, at.c_str());
+}
+
+int Library::SendSettings(const std::string &id, const std::string &at, const IpSettings &s)
+{
+    uint8_t binary[TVP_ID_SIZE];
+    if (TVPMacToID(id.c_str(), binary) != 0)
+        return -1;
+    const uint8_t dhcp = s.dhcp ? 1 : 0;
+    return at.empty() ? TVPSetIP(binary, s.ip.c_str(), s.mask.c_str(), s.gateway.c_str(), dhcp)
+                      : SetIPAt(binary, at.c_str(), s.ip.c_str(), s.mask.c_str(), s.gateway.c_str(), dhcp);
+}
+
+bool Library::Answers(const std::string &ip, bool named)
+{
+    // a broadcast answer was probed on its link before it was delivered, so
+    // this returns at once; an address the user named is probed through the
+    // routes
+    return (named ? TVPPingAddress(ip.c_str()) : TVPPingDevice(ip.c_str())) == 1;
+}
+
+std::optional<std::vector<int>> Library::AddressesInUse(const std::string &interfaceText,
+                                                        const std::vector<std::string> &addresses)
+{
+    std::vector<int> uses;
+    for (size_t first = 0; first < addresses.size(); first += TVP_MAX_CHECKED_ADDRESSES) {
+        const size_t n = std::min<size_t>(TVP_MAX_CHECKED_ADDRESSES, addresses.size() - first);
+        std::vector<const char *> texts;
+        for (size_t i = 0; i < n; ++i)
+            texts.push_back(addresses[first + i].c_str());
+        std::vector<int32_t> found(n, TVPAddressFree);
+        if (TVPAddressesInUse(interfaceText.c_str(), texts.data(), n, found.data()) != 0)
+            return std::nullopt;
+        uses.insert(uses.end(), found.begin(), found.end());
+    }
+    return uses;
+}
+
 namespace {
 
 // One Library::Discover: its broadcasts, its sweep of the targets at the

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -84,9 +85,25 @@ public:
     // Throws Failure, saying why, when the library uses no interface.
     void RequireInterfaces() const;
 
-    // Events since the last Take...(); filled while Pump runs.
+    // Events since the last Take...(); filled while Pump runs. Discover
+    // takes the discovery answers of its own run.
     std::vector<IpSettings> TakeGetIPReplies();
     std::vector<std::pair<std::string, std::string>> TakeSetIPReplies(); // ID, address
+    std::vector<FoundDevice> TakeFound();
+
+    // GetIP and SetIP of a device by ID: on the links in use when `at` is
+    // empty, else by unicast to `at`, a device's address behind a router.
+    // 0 when sent; otherwise nothing was sent (-v says why).
+    int RequestSettings(const std::string &id, const std::string &at);
+    int SendSettings(const std::string &id, const std::string &at, const IpSettings &settings);
+    // Whether a device that answered a discovery at `ip` answers the probe
+    // there; `named`: an address the user named, behind a router perhaps.
+    bool Answers(const std::string &ip, bool named);
+    // What the address checks of TVPAddressesInUse find at addresses on the
+    // subnet of an interface (an Interface text), in their order; nullopt
+    // when the library knows no such interface.
+    std::optional<std::vector<int>> AddressesInUse(const std::string &interfaceText,
+                                                   const std::vector<std::string> &addresses);
 
 private:
     int handle_ = -1; // the library's event handle: a descriptor, or a SOCKET on Windows

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // netscry-cli: every device operation of Netscry from a script.
+#include "common.h"
 #include "glob.h"
 #include "library.h"
 #include "output.h"
+#include "plan.h"
 #include "system.h"
 #include "targets.h"
 #include "upgrade.h"
@@ -23,41 +25,12 @@ namespace {
 // GetIP and SetIP are given up by the library at 2.5 s; wait a little longer.
 constexpr auto kAnswerWait = std::chrono::seconds(3);
 
-struct Common
-{
-    std::vector<std::string> interfaces;
-    bool verbose = false;
-    bool json = false;
-    bool csv = false;
-
-    Format OutputFormat() const { return json ? Format::Json : csv ? Format::Csv : Format::Text; }
-    LibraryOptions Options() const { return {interfaces, verbose}; }
-};
-
-void AddCommon(CLI::App *app, Common &c)
-{
-    app->add_option("--interface", c.interfaces,
-                    "use this network interface (repeatable); overrides TVP_INTERFACES")
-        ->type_name("NAME");
-    app->add_flag("-v,--verbose", c.verbose, "the library's log lines on stderr");
-    auto *json = app->add_flag("--json", c.json, "JSON output");
-    app->add_flag("--csv", c.csv, "CSV output (RFC 4180)")->excludes(json);
-}
-
 std::string IdArgument(const std::string &text)
 {
     std::string id = CanonicalId(text);
     if (id.empty())
         throw UsageError("\"" + text + "\" is not a device ID (a MAC address such as 00:1A:2B:3C:4D:5E)");
     return id;
-}
-
-uint32_t AddressArgument(const std::string &what, const std::string &text)
-{
-    auto a = wire::ParseDottedQuad(text);
-    if (!a)
-        throw UsageError(what + " \"" + text + "\" is not an IPv4 address");
-    return *a;
 }
 
 Value TextOrNone(const std::string &s)
@@ -88,15 +61,7 @@ struct DiscoverArgs
 int Discover(const DiscoverArgs &a)
 {
     DiscoveryPlan plan;
-    std::vector<Range> ranges;
-    for (const auto &t : a.targets) {
-        std::string error;
-        auto r = ParseTarget(t, &error);
-        if (!r)
-            throw UsageError("--target: " + error);
-        ranges.push_back(*r);
-    }
-    plan.targets = MergeRanges(ranges);
+    plan.targets = TargetArguments(a.targets);
     plan.timeoutS = a.timeout;
     plan.rate = a.rate;
     plan.broadcast = a.targets.empty() || a.broadcast;
@@ -493,7 +458,7 @@ struct Commands
 };
 
 // Runs the command that was parsed; the exit code.
-int RunCommand(const CLI::App &app, const Commands &c)
+int RunCommand(const CLI::App &app, const Commands &c, const PlanCommands &plan)
 {
     const auto parsed = app.get_subcommands();
     const std::string name = parsed.empty() ? std::string() : parsed.front()->get_name();
@@ -510,6 +475,8 @@ int RunCommand(const CLI::App &app, const Commands &c)
             return Upgrade(c.upgrade);
         if (name == "ping")
             return Ping(c.ping);
+        if (name == "plan")
+            return plan.Run();
     } catch (const UsageError &e) {
         std::cerr << "netscry-cli: " << e.what() << "\n";
         return 2;
@@ -549,6 +516,7 @@ int main(int argc, char **argv)
     AddAutoIp(app, commands.autoIp);
     AddUpgrade(app, commands.upgrade);
     AddPing(app, commands.ping);
+    PlanCommands plan(app);
 
     // CLI11 would only say that a command is required
     if (argc > 1 && argv[1][0] != '-') {
@@ -557,7 +525,7 @@ int main(int argc, char **argv)
             known = known || sub->get_name() == argv[1];
         if (!known) {
             std::cerr << "netscry-cli: unknown command \"" << argv[1]
-                      << "\" (commands: discover, get, set, auto-ip, upgrade, ping)\n";
+                      << "\" (commands: discover, get, set, auto-ip, upgrade, ping, plan)\n";
             return 2;
         }
     }
@@ -573,5 +541,5 @@ int main(int argc, char **argv)
         std::cerr << "netscry-cli: " << e.what() << "\n";
         return 2;
     }
-    return RunCommand(app, commands);
+    return RunCommand(app, commands, plan);
 }

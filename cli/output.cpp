@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "output.h"
 
+#include "csv.h"
+
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
@@ -52,15 +54,7 @@ void CsvLine(std::ostream &out, const std::vector<std::string> &fields)
 
 std::string CsvField(const std::string &text)
 {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string q = "\"";
-    for (char c : text) {
-        if (c == '"')
-            q += '"';
-        q += c;
-    }
-    return q + "\"";
+    return site::CsvField(text);
 }
 
 std::string ValueText(const Value &v, Format format)

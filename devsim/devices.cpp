@@ -87,6 +87,8 @@ bool ParseDevicesOrThrow(const std::string &text, std::vector<Device> *devices, 
         if (!d.contains("mask"))
             dev.mask = 0xffffff00u;
         dev.answersProbes = d.value("answersProbes", true);
+        dev.vanishesWhenMoved = d.value("vanishesWhenMoved", false);
+        dev.home = dev.address;
         std::string up = d.value("upgrade", std::string("succeed"));
         if (up == "succeed")
             dev.upgrade = UpgradeBehaviour::Succeed;
@@ -147,6 +149,7 @@ std::vector<Device> GenerateDevices(int count, double unreachableShare)
         d.id = {0x02, 0x00, 0x00, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i), 0, 0};
         d.address = (127u << 24) | (1u << 16) | uint32_t(((i / 250) & 255) << 8) | uint32_t(i % 250 + 2);
         d.mask = 0xff000000u;
+        d.home = d.address;
         int wantSilent = int(std::floor((i + 1) * unreachableShare + 1e-9));
         if (silent < wantSilent) {
             d.answersProbes = false;

@@ -23,6 +23,13 @@ struct Device
     uint32_t gateway = 0; // 0: none
     bool answersProbes = true;
     UpgradeBehaviour upgrade = UpgradeBehaviour::Succeed;
+    // Once a SetIP moved it from the address it started at, it answers
+    // nothing but SetIP until one puts it back there: a device that
+    // acknowledges new settings and never comes back at its new address.
+    bool vanishesWhenMoved = false;
+    uint32_t home = 0; // the address it started at
+
+    bool Away() const { return vanishesWhenMoved && address != home; }
 };
 
 // Reads {"devices": [ {...}, ... ]}; false with a message in *error.

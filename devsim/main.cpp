@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +62,7 @@ struct Options
     double unreachable = 0.0;
     bool quiet = false;
     bool ownAddress = false;
+    std::vector<std::string> vanishing; // MACs
 };
 
 // A share of requests or devices, 0 to 1 (CLI::Range lets "nan" through).
@@ -103,6 +105,10 @@ void AddOptions(CLI::App &app, Options &o)
     app.add_flag("--duplicate", c.duplicate, "send every answer twice")->group(faults);
     app.add_option("--malformed", c.malformedRate, "corrupt this share of answers")->check(kShare)->group(faults);
     app.add_option("--seed", c.seed, "random seed of the fault knobs (default 1)")->type_name("N")->group(faults);
+    app.add_option("--vanish-when-moved", o.vanishing,
+                   "this device (its MAC) acknowledges a SetIP that moves it, then answers nothing but SetIP until "
+                   "one gives it its first address back (repeatable; JSON: \"vanishesWhenMoved\": true)")
+        ->type_name("MAC")->group(faults);
     app.add_flag("--quiet", o.quiet, "no line per request")->group(faults);
 }
 
@@ -130,18 +136,34 @@ std::optional<int> ParseOptions(int argc, char **argv, Options &o)
     return std::nullopt;
 }
 
+// --vanish-when-moved: false when a MAC names no device played.
+bool MarkVanishing(const Options &o, std::vector<devsim::Device> *devices)
+{
+    for (const auto &mac : o.vanishing) {
+        tvp::wire::DeviceId id{};
+        const bool parsed = tvp::wire::ParseMac(mac, &id);
+        auto d = std::find_if(devices->begin(), devices->end(), [&](const devsim::Device &x) { return x.id == id; });
+        if (!parsed || d == devices->end()) {
+            std::fprintf(stderr, "tvp-devsim: --vanish-when-moved %s: no device played has that MAC\n", mac.c_str());
+            return false;
+        }
+        d->vanishesWhenMoved = true;
+    }
+    return true;
+}
+
 // The devices to play; false when the device file cannot be read.
 bool LoadDeviceList(Options &o, std::vector<devsim::Device> *devices)
 {
     if (o.generated >= 0) {
         *devices = devsim::GenerateDevices(o.generated, o.unreachable);
-        return true;
+        return MarkVanishing(o, devices);
     }
     std::string error;
     if (o.jsonPath.empty())
         o.jsonPath = SampleLanPath();
     if (devsim::LoadDevices(o.jsonPath, devices, &error))
-        return true;
+        return MarkVanishing(o, devices);
     std::fprintf(stderr, "tvp-devsim: %s: %s\n", o.jsonPath.c_str(), error.c_str());
     return false;
 }
@@ -220,6 +242,7 @@ void PrintReady(const Options &o, const std::vector<devsim::Device> &devices, ui
         if (!o.quiet && devices.size() <= 64)
             Print("device " + tvp::wire::FormatMac(d.id) + " \"" + d.name + "\" " +
                   tvp::wire::FormatDottedQuad(d.address) + (d.answersProbes ? "" : " (answers no probe)") +
+                  (d.vanishesWhenMoved ? " (vanishes when moved)" : "") +
                   " upgrade " + devsim::BehaviourName(d.upgrade));
     const auto &config = o.server;
     Print(std::to_string(devices.size()) + " devices on " +

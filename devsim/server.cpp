@@ -17,7 +17,7 @@ namespace {
 const Device *DeviceAt(const std::vector<Device> &devices, uint32_t address)
 {
     for (const auto &d : devices)
-        if (d.address == address)
+        if (d.address == address && !d.Away())
             return &d;
     return nullptr;
 }
@@ -206,10 +206,14 @@ void Server::OnDiscover(const Request &r)
         Log(line + ": no device");
         return;
     }
+    size_t answers = 0;
     for (const auto &d : devices_)
-        Reply(wire::Encode(DiscoverAnswer(d, r.message.txid)), r.size, wire::kLimitedBroadcast, r.fromPort, 0,
-              r.ifindex);
-    Log(line + ": " + std::to_string(devices_.size()) + " answers");
+        if (!d.Away()) {
+            Reply(wire::Encode(DiscoverAnswer(d, r.message.txid)), r.size, wire::kLimitedBroadcast, r.fromPort, 0,
+                  r.ifindex);
+            ++answers;
+        }
+    Log(line + ": " + std::to_string(answers) + " answers");
 }
 
 Device *Server::DeviceFor(const Request &r, const char *what)
@@ -229,6 +233,10 @@ void Server::OnGetIP(const Request &r)
     const Device *dev = DeviceFor(r, "getip");
     if (!dev)
         return;
+    if (dev->Away()) {
+        Log("getip txid " + std::to_string(r.message.txid) + " for " + dev->name + ": moved away, stays silent");
+        return;
+    }
     wire::Message answer = AnswerFrom(*dev, wire::GetIPReply, r.message.txid);
     answer.address = dev->address;
     answer.mask = dev->mask;
@@ -271,10 +279,7 @@ void Server::OnSetIP(const Request &r)
 
 void Server::OnProbe(const Request &r)
 {
-    const Device *dev = nullptr;
-    for (const auto &d : devices_)
-        if (d.address == r.to)
-            dev = &d;
+    const Device *dev = DeviceAt(devices_, r.to);
     const std::string line = "probe txid " + std::to_string(r.message.txid) + " from " + r.peer + " to " +
                              wire::FormatDottedQuad(r.to);
     if (!dev) {

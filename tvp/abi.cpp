@@ -153,6 +153,12 @@ int TVPChooseIPAddress(const char *interfaceText, char *address, char *mask, cha
     return engine ? engine->Choose(interfaceText, address, mask, gateway) : 0;
 }
 
+int TVPAddressesInUse(const char *interfaceText, const char *const *addresses, size_t count, int32_t *uses)
+{
+    auto engine = Get();
+    return engine ? engine->AddressesInUse(interfaceText, addresses, count, uses) : -1;
+}
+
 void TVPCleanup(void)
 {
     std::shared_ptr<tvp::Engine> engine;

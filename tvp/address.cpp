@@ -5,6 +5,21 @@
 
 namespace tvp::wire {
 
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
 std::optional<uint32_t> ParseDottedQuad(std::string_view text)
 {
     uint32_t result = 0;
@@ -92,6 +107,55 @@ bool IsNetworkOrBroadcast(uint32_t address, uint32_t mask)
 bool IsHostAddress(uint32_t address, uint32_t mask)
 {
     return IsUnicast(address) && IsMask(mask) && !IsNetworkOrBroadcast(address, mask);
+}
+
+bool ParseMac(const std::string &input, DeviceId *id)
+{
+    size_t b = input.find_first_not_of(" \t");
+    size_t e = input.find_last_not_of(" \t");
+    std::string text = b == std::string::npos ? std::string() : input.substr(b, e - b + 1);
+    std::string hex;
+    if (text.size() == 17 && (text[2] == ':' || text[2] == '-')) {
+        char sep = text[2];
+        for (size_t i = 0; i < 17; ++i) {
+            if (i % 3 == 2) {
+                if (text[i] != sep)
+                    return false;
+            } else {
+                hex.push_back(text[i]);
+            }
+        }
+    } else if (text.size() == 14 && text[4] == '.' && text[9] == '.') {
+        for (size_t i = 0; i < 14; ++i)
+            if (i != 4 && i != 9)
+                hex.push_back(text[i]);
+    } else if (text.size() == 12) {
+        hex = text;
+    } else {
+        return false;
+    }
+    DeviceId out{};
+    for (size_t i = 0; i < 6; ++i) {
+        int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        out[i] = uint8_t(hi << 4 | lo);
+    }
+    *id = out;
+    return true;
+}
+
+std::string FormatMac(const DeviceId &id)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < 6; ++i) {
+        if (i)
+            text.push_back(':');
+        text.push_back(digits[id[i] >> 4]);
+        text.push_back(digits[id[i] & 15]);
+    }
+    return text;
 }
 
 } // namespace tvp::wire

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// IPv4 addresses as the library, the simulator and the command line take
-// them: dotted-quad texts, masks and prefix lengths, which addresses a host
-// can hold, and the protocol's default ports. Arithmetic only, no system
-// call: the command line links it beside the library's C interface.
+// IPv4 addresses and device IDs as the library, the simulator and the
+// command line take them: dotted-quad texts, masks and prefix lengths, which
+// addresses a host can hold, ID texts, and the protocol's default ports.
+// Arithmetic only, no system call: the command line links it beside the
+// library's C interface.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,5 +51,15 @@ bool IsNetworkOrBroadcast(uint32_t address, uint32_t mask);
 // What a host may be given as its settings: a unicast address that is
 // neither end of its subnet, and a subnet mask.
 bool IsHostAddress(uint32_t address, uint32_t mask);
+
+// A device's identifier on the wire: its MAC in the first six bytes, then
+// two zero bytes.
+using DeviceId = std::array<uint8_t, 8>;
+
+// ID texts: canonical "00:1A:2B:3C:4D:5E"; accepted on input also with
+// dashes, as three dot-separated groups of four hex digits, without
+// separators, in either case, with surrounding blanks.
+bool ParseMac(const std::string &text, DeviceId *id);
+std::string FormatMac(const DeviceId &id);
 
 } // namespace tvp::wire

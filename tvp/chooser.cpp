@@ -26,17 +26,33 @@ std::vector<uint32_t> AddressChooser::Batch(const net::ChooseRequest &request, s
     return batch < kBatches ? net::Candidates(request, batch * kBatch, kBatch) : std::vector<uint32_t>{};
 }
 
+AddressChooser::Use AddressChooser::Classify(const Findings &f)
+{
+    return f.deviceAnswered ? Use::Device
+           : f.hostRefused  ? Use::Host
+           : f.neighbour    ? Use::Neighbour
+           : f.arpAnswered  ? Use::Arp
+                            : Use::Free;
+}
+
+const char *AddressChooser::UseText(Use use)
+{
+    switch (use) {
+    case Use::Device: return "a device answers there";
+    case Use::Host: return "a host refused the probe";
+    case Use::Neighbour: return "a host answers ARP there";
+    case Use::Arp: return "a host answers an ARP probe";
+    case Use::Free: break;
+    }
+    return nullptr;
+}
+
 AddressChooser::Verdict AddressChooser::Decide(const std::vector<uint32_t> &candidates,
                                                const std::vector<Findings> &found)
 {
     Verdict v;
     for (size_t i = 0; i < candidates.size() && i < found.size(); ++i) {
-        const Findings &f = found[i];
-        const char *why = f.deviceAnswered ? "a device answers there"
-                          : f.hostRefused  ? "a host refused the probe"
-                          : f.neighbour    ? "a host answers ARP there"
-                          : f.arpAnswered  ? "a host answers an ARP probe"
-                                           : nullptr;
+        const char *why = UseText(Classify(found[i]));
         if (!why) {
             v.choice = candidates[i];
             break;

@@ -39,6 +39,13 @@ public:
         bool arpAnswered = false;    // something answered an ARP probe for it
     };
 
+    // What holds a candidate, the first check that found something (the
+    // values of TVPAddressUse).
+    enum class Use { Free = 0, Device = 1, Host = 2, Neighbour = 3, Arp = 4 };
+    static Use Classify(const Findings &found);
+    // Why a candidate is taken, for the log; nullptr when it is free.
+    static const char *UseText(Use use);
+
     struct Verdict
     {
         std::optional<uint32_t> choice;

@@ -438,8 +438,9 @@ std::optional<net::Interface> Engine::ChoiceInterfaceLocked(const char *interfac
     return std::nullopt;
 }
 
-std::optional<uint32_t> Engine::CheckCandidatesLocked(std::unique_lock<std::mutex> &lock, const net::Interface &iface,
-                                                      const std::vector<uint32_t> &candidates)
+std::vector<AddressChooser::Findings> Engine::FindingsLocked(std::unique_lock<std::mutex> &lock,
+                                                             const net::Interface &iface,
+                                                             const std::vector<uint32_t> &candidates)
 {
     auto now = Clock::now();
     for (uint32_t c : candidates)
@@ -461,10 +462,54 @@ std::optional<uint32_t> Engine::CheckCandidatesLocked(std::unique_lock<std::mute
         found.push_back({probe && probe->state == ProbeTable::State::Answered, probe && probe->hostAnswered,
                          neighbours.count(c) != 0, arp && arp->count(c)});
     }
-    const auto verdict = AddressChooser::Decide(candidates, found);
+    return found;
+}
+
+std::optional<uint32_t> Engine::CheckCandidatesLocked(std::unique_lock<std::mutex> &lock, const net::Interface &iface,
+                                                      const std::vector<uint32_t> &candidates)
+{
+    const auto verdict = AddressChooser::Decide(candidates, FindingsLocked(lock, iface, candidates));
     for (const auto &[address, why] : verdict.taken)
         LogLocked("choose: " + Quad(address) + " is taken, " + why);
     return verdict.choice;
+}
+
+static_assert(int(AddressChooser::Use::Free) == TVPAddressFree && int(AddressChooser::Use::Device) == TVPAddressDevice &&
+                  int(AddressChooser::Use::Host) == TVPAddressHost &&
+                  int(AddressChooser::Use::Neighbour) == TVPAddressNeighbour &&
+                  int(AddressChooser::Use::Arp) == TVPAddressArp,
+              "the check's findings are the C interface's values");
+
+int Engine::AddressesInUse(const char *interfaceText, const char *const *addresses, size_t count, int32_t *uses)
+{
+    if (!interfaceText || !addresses || !uses || count > TVP_MAX_CHECKED_ADDRESSES)
+        return -1;
+    std::unique_lock lock(mu_);
+    const auto iface = ChoiceInterfaceLocked(interfaceText);
+    if (!iface)
+        return -1;
+    // only the subnet's host addresses are asked about; the PC's own is known
+    std::vector<uint32_t> asked;
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t a = 0;
+        const bool onLink = addresses[i] && wire::ParseDottedQuad(addresses[i], &a) && iface->Contains(a) &&
+                            wire::IsHostAddress(a, iface->mask);
+        uses[i] = !onLink ? TVPAddressNotOnLink : a == iface->address ? TVPAddressOwn : TVPAddressFree;
+        if (uses[i] == TVPAddressFree)
+            asked.push_back(a);
+    }
+    const auto found = asked.empty() ? std::vector<AddressChooser::Findings>{} : FindingsLocked(lock, *iface, asked);
+    size_t next = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (uses[i] != TVPAddressFree)
+            continue;
+        const auto use = AddressChooser::Classify(found[next]);
+        uses[i] = int32_t(use);
+        if (const char *why = AddressChooser::UseText(use))
+            LogLocked("check: " + Quad(asked[next]) + " is in use, " + why);
+        ++next;
+    }
+    return 0;
 }
 
 int Engine::Choose(const char *interfaceText, char *address, char *mask, char *gateway)

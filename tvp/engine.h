@@ -51,6 +51,7 @@ public:
     int Ping(const char *address);
     int PingAddress(const char *address);
     int Choose(const char *interfaceText, char *address, char *mask, char *gateway);
+    int AddressesInUse(const char *interfaceText, const char *const *addresses, size_t count, int32_t *uses);
 
     // What answers brought in and what the engine sent in reaction to them.
     struct Traffic
@@ -89,7 +90,11 @@ private:
     // The interface a choice names, logged when there is none.
     std::optional<net::Interface> ChoiceInterfaceLocked(const char *interfaceText);
     // Probes the candidates and asks the neighbour table and ARP about
-    // them, unlocked meanwhile; the first free one.
+    // them, unlocked meanwhile; what each check found, in their order.
+    std::vector<AddressChooser::Findings> FindingsLocked(std::unique_lock<std::mutex> &lock,
+                                                         const net::Interface &iface,
+                                                         const std::vector<uint32_t> &candidates);
+    // The first free candidate.
     std::optional<uint32_t> CheckCandidatesLocked(std::unique_lock<std::mutex> &lock, const net::Interface &iface,
                                                   const std::vector<uint32_t> &candidates);
     int ProbeLocked(std::unique_lock<std::mutex> &lock, uint32_t address);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The TVP wire format: message codec and the texts the library reports
-// (ID; the address texts are in address.h). Shared by the library, the
+// (the ID and address texts are in address.h). Shared by the library, the
 // simulator, tests and fuzzers.
 #pragma once
 
@@ -62,8 +62,6 @@ enum Status : uint8_t {
     StatusRefused = 1, // settings not usable (e.g. a zero mask)
 };
 
-using DeviceId = std::array<uint8_t, 8>;
-
 struct Message
 {
     uint8_t opcode = 0;
@@ -101,11 +99,6 @@ bool IsRequest(uint8_t opcode);
 // Probe is answered by a bare header, so it needs no padding.
 size_t MinRequestSize(uint8_t opcode);
 
-// ID texts: canonical "00:1A:2B:3C:4D:5E"; accepted on input also with
-// dashes, as three dot-separated groups of four hex digits, without
-// separators, in either case, with surrounding blanks.
-bool ParseMac(const std::string &text, DeviceId *id);
-std::string FormatMac(const DeviceId &id);
 // An ID that no device has (its last two bytes are non-zero).
 DeviceId InvalidId();
 // A device's ID holds its MAC in the first six bytes, zero in the last two.

@@ -270,6 +270,8 @@ TEST_F(CliOnSimulator, UsageErrorsExitTwoWithOneLineNamingTheFault)
 {
     Start();
     const std::string image = Image(100);
+    const std::string badPlan = dir_.path() + "/bad.csv";
+    std::ofstream(badPlan) << "id,ip,mask,gateway\n" << kBoiler << ",127.0.0.61,255.0.0.0,\nnot-an-id,127.0.0.62,255.0.0.0,\n";
     struct Case
     {
         std::vector<std::string> args;
@@ -296,6 +298,12 @@ TEST_F(CliOnSimulator, UsageErrorsExitTwoWithOneLineNamingTheFault)
         {{"upgrade", image, "not-a-device"}, "not-a-device"},
         {{"upgrade", image}, "--all"},
         {{"upgrade", image, "--all", "--jobs", "0"}, "jobs"},
+        {{"plan"}, "check, apply or make"},
+        {{"plan", "check", dir_.path() + "/missing.csv"}, "missing.csv cannot be read"},
+        {{"plan", "apply", badPlan}, "bad.csv: line 3: \"not-an-id\" is not a device ID"},
+        {{"plan", "apply", badPlan, "--jobs", "0"}, "jobs"},
+        {{"plan", "make", "--from", "300.1.1.1"}, "300.1.1.1"},
+        {{"plan", "make", "--from", "127.0.0.50", "-o", image}, "exists"},
     };
     for (const auto &c : cases) {
         Result r = Cli(c.args);
@@ -360,6 +368,32 @@ TEST_F(CliOnSimulator, PingTellsReachableFromSilent)
     EXPECT_EQ(text.exitCode, 1);
     EXPECT_EQ(text.out, "192.168.77.20 is not reachable\n");
     EXPECT_NE(text.err.find("nothing was sent"), std::string::npos) << text.err;
+}
+
+TEST_F(CliOnSimulator, PlanMadeFromAnAddressSkipsTakenOnesAndPassesItsCheck)
+{
+    Start();
+    const std::string plan = dir_.path() + "/site.csv";
+    Result made = Cli({"plan", "make", "--from", "127.0.0.15", "--timeout", "1", "-o", plan});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    std::ifstream in(plan);
+    const auto rows = ParseCsv(std::string(std::istreambuf_iterator<char>(in), {}));
+    // name order; .16 is Chiller Monitor's own, .17 and .18 other devices'
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Boiler Room Gateway", "127.0.0.15"}, {"Chiller Monitor", "127.0.0.16"}, {"Dock Door Sensor", "127.0.0.19"},
+        {"Line 2 Serial Server", "127.0.0.20"}, {"Old Firmware Unit", "127.0.0.21"}, {"Packing PLC Bridge", "127.0.0.22"},
+        {"Test Bench Adapter", "127.0.0.23"},  {"Warehouse Bridge", "127.0.0.24"}};
+    ASSERT_EQ(rows.size(), expected.size() + 1);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"id", "ip", "mask", "gateway", "name"}));
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(rows[i + 1], (std::vector<std::string>{rows[i + 1][0], expected[i].second, "255.0.0.0", "",
+                                                         expected[i].first}));
+    EXPECT_EQ(Cli({"plan", "make", "--from", "127.0.0.15", "-o", plan}).exitCode, 2) << "an edited plan stays";
+
+    json checked = CliJson({"plan", "check", plan, "--timeout", "1"});
+    ASSERT_EQ(checked.size(), expected.size());
+    for (const auto &line : checked)
+        EXPECT_EQ(line["outcome"], "ok") << line.dump();
 }
 
 TEST_F(CliOnSimulator, AutoIpMovesTheForeignDeviceOntoTheLink)

@@ -128,7 +128,8 @@ std::vector<std::string> NetnsLan::Inside(const std::string &host)
     return {"ip", "netns", "exec", host};
 }
 
-std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevice &d, const std::string &dir)
+std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevice &d, const std::string &dir,
+                                       const std::vector<std::string> &simulatorArgs)
 {
     const std::string host = lan.AddHost(segment, "");
     if (host.empty())
@@ -140,8 +141,9 @@ std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevi
     std::ofstream(path) << R"({"devices": [{"name": ")" << d.name << R"(", "type": ")" << d.type << R"(", "mac": ")"
                         << d.mac << R"(", "ip": ")" << d.cidr.substr(0, slash) << R"(", "mask": "255.255.255.0")"
                         << (d.gateway.empty() ? "" : R"(, "gateway": ")" + d.gateway + "\"") << "}]}";
-    auto sim = std::make_unique<DevSim>(
-        std::vector<std::string>{"--json", path, "--interface", "eth0", "--own-address", "--port", "30718"});
+    std::vector<std::string> args{"--json", path, "--interface", "eth0", "--own-address", "--port", "30718"};
+    args.insert(args.end(), simulatorArgs.begin(), simulatorArgs.end());
+    auto sim = std::make_unique<DevSim>(args);
     sim->RunInside(NetnsLan::Inside(host));
     if (!sim->Start())
         return nullptr;

@@ -65,7 +65,8 @@ struct LanDevice
     std::string type = "Serial Server";
 };
 // The started simulator (nullptr when it did not start); its JSON goes to
-// `dir`.
-std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevice &device, const std::string &dir);
+// `dir`. `simulatorArgs` are more of its options, faults such as "--loss".
+std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevice &device, const std::string &dir,
+                                       const std::vector<std::string> &simulatorArgs = {});
 
 } // namespace testsupport

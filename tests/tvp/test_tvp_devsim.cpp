@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <map>
 #include <set>
 
@@ -269,6 +270,33 @@ TEST_F(LibraryOnSimulator, ChooseFindsAFreeLoopbackAddress)
     for (const char *unknown : {"eth99 (10.0.0.1)", "lo (10.0.0.1)", "", "lo (", "(127.0.0.1)"})
         EXPECT_EQ(TVPChooseIPAddress(unknown, address, mask, gateway), 0) << unknown;
     EXPECT_EQ(TVPChooseIPAddress(nullptr, address, mask, gateway), 0);
+}
+
+TEST_F(LibraryOnSimulator, AddressesInUseNameWhatHoldsEach)
+{
+    StartSim();
+    const char *addresses[] = {"127.0.0.11", "127.0.0.200", "127.0.0.1",   "192.168.77.20",
+                               "127.0.0.0",  "1.2.3",       nullptr};
+    const int32_t expected[] = {TVPAddressDevice,    TVPAddressFree,      TVPAddressOwn,      TVPAddressNotOnLink,
+                                TVPAddressNotOnLink, TVPAddressNotOnLink, TVPAddressNotOnLink};
+    int32_t uses[7];
+    std::fill(std::begin(uses), std::end(uses), 99);
+    // from a worker thread, as a window keeps its event loop free
+    auto checked = std::async(std::launch::async, [&] { return TVPAddressesInUse("lo (127.0.0.1)", addresses, 7, uses); });
+    while (checked.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        TVPProcessEvents();
+    ASSERT_EQ(checked.get(), 0);
+    for (size_t i = 0; i < 7; ++i)
+        EXPECT_EQ(uses[i], expected[i]) << (addresses[i] ? addresses[i] : "null");
+    EXPECT_TRUE(sim_->WaitForLine("to 127.0.0.200:")) << "a free candidate is probed";
+
+    std::fill(std::begin(uses), std::end(uses), 99);
+    EXPECT_EQ(TVPAddressesInUse("eth99 (10.0.0.1)", addresses, 1, uses), -1);
+    EXPECT_EQ(TVPAddressesInUse("lo (127.0.0.1)", addresses, TVP_MAX_CHECKED_ADDRESSES + 1, uses), -1);
+    EXPECT_EQ(TVPAddressesInUse("lo (127.0.0.1)", nullptr, 1, uses), -1);
+    EXPECT_EQ(TVPAddressesInUse(nullptr, addresses, 1, uses), -1);
+    EXPECT_EQ(uses[0], 99) << "a refused call leaves the results alone";
+    EXPECT_EQ(TVPAddressesInUse("lo (127.0.0.1)", addresses, 1, nullptr), -1);
 }
 
 TEST_F(LibraryOnSimulator, AutoIPMakesTheForeignDeviceReachable)

@@ -167,6 +167,18 @@ void LanChecks(const std::vector<Device> &devices, const std::string &wanted)
     Check(TVPPingDevice("127.0.0.256") == 0, "probe of a malformed address refused");
     Check(TVPPingAddress("127.0.0.256") == TVPNotSentInvalid, "routed probe of a malformed address refused");
 
+    // the address checks of plans: a device that answers probes holds its address
+    for (const auto &d : devices)
+        if (d.answersProbes && d.address.rfind("127.", 0) == 0 && g_found.count(d.id)) {
+            const std::string card = g_found.find(d.id)->second.interfaceText;
+            const char *addresses[] = {d.address.c_str()};
+            int32_t uses[1] = {-9};
+            const int rc = TVPAddressesInUse(card.c_str(), addresses, 1, uses);
+            Check(rc == 0 && uses[0] == TVPAddressDevice,
+                  "address check of " + d.address + " on \"" + card + "\": " + std::to_string(uses[0]));
+            break;
+        }
+
     // settings: read one device's, change them, read them back
     const Device &target = devices.front();
     uint8_t id[TVP_ID_SIZE];

@@ -14,9 +14,11 @@
  * TVPProcessEvents() whenever it becomes readable. Upgrade events (code 4)
  * and the upgrade's own log lines are delivered during TVPUpgradeDevice(),
  * on the thread that called it, in the order they happen.
- * The one exception to the single thread: TVPUpgradeDevice may run on
+ * The exceptions to the single thread: TVPUpgradeDevice may run on
  * several threads at once (one upload per device); each call delivers its
  * own events on its own thread, so the callback must then be thread-safe.
+ * TVPAddressesInUse, which blocks but delivers nothing, may be called from
+ * a worker thread.
  *
  * Environment:
  *   TVP_INTERFACES  comma-separated interface names to use (e.g. "lo" or
@@ -96,6 +98,20 @@ enum TVPNotSent {
     TVPNotSentNoRoute = -2, /**< the route to the address leaves by no interface in use */
     TVPNotSentFailed = -3   /**< the system refused the send, also when tried again; or no library */
 };
+
+/** What TVPAddressesInUse() found at an address. */
+enum TVPAddressUse {
+    TVPAddressNotOnLink = -1, /**< not a host address of the interface's subnet: not checked */
+    TVPAddressFree = 0,       /**< nothing answered for it */
+    TVPAddressDevice = 1,     /**< a device answers the probe there */
+    TVPAddressHost = 2,       /**< a host there refused the probe's port */
+    TVPAddressNeighbour = 3,  /**< the neighbour table holds it resolved after the probe */
+    TVPAddressArp = 4,        /**< something answered an ARP probe for it */
+    TVPAddressOwn = 5         /**< the interface's own address */
+};
+
+/** Most addresses one TVPAddressesInUse() call checks. */
+#define TVP_MAX_CHECKED_ADDRESSES 256
 
 /* Event records. Texts are zero-terminated and valid only during the
  * callback; a text field may be NULL, which reads as empty. */
@@ -307,6 +323,27 @@ TVP_API int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char
  */
 TVP_API int TVP_CALL TVPChooseIPAddress(const char *interfaceText, char *address, char *mask,
                                         char *gateway);
+
+/**
+ * Extension beside TVPChooseIPAddress(): whether addresses on the subnet of
+ * one interface are in use, by the checks that call applies to its
+ * candidates: a device's probe answer, an ICMP error from a host there, an
+ * entry in the neighbour table after the probe, and, with CAP_NET_RAW (an
+ * administrator on Windows), an answer to an ARP probe. All addresses are
+ * checked at once, so the call blocks for about 0.6 s whatever their number.
+ * It delivers no event (its log lines are queued as any others), so a host
+ * may make it from a worker thread to keep its event loop free.
+ * \param[in]  interfaceText an Interface text as reported in TVPEventDeviceFound
+ * \param[in]  addresses     `count` dotted-quad texts
+ * \param[in]  count         at most TVP_MAX_CHECKED_ADDRESSES
+ * \param[out] uses          `count` values: a TVPAddressUse each, in the
+ *                           order of `addresses`
+ * \return 0 when checked; -1 for NULL pointers, a count above
+ *         TVP_MAX_CHECKED_ADDRESSES or an interface text that names no
+ *         interface in use (then `uses` is left as it was)
+ */
+TVP_API int TVP_CALL TVPAddressesInUse(const char *interfaceText, const char *const *addresses, size_t count,
+                                       int32_t *uses);
 
 /**
  * Uploads a firmware image to a device over TFTP. Blocks until the transfer

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#include "common.h"
+
+#include "address.h"
+
+namespace cli {
+
+void AddCommon(CLI::App *app, Common &c)
+{
+    app->add_option("--interface", c.interfaces,
+                    "use this network interface (repeatable); overrides TVP_INTERFACES")
+        ->type_name("NAME");
+    app->add_flag("-v,--verbose", c.verbose, "the library's log lines on stderr");
+    auto *json = app->add_flag("--json", c.json, "JSON output");
+    app->add_flag("--csv", c.csv, "CSV output (RFC 4180)")->excludes(json);
+}
+
+uint32_t AddressArgument(const std::string &what, const std::string &text)
+{
+    auto a = tvp::wire::ParseDottedQuad(text);
+    if (!a)
+        throw UsageError(what + " \"" + text + "\" is not an IPv4 address");
+    return *a;
+}
+
+std::vector<Range> TargetArguments(const std::vector<std::string> &targets)
+{
+    std::vector<Range> ranges;
+    for (const auto &t : targets) {
+        std::string error;
+        auto r = ParseTarget(t, &error);
+        if (!r)
+            throw UsageError("--target: " + error);
+        ranges.push_back(*r);
+    }
+    return MergeRanges(ranges);
+}
+
+} // namespace cli

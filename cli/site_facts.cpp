@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+#include "site_facts.h"
+
+#include "address.h"
+#include "system.h"
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+namespace cli {
+
+namespace {
+
+namespace wire = tvp::wire;
+
+// plan make asks a few addresses ahead at a time: an address check costs
+// about as much for one as for many.
+constexpr uint32_t kMakeBatch = 32;
+
+site::SiteDevice ToSiteDevice(const FoundDevice &d, const std::vector<sys::LocalInterface> &local)
+{
+    site::SiteDevice s{d.id, d.name, d.type, d.ip, d.interface, std::nullopt, false};
+    // the library names a card "eth0 (10.1.0.1)"
+    for (const auto &i : local)
+        for (const auto &[address, mask] : i.subnets)
+            if (i.name + " (" + wire::FormatDottedQuad(address) + ")" == d.interface)
+                s.link = site::Subnet{address, mask};
+    return s;
+}
+
+} // namespace
+
+SiteScan ScanSite(Library &library, const SiteScanPlan &plan)
+{
+    const auto local = sys::LocalInterfaces().value_or(std::vector<sys::LocalInterface>{});
+    SiteScan scan;
+    for (const auto &i : local)
+        for (const auto &subnet : i.subnets)
+            scan.pcAddresses.push_back(subnet.first);
+
+    DiscoveryPlan broadcast;
+    broadcast.timeoutS = plan.timeoutS;
+    std::set<std::string> ids;
+    for (const auto &d : library.Discover(broadcast)) {
+        ids.insert(d.id);
+        scan.devices.push_back(ToSiteDevice(d, local));
+    }
+    if (plan.targets.empty())
+        return scan;
+    DiscoveryPlan sweep;
+    sweep.timeoutS = plan.timeoutS;
+    sweep.rate = plan.rate;
+    sweep.broadcast = false;
+    std::vector<Range> ranges = plan.targets;
+    for (uint32_t a : plan.alsoAsk)
+        ranges.push_back({a, a});
+    sweep.targets = MergeRanges(ranges);
+    for (const auto &d : library.Discover(sweep))
+        if (ids.insert(d.id).second) {
+            scan.devices.push_back(ToSiteDevice(d, local));
+            scan.devices.back().routed = true;
+        }
+    return scan;
+}
+
+std::map<uint32_t, site::AddressUse> CheckAddresses(Library &library,
+                                                    const std::map<std::string, std::vector<uint32_t>> &addresses)
+{
+    std::map<uint32_t, site::AddressUse> uses;
+    for (const auto &[card, list] : addresses) {
+        std::vector<std::string> texts;
+        for (uint32_t a : list)
+            texts.push_back(wire::FormatDottedQuad(a));
+        const auto found = library.AddressesInUse(card, texts);
+        if (!found)
+            throw Failure("the addresses on " + card + " cannot be checked: the library uses no such interface");
+        for (size_t i = 0; i < list.size(); ++i)
+            uses[list[i]] = site::AddressUse((*found)[i]);
+    }
+    return uses;
+}
+
+std::function<bool(uint32_t)> InUseOnCard(Library &library, const std::string &interfaceText, const site::Subnet &card)
+{
+    auto known = std::make_shared<std::map<uint32_t, bool>>();
+    return [&library, interfaceText, card, known](uint32_t address) {
+        if (auto it = known->find(address); it != known->end())
+            return it->second;
+        std::vector<uint32_t> batch;
+        for (uint32_t a = address; batch.size() < kMakeBatch && card.Contains(a) && a != 0; ++a)
+            batch.push_back(a);
+        if (batch.empty())
+            return true; // off the card: nothing to give
+        const auto uses = CheckAddresses(library, {{interfaceText, batch}});
+        for (uint32_t a : batch) {
+            const auto use = uses.at(a);
+            (*known)[a] = use != site::AddressUse::Free;
+        }
+        return known->at(address);
+    };
+}
+
+} // namespace cli
