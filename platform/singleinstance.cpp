@@ -29,20 +29,6 @@ void SingleInstanceGuard::ReportNoLock(const QString &what)
                  qPrintable(QCoreApplication::applicationName()), qPrintable(what));
 }
 
-SingleInstanceGuard::SingleInstanceGuard(const QString &mutexName, const QString &title,
-                                         QObject *parent)
-    : QObject(parent)
-    , mutexName_(mutexName)
-    , title_(title)
-    , session_(CurrentSessionKey())
-{
-}
-
-// The lock stays held for the life of the process: the descriptor is not
-// closed here, and the mutex lives as long as the guard, which lives as
-// long as main().
-SingleInstanceGuard::~SingleInstanceGuard() = default;
-
 QString SingleInstanceGuard::LockPath() const
 {
     return RuntimeDirectory() + QLatin1Char('/') + mutexName_ + QLatin1Char('-') + session_

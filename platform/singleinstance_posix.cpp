@@ -33,6 +33,19 @@ void SettleRuntimeDirectory()
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
 }
 
+SingleInstanceGuard::SingleInstanceGuard(const QString &mutexName, const QString &title,
+                                         QObject *parent)
+    : QObject(parent)
+    , mutexName_(mutexName)
+    , title_(title)
+    , session_(CurrentSessionKey())
+{
+}
+
+// The lock stays held for the life of the process: the descriptor is not
+// closed here.
+SingleInstanceGuard::~SingleInstanceGuard() = default;
+
 bool SingleInstanceGuard::Acquire()
 {
     const QByteArray path = QFile::encodeName(LockPath());

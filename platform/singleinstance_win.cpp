@@ -14,6 +14,18 @@ void SettleRuntimeDirectory()
 {
 }
 
+SingleInstanceGuard::SingleInstanceGuard(const QString &mutexName, const QString &title,
+                                         QObject *parent)
+    : QObject(parent)
+    , mutexName_(mutexName)
+    , title_(title)
+    , session_(CurrentSessionKey())
+{
+}
+
+// The mutex lives as long as the guard, which lives as long as main().
+SingleInstanceGuard::~SingleInstanceGuard() = default;
+
 bool SingleInstanceGuard::Acquire()
 {
     mutex_ = std::make_unique<win32::InstanceMutex>(mutexName_.toLocal8Bit().toStdString());

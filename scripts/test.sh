@@ -31,13 +31,21 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DNETSCRY_FUZZ=ON -DNETSCRY_GUI=OFF -DNETSCRY_TESTS=OFF -DNETSCRY_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs"
 
-# The library, the simulator and the command-line tool cross-built for
-# Windows with their tests, all run under Wine below.
+# Windows: the library, the simulator and the command-line tool
+# cross-built with their tests, and the program with its tests, deployment
+# folder and setup program, all run under Wine below. Qt for Windows is
+# built once into its cache (tens of minutes) and found there afterwards.
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
-    cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-        -DNETSCRY_GUI=OFF -DNETSCRY_BENCH=OFF >/dev/null
-    cmake --build build-win -j"$jobs"
+    if scripts/build-qt-windows.sh >build/qt-windows.log 2>&1; then
+        tail -n 1 build/qt-windows.log
+        scripts/build-windows.sh build-win
+    else
+        echo "the Windows program's tests are skipped: Qt for Windows could not be built ($(tail -n 1 build/qt-windows.log))"
+        cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+            -DNETSCRY_GUI=OFF -DNETSCRY_BENCH=OFF >/dev/null
+        cmake --build build-win -j"$jobs"
+    fi
 fi
 
 cat > build/run-tests.sh <<'INNER'
