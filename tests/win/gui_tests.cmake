@@ -23,9 +23,34 @@ set(NETSCRY_WINE_GUI_TESTS
     upgrade_commands_test
     upgrade_devsim_test
     about_test
-    # a whole session against the sample LAN
-    session_test
 )
+
+# Cases left out under Wine, and why; netscry_add_test hands them to the
+# test program as a negative --gtest_filter.
+# Wine sends every UDP datagram from 127.0.0.1, whatever address the Windows
+# simulator's device answers for (README, the Wine tests): its on-link
+# devices fail the program's probe and their uploads. The installer test
+# checks the scan against the Linux simulator instead.
+set(NETSCRY_WINE_GUI_SKIPPED_test_scan_devsim
+    ScanAgainstSimulator.ListsEachDeviceOnceByNameWithTheUnreachableMarked
+    ScanAgainstSimulator.SelectionSurvivesARescanAndFollowsTheMark)
+set(NETSCRY_WINE_GUI_SKIPPED_test_ipcommands_devsim
+    IPCommands.ApplyWritesTheTypedSettingsAndTheRescanListsTheNewAddress
+    IPCommands.AutoIPGivesAnUnreachableDeviceAFreeAddressAndIgnoresTheAckInTheDialog)
+set(NETSCRY_WINE_GUI_SKIPPED_upgrade_devsim_test UpgradeDevsim.DevicesOutcomesReachTheUser)
+# Qt's font database stays empty in the test programs under Wine (not in
+# the program itself, whose screenshots show its fonts), so every glyph is
+# as wide as the font is high and clicks land in other places.
+set(NETSCRY_WINE_GUI_SKIPPED_test_address_fields
+    AddressField.AClickPutsTheCaretAtAGroupStartAndNothingTypedIsLost
+    AddressField.ADotMovesToTheNextGroupOnlyFromInsideAGroup
+    AddressFields.EveryAddressFieldOfTheIPDialogPlacesTheCaret)
+# Qt's own file dialog, which the test drives, reads "*.*" literally; the
+# Windows dialog that users get lists every file for it.
+set(NETSCRY_WINE_GUI_SKIPPED_upgrade_form_test UpgradeFormTest.AllFilesListsFilesWithoutADot)
+# the version note of Linux program files (Windows reads the version
+# resource, which win32_layer_test and the About tests check)
+set(NETSCRY_WINE_GUI_SKIPPED_about_test ReadFileVersion.FindsTheVersionNoteInAnyElfLayoutAndRefusesDamage)
 
 # Not run under Wine, and why:
 set(NETSCRY_LINUX_ONLY_GUI_TESTS
@@ -33,6 +58,7 @@ set(NETSCRY_LINUX_ONLY_GUI_TESTS
     "test_command_line: the real program on an X server of its own, with stand-in programs as shell scripts on PATH"
     "test_desktop_programs: stand-in desktop programs as shell scripts on PATH"
     "test_autoip_netns: a LAN of network namespaces, veth pairs and a bridge"
+    "session_test: Auto IP must make a device reachable, which under Wine the Windows simulator's device never is (see the skipped cases below)"
 )
 
 # One target builds them all, and a renamed or removed test is an error

@@ -78,6 +78,7 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all
 # the recording netsh in place of Wine's; no browser or menu integration
 export WINEDLLOVERRIDES="mscoree,mshtml,winebrowser.exe,winemenubuilder.exe=;netsh.exe=n"
 "$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
+"$here/wine-fonts.sh"
 "$server" -w
 drive=$WINEPREFIX/drive_c
 cp "$win/bin/netsh_recorder.exe" "$drive/windows/system32/netsh.exe"
