@@ -21,7 +21,9 @@ int main(int argc, char *argv[])
     char *toolkitArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     TApplication app(toolkitArgc, toolkitArgv);
     // The desktop entry's name and icon, so that the desktop matches the
-    // windows to the entry and shows the same icon.
+    // windows to the entry and shows the same icon. (Without Qt SVG, on
+    // Windows, the icon stays empty and the windows take the program
+    // file's own.)
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tarvex.Netscry"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/com.tarvex.Netscry.svg")));
     try {

@@ -8,7 +8,8 @@
 # Tests that hold one LOCK never run at the same time: the namespace LANs
 # share the test command's namespace, where two PC links on one subnet
 # would confuse each other's routes. A cross build registers one test per
-# program, run through CMAKE_CROSSCOMPILING_EMULATOR.
+# program, run through CMAKE_CROSSCOMPILING_EMULATOR; for Windows only the
+# GUI tests that tests/win/gui_tests.cmake lists, labelled wine_gui.
 function(netscry_add_test name)
     cmake_parse_arguments(T "GUI" "TIMEOUT;LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
@@ -18,9 +19,17 @@ function(netscry_add_test name)
     else()
         target_link_libraries(${name} PRIVATE netscry_test_support GTest::gtest_main ${T_LIBS})
     endif()
-    if(MINGW)
-        # runs under Wine with no MinGW runtime DLLs beside it
+    if(MINGW AND NOT T_GUI)
+        # runs under Wine with no MinGW runtime DLLs beside it (GUI tests
+        # share Qt's runtime DLLs, as the program does)
         target_link_options(${name} PRIVATE -static)
+    endif()
+    if(WIN32 AND T_GUI)
+        # only the windows' tests that run under Wine (tests/win/gui_tests.cmake)
+        if(NOT name IN_LIST NETSCRY_WINE_GUI_TESTS)
+            return()
+        endif()
+        list(APPEND T_LABELS wine_gui)
     endif()
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
@@ -36,7 +45,12 @@ function(netscry_add_test name)
     if(CMAKE_CROSSCOMPILING)
         # one run per program: each start under an emulator such as Wine
         # costs far more than a test case does
-        add_test(NAME ${name} COMMAND ${name})
+        set(arguments)
+        if(NETSCRY_WINE_GUI_SKIPPED_${name})
+            list(JOIN NETSCRY_WINE_GUI_SKIPPED_${name} ":" skipped)
+            set(arguments "--gtest_filter=-${skipped}")
+        endif()
+        add_test(NAME ${name} COMMAND ${name} ${arguments})
         set_tests_properties(${name} PROPERTIES ${properties})
         return()
     endif()

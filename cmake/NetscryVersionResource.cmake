@@ -15,13 +15,22 @@ macro(netscry_version_parts)
 endmacro()
 
 # A Windows program's version resource.
-#   netscry_version_resource(TARGET DESCRIPTION)
+#   netscry_version_resource(TARGET DESCRIPTION [ICON file.ico])
+# The icon, when given, is the program file's icon (Explorer, the taskbar)
+# and its windows' icon: Qt's windows take the resource named IDI_ICON1.
 function(netscry_version_resource target description)
+    cmake_parse_arguments(V "" "ICON" "" ${ARGN})
     netscry_version_parts()
     set(NETSCRY_VERSION_DESCRIPTION ${description})
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
+    if(V_ICON)
+        set(NETSCRY_ICON_LINE "IDI_ICON1 ICON \"${V_ICON}\"")
+    else()
+        set(NETSCRY_ICON_LINE "")
+    endif()
     file(CONFIGURE OUTPUT ${rc} @ONLY CONTENT [=[
 #include <winver.h>
+@NETSCRY_ICON_LINE@
 1 VERSIONINFO
 FILEVERSION @NETSCRY_VERSION_MAJOR@,@NETSCRY_VERSION_MINOR@,@NETSCRY_VERSION_PATCH@,@NETSCRY_VERSION_TWEAK@
 PRODUCTVERSION @NETSCRY_VERSION_MAJOR@,@NETSCRY_VERSION_MINOR@,0,0
@@ -46,4 +55,7 @@ BEGIN
 END
 ]=])
     target_sources(${target} PRIVATE ${rc})
+    if(V_ICON)
+        set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${V_ICON})
+    endif()
 endfunction()

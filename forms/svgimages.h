@@ -10,7 +10,9 @@
 // The program's pictures are SVG files in its resources, drawn here with Qt
 // SVG itself: without the toolkit's SVG image plugins (a trimmed install)
 // loading them by file name would give empty pictures, and the
-// not-reachable mark would vanish from the rows.
+// not-reachable mark would vanish from the rows. Where Qt SVG is missing
+// (Qt for Windows built from its base alone) the build renders the same
+// files to PNG at the sizes the windows use (svgimages_rendered.cpp).
 
 // The picture at this size in device-independent pixels, sharp at the
 // device pixel ratio; a null pixmap when the file is no valid SVG.

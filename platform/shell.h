@@ -22,13 +22,16 @@ public:
     virtual void OpenURL(const QString &url, OpenResult done) = 0;
     virtual void StartTelnet(const QString &address) = 0;
     virtual void OpenNetworkSettings() = 0;
-    // Empties the PC's address-resolution cache for these interfaces only;
-    // the scan does not wait for it.
+    // Empties the PC's address-resolution cache for these interfaces only
+    // (Windows: the whole cache, as its arp program does); the scan does
+    // not wait for it.
     virtual void FlushArpCache(const QStringList &interfaces, FlushFailure failed) = 0;
 };
 
 // The shell in use; the platform's own unless a test installed another.
 Shell &CurrentShell();
+// The platform's own shell (shell_posix.cpp, shell_win.cpp).
+Shell &SystemShell();
 // Installs a shell (nullptr: the platform's own again); not owned.
 void SetShell(Shell *shell);
 

@@ -48,6 +48,8 @@ signals:
 
 private:
     void AnswerPendingConnections();
+    // Says once why this instance runs without the lock.
+    static void ReportNoLock(const QString &what);
 
     QString mutexName_;
     QString title_;
@@ -66,6 +68,8 @@ private:
 // object exists; an unset XDG_RUNTIME_DIR then names the fallback, so that
 // its warning comes once and not from every later question.
 void SettleRuntimeDirectory();
+// The per-user directory of the lock and the socket.
+QString RuntimeDirectory();
 
 // The session part of the lock's and the socket's names: the platform and
 // its display, as a file-name-safe text.

@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "win32_calls.h"
 
-#include <winsock2.h>
 #include <windows.h>
-#include <iphlpapi.h>
-#include <netioapi.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -297,42 +294,17 @@ ShellResult OpenNetworkSettings()
     return ShellOpen(explorer, "::{7007acc7-3202-11d1-aad2-00805fc1270e}", false);
 }
 
-std::vector<std::string> FlushNeighbourCaches(const std::vector<std::string> &interfaces)
+std::string ArpProgram()
 {
-    std::vector<std::string> failures;
-    std::vector<std::string> done;
-    for (const std::string &name : interfaces) {
-        if (name.empty())
-            continue;
-        bool seen = false;
-        for (const std::string &d : done)
-            seen = seen || d == name;
-        if (seen)
-            continue;
-        done.push_back(name);
+    return SystemFile(GetSystemDirectoryA, "arp.exe");
+}
 
-        const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), int(name.size()),
-                                               nullptr, 0);
-        if (length <= 0) {
-            failures.push_back("neighbour table of " + name + " not flushed: the name is not UTF-8");
-            continue;
-        }
-        std::wstring wide(size_t(length), L'\0');
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), int(name.size()), wide.data(), length);
-        NET_LUID luid{};
-        NET_IFINDEX index = 0;
-        DWORD status = ConvertInterfaceAliasToLuid(wide.c_str(), &luid);
-        if (status == NO_ERROR)
-            status = ConvertInterfaceLuidToIndex(&luid, &index);
-        if (status != NO_ERROR) {
-            failures.push_back("neighbour table of " + name + " not flushed: no such interface");
-            continue;
-        }
-        status = FlushIpNetTable(index);
-        if (status != NO_ERROR)
-            failures.push_back("neighbour table of " + name + " not flushed: " + SystemMessage(status));
-    }
-    return failures;
+ShellResult FlushArpCache()
+{
+    const std::string arp = ArpProgram();
+    if (arp.empty())
+        return Refused("to guess where arp is: no system directory");
+    return ShellOpen(arp, "-d", true);
 }
 
 std::optional<FileVersion> ReadFileVersion(const std::string &programFile)

@@ -105,10 +105,13 @@ ShellResult OpenUrl(const std::string &url);
 ShellResult StartTelnet(const std::string &address);
 ShellResult OpenNetworkSettings();
 
-// Empties the IPv4 neighbour cache of each interface named (UTF-8 friendly
-// names, as the library reports them); one text per interface that was not
-// flushed. Needs administrator rights.
-std::vector<std::string> FlushNeighbourCaches(const std::vector<std::string> &interfaces);
+// The system's arp program: arp.exe in the system directory.
+std::string ArpProgram();
+
+// The system's arp program with "-d", hidden: empties the PC's
+// address-resolution cache before a scan. Nobody waits for it; without
+// administrator rights arp itself fails, unseen.
+ShellResult FlushArpCache();
 
 // --- the version record ------------------------------------------------------
 

@@ -18,7 +18,10 @@ packages=(
 
 # The Windows cross build and Wine for its tests: wanted, not needed;
 # without them those tests skip. wine64 alone needs no i386 architecture.
-optional=(g++-mingw-w64-x86-64-posix wine64)
+# For the Windows program: its icon (icoutils), its setup program (nsis),
+# Wine's own fonts and free stand-ins for Windows' (its windows under Wine),
+# and xdotool for the installer test.
+optional=(g++-mingw-w64-x86-64-posix wine64 icoutils nsis fonts-wine fonts-liberation2 xdotool)
 
 missing_of() {
     local p

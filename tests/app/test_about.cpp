@@ -207,7 +207,11 @@ TEST(ReadFileVersion, FindsTheVersionNoteInAnyElfLayoutAndRefusesDamage)
 
 TEST(ReadFileVersion, TheProgramCarriesItsVersionAndATestProgramNone)
 {
+#ifdef _WIN32
+    const QString program = QString::fromStdString(testsupport::BinDir()) + "/netscry.exe";
+#else
     const QString program = QString::fromStdString(testsupport::BinDir()) + "/netscry";
+#endif
     ASSERT_TRUE(QFile::exists(program)) << program.toStdString();
     EXPECT_EQ(ReadFileVersion(program), (Version{5, 0, 0, 0}));
     EXPECT_EQ(FormatVersionText(ReadFileVersion(program)), "5.4.0 build 0");

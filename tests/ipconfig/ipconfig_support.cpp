@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <dlfcn.h>
 
 #include "application.h"
 #include "devicecomm.h"
@@ -121,61 +120,49 @@ DeviceIdBytes FakeIdOf(const std::string &idText)
     return id;
 }
 
-} // namespace iptest
+// The dialogs' calls into the library pass through here first (routed
+// by ipconfig_route_*.cpp).
 
-// The dialogs' calls into the library pass through here first.
-namespace {
-template <typename Fn>
-Fn Real(const char *name)
+int TVP_CALL FakeMacToID(const char *idText, uint8_t *id)
 {
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
-} // namespace
-
-extern "C" {
-
-int TVP_CALL TVPMacToID(const char *idText, uint8_t *id)
-{
-    if (iptest::Calls().forward)
-        return Real<int (*)(const char *, uint8_t *)>("TVPMacToID")(idText, id);
-    const auto fake = iptest::FakeIdOf(idText ? idText : "");
+    if (Calls().forward)
+        return RealLibrary().MacToID(idText, id);
+    const auto fake = FakeIdOf(idText ? idText : "");
     std::memcpy(id, fake.data(), fake.size());
     return 0;
 }
 
-int TVP_CALL TVPGetIP(const uint8_t *id)
+int TVP_CALL FakeGetIP(const uint8_t *id)
 {
-    iptest::DeviceIdBytes bytes{};
+    DeviceIdBytes bytes{};
     std::memcpy(bytes.data(), id, bytes.size());
-    iptest::Calls().getIP.push_back(bytes);
-    if (iptest::Calls().forward)
-        return Real<int (*)(const uint8_t *)>("TVPGetIP")(id);
+    Calls().getIP.push_back(bytes);
+    if (Calls().forward)
+        return RealLibrary().GetIP(id);
     return 0;
 }
 
-int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway,
-                      uint8_t useDHCP)
+int TVP_CALL FakeSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway,
+                       uint8_t useDHCP)
 {
-    iptest::SetIPCall call;
+    SetIPCall call;
     std::memcpy(call.id.data(), id, call.id.size());
     call.address = address ? address : "";
     call.mask = mask ? mask : "";
     call.gateway = gateway ? gateway : "";
     call.useDHCP = useDHCP;
-    iptest::Calls().setIP.push_back(call);
-    if (iptest::Calls().forward)
-        return Real<int (*)(const uint8_t *, const char *, const char *, const char *, uint8_t)>(
-            "TVPSetIP")(id, address, mask, gateway, useDHCP);
+    Calls().setIP.push_back(call);
+    if (Calls().forward)
+        return RealLibrary().SetIP(id, address, mask, gateway, useDHCP);
     return 0;
 }
 
-int TVP_CALL TVPChooseIPAddress(const char *interfaceText, char *address, char *mask, char *gateway)
+int TVP_CALL FakeChooseIPAddress(const char *interfaceText, char *address, char *mask, char *gateway)
 {
-    iptest::Calls().chooseIPAddress.push_back(interfaceText ? interfaceText : "");
-    if (iptest::Calls().chooseNothing || !iptest::Calls().forward)
+    Calls().chooseIPAddress.push_back(interfaceText ? interfaceText : "");
+    if (Calls().chooseNothing || !Calls().forward)
         return 0;
-    return Real<int (*)(const char *, char *, char *, char *)>("TVPChooseIPAddress")(
-        interfaceText, address, mask, gateway);
+    return RealLibrary().ChooseIPAddress(interfaceText, address, mask, gateway);
 }
 
-} // extern "C"
+} // namespace iptest

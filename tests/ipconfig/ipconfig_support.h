@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tvp.h"
+
 class QProgressBar;
 class QWidget;
 
@@ -88,5 +90,24 @@ LibraryCalls &Calls();
 
 // The identifier the fake conversion gives an ID text.
 DeviceIdBytes FakeIdOf(const std::string &idText);
+
+// The stand-ins for the dialogs' library calls: they record each call and
+// go on to the real library when Calls().forward says so.
+int TVP_CALL FakeMacToID(const char *idText, uint8_t *id);
+int TVP_CALL FakeGetIP(const uint8_t *id);
+int TVP_CALL FakeSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway,
+                       uint8_t useDHCP);
+int TVP_CALL FakeChooseIPAddress(const char *interfaceText, char *address, char *mask, char *gateway);
+
+// The library's own entry points, found by the system's way of routing the
+// calls to the stand-ins (ipconfig_route_posix.cpp, ipconfig_route_win.cpp).
+struct LibraryEntryPoints
+{
+    int(TVP_CALL *MacToID)(const char *, uint8_t *) = nullptr;
+    int(TVP_CALL *GetIP)(const uint8_t *) = nullptr;
+    int(TVP_CALL *SetIP)(const uint8_t *, const char *, const char *, const char *, uint8_t) = nullptr;
+    int(TVP_CALL *ChooseIPAddress)(const char *, char *, char *, char *) = nullptr;
+};
+const LibraryEntryPoints &RealLibrary();
 
 } // namespace iptest

@@ -6,6 +6,7 @@
 #include <QByteArray>
 
 #include "application.h"
+#include "devsim_process.h"
 #include "gui_helpers.h"
 #include "shell.h"
 
@@ -31,7 +32,7 @@ int main(int argc, char **argv)
     // The device library never talks to the machine's real interfaces from
     // a test; tests in their own namespace name their interfaces themselves.
     if (qEnvironmentVariableIsEmpty("TVP_INTERFACES"))
-        qputenv("TVP_INTERFACES", "lo");
+        qputenv("TVP_INTERFACES", testsupport::LoopbackInterfaceName().c_str());
     previousHandler = qInstallMessageHandler(failOnBrokenConnections);
     ::testing::InitGoogleTest(&argc, argv);
     TApplication app(argc, argv);

@@ -36,7 +36,7 @@ protected:
         ASSERT_TRUE(sim->Start());
         sim->UseFromThisProcess();
         // A stalled device is given up on after a few short waits.
-        setenv("TVP_TFTP_TIMEOUT_MS", "100", 1);
+        testsupport::SetEnvironment("TVP_TFTP_TIMEOUT_MS", "100");
     }
     static void TearDownTestSuite() { sim.reset(); }
 

@@ -13,7 +13,7 @@ if [[ ! -f $win/build.ninja && ! -f $win/Makefile ]]; then
     exit 0
 fi
 status=0
-for part in library-tests smoke cli-interop devsim-interop win32-layer; do
+for part in library-tests smoke cli-interop devsim-interop win32-layer deployment gui-tests installer; do
     script=$here/run-$part.sh
     [[ -x $script ]] || continue
     start=$(date +%s)
