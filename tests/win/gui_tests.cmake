@@ -43,7 +43,7 @@ set(NETSCRY_WINE_GUI_SKIPPED_test_scan_devsim
 set(NETSCRY_WINE_GUI_SKIPPED_test_ipcommands_devsim
     IPCommands.ApplyWritesTheTypedSettingsAndTheRescanListsTheNewAddress
     IPCommands.AutoIPGivesAnUnreachableDeviceAFreeAddressAndIgnoresTheAckInTheDialog)
-set(NETSCRY_WINE_GUI_SKIPPED_upgrade_devsim_test UpgradeDevsim.DevicesOutcomesReachTheUser)
+set(NETSCRY_WINE_GUI_SKIPPED_test_upgrade_devsim UpgradeDevsim.DevicesOutcomesReachTheUser)
 # Qt's font database stays empty in the test programs under Wine (not in
 # the program itself, whose screenshots show its fonts), so every glyph is
 # as wide as the font is high and clicks land in other places.
@@ -53,10 +53,10 @@ set(NETSCRY_WINE_GUI_SKIPPED_test_address_fields
     AddressFields.EveryAddressFieldOfTheIPDialogPlacesTheCaret)
 # Qt's own file dialog, which the test drives, reads "*.*" literally; the
 # Windows dialog that users get lists every file for it.
-set(NETSCRY_WINE_GUI_SKIPPED_upgrade_form_test UpgradeFormTest.AllFilesListsFilesWithoutADot)
+set(NETSCRY_WINE_GUI_SKIPPED_test_upgrade_form UpgradeFormTest.AllFilesListsFilesWithoutADot)
 # the version note of Linux program files (Windows reads the version
 # resource, which test_win32_layer and the About tests check)
-set(NETSCRY_WINE_GUI_SKIPPED_about_test ReadFileVersion.FindsTheVersionNoteInAnyElfLayoutAndRefusesDamage)
+set(NETSCRY_WINE_GUI_SKIPPED_test_about ReadFileVersion.FindsTheVersionNoteInAnyElfLayoutAndRefusesDamage)
 
 # Not run under Wine, and why:
 set(NETSCRY_LINUX_ONLY_GUI_TESTS
