@@ -53,7 +53,8 @@ void TVP_CALL OnEvent(uint32_t code, const void *record)
     case TVPEventDeviceFound: {
         const auto *r = static_cast<const TVPDeviceFoundRecord *>(record);
         std::lock_guard lock(g_events.mu);
-        g_events.found.push_back({Text(r->ID), Text(r->Interface), Text(r->IPAddress), Text(r->Name), Text(r->Type)});
+        g_events.found.push_back(
+            {Text(r->ID), Text(r->Interface), Text(r->IPAddress), Text(r->Name), Text(r->Type), false, {}});
         break;
     }
     case TVPEventGetIPReply: {
@@ -198,7 +199,16 @@ void Library::RequireInterfaces() const
 
 std::string BehindARouterHint()
 {
-    return "broadcasts stay on the links in use; a device behind a router is found with discover --target";
+    return "broadcasts stay on the links in use; a device behind a router is found with discover --target "
+           "and read or changed at its address with get or set --address";
+}
+
+site::SharedAddresses SharedAddresses(const std::vector<FoundDevice> &devices)
+{
+    std::vector<site::Sighting> scan;
+    for (const auto &d : devices)
+        scan.push_back({d.id, d.ip});
+    return site::FindSharedAddresses(scan);
 }
 
 void Library::Pump(Clock::time_point until, const std::function<bool()> &done)
@@ -374,6 +384,12 @@ std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
     }
     if (run.total > 0 && run.refused == run.total && !run.broadcastWorked)
         throw Failure("no discovery request could be sent");
+    const auto shared = SharedAddresses(run.devices);
+    for (auto &d : run.devices) {
+        d.conflict = site::OthersAt(shared, d.ip, d.id);
+        if (!d.conflict.empty())
+            d.reachable = false;
+    }
     std::sort(run.devices.begin(), run.devices.end(), [](const FoundDevice &a, const FoundDevice &b) {
         return a.name != b.name ? a.name < b.name : a.ip < b.ip;
     });

@@ -141,7 +141,8 @@ std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevi
                         << d.mac << R"(", "ip": ")" << d.cidr.substr(0, slash) << R"(", "mask": "255.255.255.0")"
                         << (d.gateway.empty() ? "" : R"(, "gateway": ")" + d.gateway + "\"") << "}]}";
     auto sim = std::make_unique<DevSim>(
-        std::vector<std::string>{"--json", path, "--interface", "eth0", "--own-address", "--port", "30718"});
+        std::vector<std::string>{"--json", path, "--interface", "eth0", "--own-address", "--port", "30718",
+                                 "--tftp-port", "69"});
     sim->RunInside(NetnsLan::Inside(host));
     if (!sim->Start())
         return nullptr;

@@ -172,11 +172,29 @@ TEST(RequestTable, ResentOnScheduleCompletedOnceGivenUpAtTheDeadline)
             [&](uint32_t txid, const tvp::Request &) { expired.push_back(txid); });
     EXPECT_EQ(resent, int(std::size(tvp::RequestTable::kResendMs)) - 1);
     EXPECT_EQ(expired.size(), 2u);
+    const uint32_t anywhere = 0x0a3d0063;
     table.Add(12, {tvp::wire::GetIP, id, {}, t0, 1});
-    EXPECT_FALSE(table.Complete(12, tvp::wire::SetIP, id)) << "the opcode must match";
-    EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, tvp::wire::DeviceId{})) << "and the device";
-    EXPECT_TRUE(table.Complete(12, tvp::wire::GetIP, id));
-    EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, id)) << "a duplicate answer completes nothing";
+    EXPECT_FALSE(table.Complete(12, tvp::wire::SetIP, id, anywhere)) << "the opcode must match";
+    EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, tvp::wire::DeviceId{}, anywhere)) << "and the device";
+    EXPECT_TRUE(table.Complete(12, tvp::wire::GetIP, id, anywhere)) << "a broadcast is answered from anywhere";
+    EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, id, anywhere)) << "a duplicate answer completes nothing";
+}
+
+TEST(RequestTable, AUnicastRequestIsAnsweredOnlyFromTheAddressesItWentTo)
+{
+    tvp::RequestTable table;
+    tvp::wire::DeviceId id{1, 2, 3, 4, 5, 6, 0, 0};
+    const uint32_t device = 0x0a480014, moved = 0x0a480064, other = 0x0a480015;
+    struct Case
+    {
+        uint32_t from;
+        bool taken;
+    };
+    for (const Case &c : {Case{other, false}, Case{device, true}, Case{moved, true}}) {
+        table.Add(20, {tvp::wire::SetIP, id, {}, t0, 1, device, moved});
+        EXPECT_EQ(table.Complete(20, tvp::wire::SetIP, id, c.from).has_value(), c.taken) << std::hex << c.from;
+        table.Complete(20, tvp::wire::SetIP, id, device);
+    }
 }
 
 TEST(AddressChooser, TheFirstCandidateNoCheckFoundTakenIsChosen)
