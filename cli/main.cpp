@@ -95,7 +95,7 @@ void WarnOfSharedAddresses(const std::vector<FoundDevice> &devices)
             list += (list.empty() ? "" : ", ") + id;
         std::cerr << "netscry-cli: warning: " << ids.size() << " devices report " << address << " (" << list
                   << "): a probe there can't tell them apart, so none of them is listed as reachable, and "
-                     "whatever goes to that address may reach either; give each an address of its own\n";
+                     "whatever goes to that address may reach any of them; give each an address of its own\n";
     }
 }
 

@@ -290,7 +290,8 @@ TEST_F(FakeDevice, UnicastRequestsAreAnsweredOnlyFromTheAddressesTheyWentTo)
     uint8_t noDevice[TVP_ID_SIZE];
     TVPMacToID("bogus", noDevice);
     for (int refused : {TVPGetIPAt(id, "127.0.0.256"), TVPGetIPAt(id, "255.255.255.255"),
-                        TVPGetIPAt(noDevice, "127.0.0.1"), TVPSetIPAt(id, "127.0.0.1", "127.0.0.0", "255.0.0.0", "", 0)})
+                        TVPGetIPAt(noDevice, "127.0.0.1"),
+                        TVPSetIPAt(id, "127.0.0.1", "127.0.0.0", "255.0.0.0", "", 0)})
         EXPECT_EQ(refused, TVPNotSentInvalid);
     wire::Message req;
     EXPECT_FALSE(Receive(&req)) << "nothing refused is sent";

@@ -180,23 +180,6 @@ TEST(RequestTable, ResentOnScheduleCompletedOnceGivenUpAtTheDeadline)
     EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, id, anywhere)) << "a duplicate answer completes nothing";
 }
 
-TEST(RequestTable, AUnicastRequestIsAnsweredOnlyFromTheAddressesItWentTo)
-{
-    tvp::RequestTable table;
-    tvp::wire::DeviceId id{1, 2, 3, 4, 5, 6, 0, 0};
-    const uint32_t device = 0x0a480014, moved = 0x0a480064, other = 0x0a480015;
-    struct Case
-    {
-        uint32_t from;
-        bool taken;
-    };
-    for (const Case &c : {Case{other, false}, Case{device, true}, Case{moved, true}}) {
-        table.Add(20, {tvp::wire::SetIP, id, {}, t0, 1, device, moved});
-        EXPECT_EQ(table.Complete(20, tvp::wire::SetIP, id, c.from).has_value(), c.taken) << std::hex << c.from;
-        table.Complete(20, tvp::wire::SetIP, id, device);
-    }
-}
-
 TEST(AddressChooser, TheFirstCandidateNoCheckFoundTakenIsChosen)
 {
     using F = tvp::AddressChooser::Findings;

@@ -92,7 +92,8 @@ enum TVPUpgradeResult {
 
 /** Why TVPDiscoverAddress(), TVPPingAddress(), TVPGetIPAt() or TVPSetIPAt() sent nothing. */
 enum TVPNotSent {
-    TVPNotSentInvalid = -1, /**< not a dotted quad, an address no device can hold, or (the At calls) an invalid ID or settings */
+    /** not a dotted quad, an address no device can hold, or (the At calls) an invalid ID or settings */
+    TVPNotSentInvalid = -1,
     TVPNotSentNoRoute = -2, /**< the route to the address leaves by no interface in use */
     TVPNotSentFailed = -3   /**< the system refused the send, also when tried again; or no library */
 };
