@@ -53,7 +53,8 @@ void TVP_CALL OnEvent(uint32_t code, const void *record)
     case TVPEventDeviceFound: {
         const auto *r = static_cast<const TVPDeviceFoundRecord *>(record);
         std::lock_guard lock(g_events.mu);
-        g_events.found.push_back({Text(r->ID), Text(r->Interface), Text(r->IPAddress), Text(r->Name), Text(r->Type)});
+        g_events.found.push_back(
+            {Text(r->ID), Text(r->Interface), Text(r->IPAddress), Text(r->Name), Text(r->Type), false, {}});
         break;
     }
     case TVPEventGetIPReply: {
@@ -198,7 +199,16 @@ void Library::RequireInterfaces() const
 
 std::string BehindARouterHint()
 {
-    return "broadcasts stay on the links in use; a device behind a router is found with discover --target";
+    return "broadcasts stay on the links in use; a device behind a router is found with discover --target "
+           "and read or changed at its address with get or set --address";
+}
+
+site::SharedAddresses SharedAddresses(const std::vector<FoundDevice> &devices)
+{
+    std::vector<site::Sighting> scan;
+    for (const auto &d : devices)
+        scan.push_back({d.id, d.ip});
+    return site::FindSharedAddresses(scan);
 }
 
 void Library::Pump(Clock::time_point until, const std::function<bool()> &done)
@@ -242,31 +252,12 @@ std::vector<FoundDevice> Library::TakeFound()
     return std::exchange(g_events.found, {});
 }
 
-namespace {
-
-// Devices behind a router are asked by unicast (TVPGetIPAt, TVPSetIPAt).
-// Until this library build has those calls, nothing is sent to them: these
-// two functions are the only places that change when they come.
-int GetIPAt(const uint8_t *, const char *at)
-{
-    std::fprintf(stderr, "netscry-cli: this library cannot send GetIP by unicast to %s yet\n", at);
-    return -1;
-}
-
-int SetIPAt(const uint8_t *, const char *at, const char *, const char *, const char *, uint8_t)
-{
-    std::fprintf(stderr, "netscry-cli: this library cannot send SetIP by unicast to %s yet\n", at);
-    return -1;
-}
-
-} // namespace
-
 int Library::RequestSettings(const std::string &id, const std::string &at)
 {
     uint8_t binary[TVP_ID_SIZE];
     if (TVPMacToID(id.c_str(), binary) != 0)
         return -1;
-    return at.empty() ? TVPGetIP(binary) : GetIPAt(binary, at.c_str());
+    return at.empty() ? TVPGetIP(binary) : TVPGetIPAt(binary, at.c_str());
 }
 
 int Library::SendSettings(const std::string &id, const std::string &at, const IpSettings &s)
@@ -276,7 +267,7 @@ int Library::SendSettings(const std::string &id, const std::string &at, const Ip
         return -1;
     const uint8_t dhcp = s.dhcp ? 1 : 0;
     return at.empty() ? TVPSetIP(binary, s.ip.c_str(), s.mask.c_str(), s.gateway.c_str(), dhcp)
-                      : SetIPAt(binary, at.c_str(), s.ip.c_str(), s.mask.c_str(), s.gateway.c_str(), dhcp);
+                      : TVPSetIPAt(binary, at.c_str(), s.ip.c_str(), s.mask.c_str(), s.gateway.c_str(), dhcp);
 }
 
 bool Library::Answers(const std::string &ip, bool named)
@@ -442,6 +433,12 @@ std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
     }
     if (run.total > 0 && run.refused == run.total && !run.broadcastWorked)
         throw Failure("no discovery request could be sent");
+    const auto shared = SharedAddresses(run.devices);
+    for (auto &d : run.devices) {
+        d.conflict = site::OthersAt(shared, d.ip, d.id);
+        if (!d.conflict.empty())
+            d.reachable = false;
+    }
     std::sort(run.devices.begin(), run.devices.end(), [](const FoundDevice &a, const FoundDevice &b) {
         return a.name != b.name ? a.name < b.name : a.ip < b.ip;
     });

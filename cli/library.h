@@ -3,6 +3,7 @@
 // interfaces, its events collected on this thread, discovery runs.
 #pragma once
 
+#include "conflicts.h"
 #include "targets.h"
 
 #include <atomic>
@@ -33,7 +34,10 @@ struct Failure : std::runtime_error
 struct FoundDevice
 {
     std::string id, interface, ip, name, type;
+    // false too when another ID reported the same address: the probe's
+    // answer there names no device, so it can't be credited to this one
     bool reachable = false;
+    std::vector<std::string> conflict; // the other IDs at its address
 };
 
 struct IpSettings
@@ -73,7 +77,8 @@ public:
     void Pump(Clock::time_point until, const std::function<bool()> &done = {});
 
     // The discovery cycle, or a sweep of targets, or both; one entry per
-    // device ID, the first answer's, probed once.
+    // device ID, the first answer's, probed once; IDs that share an
+    // address are marked (among the devices found before an early end).
     std::vector<FoundDevice> Discover(const DiscoveryPlan &plan);
 
     // Repeats a discovery broadcast and a Discover to each address once a
@@ -127,5 +132,8 @@ std::string CanonicalId(const std::string &text);
 
 // What a command by ID says when no broadcast found the device.
 std::string BehindARouterHint();
+
+// The addresses that two or more of the devices reported.
+site::SharedAddresses SharedAddresses(const std::vector<FoundDevice> &devices);
 
 } // namespace cli

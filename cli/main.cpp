@@ -38,14 +38,39 @@ Value TextOrNone(const std::string &s)
     return s.empty() ? Value{} : Value{s};
 }
 
+// A device's address from --address: where a unicast request goes.
+std::string DeviceAddressArgument(const std::string &text)
+{
+    const uint32_t address = AddressArgument("--address", text);
+    if (!wire::IsUnicast(address))
+        throw UsageError("--address " + text + " is not a unicast address");
+    return wire::FormatDottedQuad(address);
+}
+
 Record DeviceRecord(const FoundDevice &d)
 {
     return {{"name", d.name}, {"type", d.type},           {"ip", d.ip},
-            {"id", d.id},     {"interface", d.interface}, {"reachable", d.reachable}};
+            {"id", d.id},     {"interface", d.interface}, {"reachable", d.reachable},
+            {"conflict", d.conflict}};
 }
 
-const std::vector<Column> kDeviceColumns = {{"name", "NAME"}, {"type", "TYPE"},           {"ip", "IP ADDRESS"},
-                                            {"id", "ID"},     {"interface", "INTERFACE"}, {"reachable", "REACHABLE"}};
+const std::vector<Column> kDeviceColumns = {{"name", "NAME"},           {"type", "TYPE"},
+                                            {"ip", "IP ADDRESS"},       {"id", "ID"},
+                                            {"interface", "INTERFACE"}, {"reachable", "REACHABLE"},
+                                            {"conflict", "CONFLICT"}};
+
+// Two IDs at one address: the user hears of it even when reading JSON.
+void WarnOfSharedAddresses(const std::vector<FoundDevice> &devices)
+{
+    for (const auto &[address, ids] : SharedAddresses(devices)) {
+        std::string list;
+        for (const auto &id : ids)
+            list += (list.empty() ? "" : ", ") + id;
+        std::cerr << "netscry-cli: warning: " << ids.size() << " devices report " << address << " (" << list
+                  << "): a probe there can't tell them apart, so none of them is listed as reachable, and "
+                     "whatever goes to that address may reach any of them; give each an address of its own\n";
+    }
+}
 
 // --- discover ---------------------------------------------------------------
 
@@ -66,9 +91,11 @@ int Discover(const DiscoverArgs &a)
     plan.rate = a.rate;
     plan.broadcast = a.targets.empty() || a.broadcast;
     Library library(a.common.Options());
+    const auto devices = library.Discover(plan);
     std::vector<Record> records;
-    for (const auto &d : library.Discover(plan))
+    for (const auto &d : devices)
         records.push_back(DeviceRecord(d));
+    WarnOfSharedAddresses(devices);
     PrintList(std::cout, records, kDeviceColumns, a.common.OutputFormat());
     return 0;
 }
@@ -79,17 +106,40 @@ struct GetArgs
 {
     Common common;
     std::string id;
+    std::string address; // empty: by broadcast
 };
 
-int Get(const GetArgs &a)
+// Throws the Failure that a request's result names; nothing when it was sent.
+void RequireSent(const Library &library, int result, const std::string &what, const std::string &address)
 {
-    const std::string id = IdArgument(a.id);
-    Library library(a.common.Options());
-    library.RequireInterfaces();
+    if (result == 0)
+        return;
+    if (result == TVPNotSentNoRoute)
+        throw Failure("no route to " + address + " leaves by an interface in use (" + library.InterfaceNames() +
+                      "); nothing was sent");
+    if (result == TVPNotSentInvalid && !address.empty())
+        throw Failure(what + " was not sent: no device can hold " + address +
+                      " on its subnet (a network or broadcast address)");
+    throw Failure(what + " could not be sent; run with -v for the library's reason");
+}
+
+// Why a device did not answer: by broadcast or at its address.
+std::string Unanswered(const std::string &id, const std::string &address, const std::string &what)
+{
+    if (address.empty())
+        return "device " + id + " " + what + " (" + BehindARouterHint() + ")";
+    return "device " + id + " " + what + " at " + address +
+           " (no device with that ID holds the address, or something on the way drops UDP port " +
+           std::to_string(TVP_DEFAULT_PORT) + ")";
+}
+
+// The settings of the device `id`, asked by broadcast or at `address`.
+std::optional<IpSettings> AskSettings(Library &library, const std::string &id, const std::string &address)
+{
     uint8_t binary[TVP_ID_SIZE];
     TVPMacToID(id.c_str(), binary);
-    if (TVPGetIP(binary) != 0)
-        throw Failure("the request to " + id + " could not be sent; run with -v for the library's reason");
+    RequireSent(library, address.empty() ? TVPGetIP(binary) : TVPGetIPAt(binary, address.c_str()),
+                "the request to " + id, address);
     std::optional<IpSettings> reply;
     library.Pump(Clock::now() + kAnswerWait, [&] {
         for (auto &r : library.TakeGetIPReplies())
@@ -97,8 +147,18 @@ int Get(const GetArgs &a)
                 reply = r;
         return reply.has_value();
     });
+    return reply;
+}
+
+int Get(const GetArgs &a)
+{
+    const std::string id = IdArgument(a.id);
+    const std::string address = a.address.empty() ? std::string() : DeviceAddressArgument(a.address);
+    Library library(a.common.Options());
+    library.RequireInterfaces();
+    const auto reply = AskSettings(library, id, address);
     if (!reply)
-        throw Failure("device " + id + " did not answer (" + BehindARouterHint() + ")");
+        throw Failure(Unanswered(id, address, "did not answer"));
     Record record{{"id", id},
                   {"ip", reply->ip},
                   {"mask", reply->mask},
@@ -115,11 +175,12 @@ struct SetArgs
 {
     Common common;
     std::string id;
+    std::string address; // empty: by broadcast
     bool dhcp = false;
     std::string ip, mask, gateway;
 };
 
-std::string WaitForAcknowledgement(Library &library, const std::string &id)
+std::string WaitForAcknowledgement(Library &library, const std::string &id, const std::string &address = {})
 {
     std::optional<std::string> acknowledged;
     library.Pump(Clock::now() + kAnswerWait, [&] {
@@ -129,8 +190,9 @@ std::string WaitForAcknowledgement(Library &library, const std::string &id)
         return acknowledged.has_value();
     });
     if (!acknowledged)
-        throw Failure("device " + id + " did not acknowledge the settings (no answer, or it refused them; " +
-                      BehindARouterHint() + ")");
+        throw Failure(address.empty() ? "device " + id + " did not acknowledge the settings (no answer, or it refused "
+                                                         "them; " + BehindARouterHint() + ")"
+                                      : Unanswered(id, address, "did not acknowledge the settings (or refused them)"));
     return *acknowledged;
 }
 
@@ -162,13 +224,18 @@ int Set(const SetArgs &a)
     } else if (!a.mask.empty() || !a.gateway.empty()) {
         throw UsageError("--dhcp takes no --mask or --gateway");
     }
+    const std::string address = a.address.empty() ? std::string() : DeviceAddressArgument(a.address);
     Library library(a.common.Options());
     library.RequireInterfaces();
     uint8_t binary[TVP_ID_SIZE];
     TVPMacToID(id.c_str(), binary);
-    if (TVPSetIP(binary, a.ip.c_str(), a.mask.c_str(), a.gateway.c_str(), a.dhcp ? 1 : 0) != 0)
-        throw Failure("the settings for " + id + " could not be sent; run with -v for the library's reason");
-    PrintAddress(a.common, id, WaitForAcknowledgement(library, id));
+    const uint8_t dhcp = a.dhcp ? 1 : 0;
+    RequireSent(library,
+                address.empty() ? TVPSetIP(binary, a.ip.c_str(), a.mask.c_str(), a.gateway.c_str(), dhcp)
+                                : TVPSetIPAt(binary, address.c_str(), a.ip.c_str(), a.mask.c_str(), a.gateway.c_str(),
+                                             dhcp),
+                "the settings for " + id, address);
+    PrintAddress(a.common, id, WaitForAcknowledgement(library, id, address));
     return 0;
 }
 
@@ -178,25 +245,48 @@ struct AutoIpArgs
 {
     Common common;
     std::string id;
+    std::string address; // where to ask when no broadcast finds it
     double timeout = 2.5;
     bool force = false;
 };
 
+// Auto IP chooses on the link where a broadcast found the device; say so
+// for one that no broadcast reaches, answering at `address` or not.
+[[noreturn]] void NotOnALink(Library &library, const std::string &id, const std::string &address)
+{
+    const std::string sameLink = "Auto IP is a same-link operation: it chooses a free address on the link where a "
+                                 "broadcast finds the device";
+    if (address.empty())
+        throw Failure("device " + id + " was not found by broadcast; " + sameLink +
+                      ", so a device behind a router is found with discover --target and given an address with "
+                      "set --address");
+    const auto reply = AskSettings(library, id, address);
+    if (!reply)
+        throw Failure("device " + id + " was not found by broadcast and did not answer at " + address + "; " +
+                      sameLink);
+    throw Failure("device " + id + " answers at " + address + " on " + reply->interface +
+                  " but to no broadcast: it is behind a router, and " + sameLink + "; give it an address with set " +
+                  id + " --address " + address + " --ip ADDRESS --mask MASK");
+}
+
 int AutoIp(const AutoIpArgs &a)
 {
     const std::string id = IdArgument(a.id);
+    const std::string askAt = a.address.empty() ? std::string() : DeviceAddressArgument(a.address);
     Library library(a.common.Options());
     DiscoveryPlan plan;
     plan.timeoutS = a.timeout;
+    // a reachable device may share its address with another: that takes the whole scan
     plan.enough = [&](const std::vector<FoundDevice> &found) {
-        return std::any_of(found.begin(), found.end(), [&](const FoundDevice &d) { return d.id == id; });
+        return std::any_of(found.begin(), found.end(),
+                           [&](const FoundDevice &d) { return d.id == id && (a.force || !d.reachable); });
     };
     std::optional<FoundDevice> device;
     for (const auto &d : library.Discover(plan))
         if (d.id == id)
             device = d;
     if (!device)
-        throw Failure("device " + id + " was not found (" + BehindARouterHint() + ")");
+        NotOnALink(library, id, askAt);
     // as the program greys the command out: Auto IP is for a device the PC can't reach
     if (device->reachable && !a.force)
         throw Failure("device " + id + " is reachable at " + device->ip + " on " + device->interface +
@@ -311,16 +401,27 @@ void FindTargets(Library &library, const UpgradeArgs &a, bool select, const std:
             return n == wantedIds.size();
         };
     const auto found = library.Discover(plan);
+    // an upload to a shared address may reach the other device
+    auto resolve = [](UpgradeTarget &t, const FoundDevice &d) {
+        t.name = d.name;
+        if (d.conflict.empty()) {
+            t.ip = d.ip;
+            return;
+        }
+        std::string others;
+        for (const auto &id : d.conflict)
+            others += (others.empty() ? "" : ", ") + id;
+        t.ip.clear();
+        t.problem = "shares its address " + d.ip + " with " + others +
+                    ", so an upload there could reach another device; give each an address of its own";
+    };
     for (auto &t : targets) {
         if (t.id.empty())
             continue;
+        t.problem = "not found by discovery";
         for (const auto &d : found)
-            if (d.id == t.id) {
-                t.ip = d.ip;
-                t.name = d.name;
-            }
-        if (t.ip.empty())
-            t.problem = "not found by discovery";
+            if (d.id == t.id)
+                resolve(t, d);
     }
     if (!select)
         return;
@@ -331,7 +432,9 @@ void FindTargets(Library &library, const UpgradeArgs &a, bool select, const std:
         if (!a.name.empty() && !GlobMatch(a.name, d.name))
             continue;
         ++matched;
-        targets.push_back({d.ip, d.ip, d.id, d.name, {}});
+        UpgradeTarget t{d.ip, {}, d.id, d.name, {}};
+        resolve(t, d);
+        targets.push_back(std::move(t));
     }
     if (matched == 0 && a.targets.empty())
         throw Failure("no device found matches the selection");
@@ -392,6 +495,8 @@ CLI::App *AddGet(CLI::App &app, GetArgs &get)
     auto *g = app.add_subcommand("get", "read a device's IP settings");
     AddCommon(g, get.common);
     g->add_option("ID", get.id, "the device's ID (its MAC address)")->required();
+    g->add_option("--address", get.address, "ask the device at this address directly (behind a router too)")
+        ->type_name("ADDRESS");
     return g;
 }
 
@@ -400,6 +505,9 @@ CLI::App *AddSet(CLI::App &app, SetArgs &set)
     auto *s = app.add_subcommand("set", "give a device new IP settings and wait for its acknowledgement");
     AddCommon(s, set.common);
     s->add_option("ID", set.id, "the device's ID (its MAC address)")->required();
+    s->add_option("--address", set.address, "send the settings to the device at this address directly (behind a "
+                                            "router too)")
+        ->type_name("ADDRESS");
     auto *dhcp = s->add_flag("--dhcp", set.dhcp, "obtain the address by DHCP");
     s->add_option("--ip", set.ip, "static address")->type_name("A")->excludes(dhcp);
     s->add_option("--mask", set.mask, "subnet mask")->type_name("M");
@@ -412,6 +520,9 @@ CLI::App *AddAutoIp(CLI::App &app, AutoIpArgs &autoIp)
     auto *ai = app.add_subcommand("auto-ip", "give a device a free address on the link it was found on");
     AddCommon(ai, autoIp.common);
     ai->add_option("ID", autoIp.id, "the device's ID (its MAC address)")->required();
+    ai->add_option("--address", autoIp.address,
+                   "when no broadcast finds the device, ask it at this address to say why it can't be helped")
+        ->type_name("ADDRESS");
     ai->add_option("--timeout", autoIp.timeout, "wait for each discovery this long, in seconds (default 2.5)")
         ->check(CLI::Range(0.1, 3600.0));
     ai->add_flag("--force", autoIp.force, "re-address the device even though it is reachable");

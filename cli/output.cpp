@@ -18,6 +18,8 @@ nlohmann::ordered_json JsonValue(const Value &v)
         return *b;
     if (const auto *i = std::get_if<int64_t>(&v))
         return *i;
+    if (const auto *l = std::get_if<std::vector<std::string>>(&v))
+        return *l;
     return nullptr;
 }
 
@@ -65,6 +67,12 @@ std::string ValueText(const Value &v, Format format)
         return format == Format::Text ? (*b ? "yes" : "no") : (*b ? "true" : "false");
     if (const auto *i = std::get_if<int64_t>(&v))
         return std::to_string(*i);
+    if (const auto *l = std::get_if<std::vector<std::string>>(&v); l && !l->empty()) {
+        std::string text;
+        for (const auto &item : *l)
+            text += (text.empty() ? "" : " ") + item;
+        return text;
+    }
     return format == Format::Text ? "-" : "";
 }
 

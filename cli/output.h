@@ -14,8 +14,9 @@ namespace cli {
 
 enum class Format { Text, Json, Csv };
 
-// A field's value; std::monostate is "none" (JSON null, empty in CSV).
-using Value = std::variant<std::monostate, std::string, bool, int64_t>;
+// A field's value; std::monostate is "none" (JSON null, empty in CSV). A
+// list is a JSON array, its items separated by blanks in a table or CSV.
+using Value = std::variant<std::monostate, std::string, bool, int64_t, std::vector<std::string>>;
 
 struct Field
 {
@@ -38,7 +39,7 @@ struct Column
 std::string CsvField(const std::string &text);
 
 // How a value reads in a table or a CSV line: "yes"/"no" in a table,
-// "true"/"false" in CSV.
+// "true"/"false" in CSV; an empty list as none.
 std::string ValueText(const Value &value, Format format);
 
 // Records as a list: a table with the given columns (the heading alone when

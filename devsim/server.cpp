@@ -193,7 +193,7 @@ void Server::OnDiscover(const Request &r)
     // A Discover sent to a device's own address (from beyond a router)
     // is answered by that device alone, by unicast from that address.
     if (const Device *dev = DeviceAt(devices_, r.to)) {
-        if (!unicastDiscoverBudget_.Take(r.to, Clock::now())) {
+        if (!unicastBudget_.Take(r.to, Clock::now())) {
             Log(line + ": " + dev->name + " over its answer rate, not answered");
             return;
         }
@@ -228,13 +228,33 @@ Device *Server::DeviceFor(const Request &r, const char *what)
     return dev;
 }
 
+std::optional<Server::Way> Server::AnswerWay(const Request &r, const Device &device, const std::string &line)
+{
+    if (IsBroadcast(r.to))
+        return Way{wire::kLimitedBroadcast, r.fromPort, 0, r.ifindex};
+    // a device hears only the unicasts to its own address
+    if (r.to != device.address) {
+        Log(line + ": sent to " + wire::FormatDottedQuad(r.to) + ", not to " + device.name + "'s address");
+        return std::nullopt;
+    }
+    if (!unicastBudget_.Take(r.to, Clock::now())) {
+        Log(line + ": " + device.name + " over its answer rate, not answered");
+        return std::nullopt;
+    }
+    return Way{r.from, r.fromPort, r.to, r.ifindex};
+}
+
 void Server::OnGetIP(const Request &r)
 {
     const Device *dev = DeviceFor(r, "getip");
     if (!dev)
         return;
+    const std::string line = "getip txid " + std::to_string(r.message.txid) + " from " + r.peer;
+    const auto way = AnswerWay(r, *dev, line);
+    if (!way)
+        return;
     if (dev->Away()) {
-        Log("getip txid " + std::to_string(r.message.txid) + " for " + dev->name + ": moved away, stays silent");
+        Log(line + " for " + dev->name + ": moved away, stays silent");
         return;
     }
     wire::Message answer = AnswerFrom(*dev, wire::GetIPReply, r.message.txid);
@@ -242,15 +262,18 @@ void Server::OnGetIP(const Request &r)
     answer.mask = dev->mask;
     answer.gateway = dev->gateway;
     answer.dhcp = dev->dhcp;
-    Log(std::string("getip txid ") + std::to_string(r.message.txid) + " from " + r.peer + " for " + dev->name +
-        ": " + wire::FormatDottedQuad(dev->address));
-    Reply(wire::Encode(answer), r.size, wire::kLimitedBroadcast, r.fromPort, 0, r.ifindex);
+    Log(line + " for " + dev->name + ": " + wire::FormatDottedQuad(dev->address));
+    Reply(wire::Encode(answer), r.size, way->to, way->port, way->from, way->ifindex);
 }
 
 void Server::OnSetIP(const Request &r)
 {
     Device *dev = DeviceFor(r, "setip");
     if (!dev)
+        return;
+    // answered from the address the request reached, before the device moves
+    const auto way = AnswerWay(r, *dev, "setip txid " + std::to_string(r.message.txid) + " from " + r.peer);
+    if (!way)
         return;
     const wire::Message &req = r.message;
     const bool dhcp = req.dhcp.value_or(false);
@@ -272,7 +295,7 @@ void Server::OnSetIP(const Request &r)
         (ok ? ": now " + (dhcp ? std::string("DHCP ") : std::string()) + wire::FormatDottedQuad(dev->address) +
                   "/" + std::to_string(wire::PrefixLength(m))
             : std::string(": refused")));
-    Reply(wire::Encode(answer), r.size, wire::kLimitedBroadcast, r.fromPort, 0, r.ifindex);
+    Reply(wire::Encode(answer), r.size, way->to, way->port, way->from, way->ifindex);
     if (ok && config_.settingsChanged)
         config_.settingsChanged(*dev);
 }

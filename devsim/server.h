@@ -37,8 +37,9 @@ struct ServerConfig
     std::function<void(const Device &)> settingsChanged;
 };
 
-// A device answers unicast Discovers at most kRate a second (bursts of
-// kBurst), so a flood of them can't keep it busy or make it a reflector.
+// A device answers unicast requests (Discover, GetIP, SetIP together) at
+// most kRate a second (bursts of kBurst), so a flood of them can't keep it
+// busy or make it a reflector.
 class AnswerBudget
 {
 public:
@@ -104,6 +105,18 @@ private:
     void OnProbe(const Request &r);
     // The device a GetIP or SetIP names; logged when there is none.
     Device *DeviceFor(const Request &r, const char *what);
+    // Where an answer to a request goes: by broadcast on the link for a
+    // broadcast; for one sent to the device's own address (from beyond a
+    // router) by unicast from that address, within its answer rate.
+    // nullopt (logged) when the device does not answer.
+    struct Way
+    {
+        uint32_t to = 0;
+        uint16_t port = 0;
+        uint32_t from = 0;
+        unsigned ifindex = 0;
+    };
+    std::optional<Way> AnswerWay(const Request &r, const Device &device, const std::string &line);
     // Whether a destination is a broadcast address of the link: the limited
     // one or a subnet's of an address on the interface (all of them when
     // the socket is tied to none). Interfaces are read again at most once a
@@ -123,7 +136,7 @@ private:
     std::mt19937 random_;
     std::priority_queue<Outgoing, std::vector<Outgoing>, std::greater<>> outgoing_;
     std::chrono::steady_clock::time_point started_;
-    AnswerBudget unicastDiscoverBudget_;
+    AnswerBudget unicastBudget_;
     std::vector<uint32_t> broadcasts_;
     std::chrono::steady_clock::time_point broadcastsReadAt_{};
 };

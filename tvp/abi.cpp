@@ -144,6 +144,19 @@ int TVPSetIP(const uint8_t *id, const char *address, const char *mask, const cha
     return engine ? engine->SetIP(id, address, mask, gateway, useDHCP) : -1;
 }
 
+int TVPGetIPAt(const uint8_t *id, const char *deviceAddress)
+{
+    auto engine = Get();
+    return engine ? engine->GetIPAt(id, deviceAddress) : TVPNotSentFailed;
+}
+
+int TVPSetIPAt(const uint8_t *id, const char *deviceAddress, const char *address, const char *mask,
+               const char *gateway, uint8_t useDHCP)
+{
+    auto engine = Get();
+    return engine ? engine->SetIPAt(id, deviceAddress, address, mask, gateway, useDHCP) : TVPNotSentFailed;
+}
+
 int TVPChooseIPAddress(const char *interfaceText, char *address, char *mask, char *gateway)
 {
     for (char *out : {address, mask, gateway})

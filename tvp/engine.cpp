@@ -40,6 +40,21 @@ bool IsBlankAddress(const char *text)
     return true;
 }
 
+std::string RequestName(uint8_t opcode)
+{
+    return opcode == wire::GetIP ? "GetIP " : "SetIP ";
+}
+
+std::string SettingsText(const wire::Message &m)
+{
+    const uint32_t g = m.gateway.value_or(0);
+    const std::string address =
+        m.dhcp.value_or(false)
+            ? std::string("DHCP")
+            : Quad(m.address.value_or(0)) + "/" + std::to_string(wire::PrefixLength(m.mask.value_or(0)));
+    return address + (g ? " gateway " + Quad(g) : std::string());
+}
+
 } // namespace
 
 Engine::Engine(Config config)
@@ -300,11 +315,51 @@ int Engine::SendRequestLocked(wire::Message &m, const std::string &details)
     Request r{m.opcode, m.id, wire::Encode(m, wire::kMinRequest), Clock::now(), 1};
     if (!BroadcastLocked(r.bytes, ""))
         return -1;
-    LogLocked(std::string(m.opcode == wire::GetIP ? "GetIP " : "SetIP ") + std::to_string(m.txid) + " sent to " +
-              wire::FormatMac(m.id) + details);
+    LogLocked(RequestName(m.opcode) + std::to_string(m.txid) + " sent to " + wire::FormatMac(m.id) + details);
     requests_.Add(m.txid, std::move(r));
     wake_.Set();
     return 0;
+}
+
+int Engine::UnicastRouteLocked(uint32_t address, std::optional<uint32_t> source, const std::string &what)
+{
+    InterfacesLocked(false);
+    if (const net::Interface *link = OnLinkLocked(address); link && !PlausibleDeviceAddress(address, link))
+        return TVPNotSentInvalid;
+    if (!RouteInterfaceLocked(source)) {
+        LogLocked(what + " " + Quad(address) + " not sent: its route leaves by no interface in use");
+        return TVPNotSentNoRoute;
+    }
+    return 0;
+}
+
+// Unicast requests cross routers like any traffic of the user's: answered
+// from the address asked, or, for a SetIP's resends, from the one given.
+int Engine::SendUnicastRequestLocked(wire::Message &m, uint32_t to, uint32_t alsoTo, const std::string &details)
+{
+    m.txid = NewTxidLocked();
+    Request r{m.opcode, m.id, wire::Encode(m, wire::kMinRequest), Clock::now(), 1, to, alsoTo};
+    const std::string what = RequestName(m.opcode) + std::to_string(m.txid) + " to " + wire::FormatMac(m.id) +
+                             " at " + Quad(to);
+    if (!socket_.SendTo(r.bytes, to, config_.port)) {
+        LogLocked(what + " not sent: " + std::strerror(errno));
+        return TVPNotSentFailed;
+    }
+    LogLocked(what + " sent" + details);
+    requests_.Add(m.txid, std::move(r));
+    wake_.Set();
+    return 0;
+}
+
+void Engine::TransmitLocked(const Request &r)
+{
+    if (!r.to) {
+        BroadcastLocked(r.bytes, "");
+        return;
+    }
+    for (uint32_t to : {r.to, r.alsoTo})
+        if (to && !socket_.SendTo(r.bytes, to, config_.port))
+            LogLocked(RequestName(r.opcode) + "to " + Quad(to) + " not resent: " + std::strerror(errno));
 }
 
 int Engine::GetIP(const uint8_t *id)
@@ -319,17 +374,31 @@ int Engine::GetIP(const uint8_t *id)
     return SendRequestLocked(m, "");
 }
 
-int Engine::SetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t dhcp)
+int Engine::GetIPAt(const uint8_t *id, const char *deviceAddress)
 {
+    uint32_t at = 0;
+    if (!wire::ParseDottedQuad(deviceAddress, &at) || !PlausibleDeviceAddress(at, nullptr))
+        return TVPNotSentInvalid;
+    const auto source = os::RouteSource(at);
     std::lock_guard lock(mu_);
-    const auto requested = RequestedDeviceLocked(id, "SetIP");
-    if (!requested)
-        return -1;
-    const wire::DeviceId device = *requested;
+    const auto device = RequestedDeviceLocked(id, "GetIP");
+    if (!device)
+        return TVPNotSentInvalid;
+    if (const int refused = UnicastRouteLocked(at, source, "GetIP to"))
+        return refused;
+    wire::Message m;
+    m.opcode = wire::GetIP;
+    m.id = *device;
+    return SendUnicastRequestLocked(m, at, 0, "");
+}
+
+std::optional<wire::Message> Engine::SetIPMessageLocked(const wire::DeviceId &device, const char *address,
+                                                        const char *mask, const char *gateway, uint8_t dhcp)
+{
     uint32_t a = 0, m = 0, g = 0;
     auto refuse = [&](const std::string &why) {
         LogLocked("SetIP to " + wire::FormatMac(device) + " refused: " + why);
-        return -1;
+        return std::nullopt;
     };
     // with DHCP the static fields are not used: blank ones are fine then
     if (!(dhcp && IsBlankAddress(address)) && !wire::ParseDottedQuad(address, &a))
@@ -351,9 +420,44 @@ int Engine::SetIP(const uint8_t *id, const char *address, const char *mask, cons
     msg.mask = m;
     msg.gateway = g;
     msg.dhcp = dhcp != 0;
-    return SendRequestLocked(msg, ": " +
-                                      (dhcp ? std::string("DHCP") : Quad(a) + "/" + std::to_string(wire::PrefixLength(m))) +
-                                      (g ? " gateway " + Quad(g) : std::string()));
+    return msg;
+}
+
+int Engine::SetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t dhcp)
+{
+    std::lock_guard lock(mu_);
+    const auto device = RequestedDeviceLocked(id, "SetIP");
+    if (!device)
+        return -1;
+    auto m = SetIPMessageLocked(*device, address, mask, gateway, dhcp);
+    return m ? SendRequestLocked(*m, ": " + SettingsText(*m)) : -1;
+}
+
+int Engine::SetIPAt(const uint8_t *id, const char *deviceAddress, const char *address, const char *mask,
+                    const char *gateway, uint8_t dhcp)
+{
+    uint32_t at = 0, moveTo = 0;
+    if (!wire::ParseDottedQuad(deviceAddress, &at) || !PlausibleDeviceAddress(at, nullptr))
+        return TVPNotSentInvalid;
+    const auto source = os::RouteSource(at);
+    // where the device will listen once it has taken the settings
+    const bool moves = !dhcp && wire::ParseDottedQuad(address, &moveTo) && moveTo != at;
+    const auto newSource = moves ? os::RouteSource(moveTo) : std::nullopt;
+    std::lock_guard lock(mu_);
+    const auto device = RequestedDeviceLocked(id, "SetIP");
+    if (!device)
+        return TVPNotSentInvalid;
+    auto m = SetIPMessageLocked(*device, address, mask, gateway, dhcp);
+    if (!m)
+        return TVPNotSentInvalid;
+    if (const int refused = UnicastRouteLocked(at, source, "SetIP to"))
+        return refused;
+    // resends stay with the old address when the new one is routed out of
+    // no interface in use, or is a broadcast address on a link in use
+    const net::Interface *link = moves ? OnLinkLocked(moveTo) : nullptr;
+    if (!moves || !RouteInterfaceLocked(newSource) || (link && !PlausibleDeviceAddress(moveTo, link)))
+        moveTo = 0;
+    return SendUnicastRequestLocked(*m, at, moveTo, ": " + SettingsText(*m));
 }
 
 bool Engine::WaitForProbesLocked(std::unique_lock<std::mutex> &lock, const std::vector<uint32_t> &addresses)
@@ -401,13 +505,8 @@ int Engine::PingAddress(const char *text)
         return TVPNotSentInvalid;
     const auto source = os::RouteSource(address);
     std::unique_lock lock(mu_);
-    InterfacesLocked(false);
-    if (const net::Interface *link = OnLinkLocked(address); link && !PlausibleDeviceAddress(address, link))
-        return TVPNotSentInvalid;
-    if (!RouteInterfaceLocked(source)) {
-        LogLocked("probe " + Quad(address) + " not sent: its route leaves by no interface in use");
-        return TVPNotSentNoRoute;
-    }
+    if (const int refused = UnicastRouteLocked(address, source, "probe"))
+        return refused;
     return ProbeLocked(lock, address);
 }
 
@@ -692,10 +791,13 @@ void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
 {
     const std::string id = wire::FormatMac(m.id);
     const bool get = m.opcode == wire::GetIPReply;
-    auto request = requests_.Complete(m.txid, uint8_t(m.opcode & ~wire::ReplyFlag), m.id);
+    auto request = requests_.Complete(m.txid, uint8_t(m.opcode & ~wire::ReplyFlag), m.id, d.from);
     if (!request) {
+        const Request *open = requests_.Find(m.txid);
         LogLocked(std::string("dropped a late, duplicate or unsolicited ") + (get ? "GetIP" : "SetIP") + " answer " +
-                  std::to_string(m.txid) + " from " + id);
+                  std::to_string(m.txid) + " from " + id + " at " + Quad(d.from) +
+                  (open && open->id == m.id && !open->AnswerFrom(d.from) ? ": its request went to " + Quad(open->to)
+                                                                          : std::string()));
         return;
     }
     if (get) {
@@ -730,9 +832,10 @@ void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
     e.t[0] = id;
     e.t[1] = Quad(*m.address);
     HeardLocked(m.id, d.ifindex, Clock::now());
-    // whatever was probed or resolved at the old and new addresses is stale now
+    // whatever was probed or resolved at the old and new addresses is
+    // stale now; a unicast SetIP went to the address the device held
     const auto old = devices_.find(m.id);
-    const uint32_t from = old != devices_.end() ? old->second : 0;
+    const uint32_t from = request->to ? request->to : old != devices_.end() ? old->second : 0;
     if (from)
         probes_.Forget(from);
     probes_.Forget(*m.address);
@@ -806,13 +909,12 @@ void Engine::RunTimersLocked(Clock::time_point now)
     requests_.Tick(
         now,
         [&](uint32_t txid, const Request &r) {
-            BroadcastLocked(r.bytes, "");
-            LogLocked(std::string(r.opcode == wire::GetIP ? "GetIP " : "SetIP ") + std::to_string(txid) + " to " +
-                      wire::FormatMac(r.id) + " retransmitted");
+            TransmitLocked(r);
+            LogLocked(RequestName(r.opcode) + std::to_string(txid) + " to " + wire::FormatMac(r.id) + " retransmitted");
         },
         [&](uint32_t txid, const Request &r) {
-            LogLocked(std::string(r.opcode == wire::GetIP ? "GetIP " : "SetIP ") + std::to_string(txid) + " to " +
-                      wire::FormatMac(r.id) + ": no answer, given up");
+            LogLocked(RequestName(r.opcode) + std::to_string(txid) + " to " + wire::FormatMac(r.id) +
+                      ": no answer, given up");
         });
     probes_.Tick(
         now,

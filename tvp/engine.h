@@ -48,6 +48,10 @@ public:
     int Interfaces(char *names, size_t size);
     int GetIP(const uint8_t *id);
     int SetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t dhcp);
+    // The same requests by unicast to the device's address: 0 or a TVPNotSent.
+    int GetIPAt(const uint8_t *id, const char *deviceAddress);
+    int SetIPAt(const uint8_t *id, const char *deviceAddress, const char *address, const char *mask,
+                const char *gateway, uint8_t dhcp);
     int Ping(const char *address);
     int PingAddress(const char *address);
     int Choose(const char *interfaceText, char *address, char *mask, char *gateway);
@@ -84,6 +88,14 @@ private:
     uint32_t NewTxidLocked();
     std::optional<wire::DeviceId> RequestedDeviceLocked(const uint8_t *id, const char *what);
     int SendRequestLocked(wire::Message &m, const std::string &details);
+    // A SetIP of checked settings; nullopt (logged) for settings no device takes.
+    std::optional<wire::Message> SetIPMessageLocked(const wire::DeviceId &device, const char *address,
+                                                    const char *mask, const char *gateway, uint8_t dhcp);
+    // Whether an address a unicast request may go to is valid and routed
+    // out of an interface in use: 0, or the TVPNotSent that says why not.
+    int UnicastRouteLocked(uint32_t address, std::optional<uint32_t> source, const std::string &what);
+    int SendUnicastRequestLocked(wire::Message &m, uint32_t to, uint32_t alsoTo, const std::string &details);
+    void TransmitLocked(const Request &r);
     void SettledLocked(uint32_t address, const ProbeTable::Result &result);
     void RememberDeviceLocked(const wire::DeviceId &id, uint32_t address);
     bool WaitForProbesLocked(std::unique_lock<std::mutex> &lock, const std::vector<uint32_t> &addresses);

@@ -24,6 +24,14 @@ struct Request
     std::vector<uint8_t> bytes;
     Clock::time_point start;
     size_t sent = 1; // transmissions so far
+    // A unicast request goes to the device's address (0: broadcast) and is
+    // answered from there; a SetIP's resends also go to the address it
+    // gives the device, where a device whose answer was lost now listens.
+    uint32_t to = 0;
+    uint32_t alsoTo = 0;
+
+    // Whether an answer may come from `address`.
+    bool AnswerFrom(uint32_t address) const { return !to || address == to || (alsoTo && address == alsoTo); }
 };
 
 class RequestTable
@@ -35,10 +43,16 @@ public:
 
     void Add(uint32_t txid, Request request) { pending_.emplace(txid, std::move(request)); }
     bool Has(uint32_t txid) const { return pending_.count(txid) != 0; }
+    const Request *Find(uint32_t txid) const
+    {
+        auto p = pending_.find(txid);
+        return p == pending_.end() ? nullptr : &p->second;
+    }
 
-    // The request an answer completes, taken out of the table; nullopt for a
-    // late, duplicate or unsolicited answer.
-    std::optional<Request> Complete(uint32_t txid, uint8_t requestOpcode, const wire::DeviceId &id);
+    // The request an answer from `from` completes, taken out of the table;
+    // nullopt for a late, duplicate or unsolicited answer, or one from an
+    // address a unicast request did not go to.
+    std::optional<Request> Complete(uint32_t txid, uint8_t requestOpcode, const wire::DeviceId &id, uint32_t from);
 
     // Resends what is due and gives up what is past its deadline.
     void Tick(Clock::time_point now, const std::function<void(uint32_t, const Request &)> &resend,

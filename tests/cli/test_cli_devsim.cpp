@@ -119,12 +119,14 @@ TEST_F(CliOnSimulator, DiscoverCsvAndTableCarryTheSameDevices)
     ASSERT_EQ(csv.exitCode, 0) << csv.err;
     auto rows = ParseCsv(csv.out);
     ASSERT_EQ(rows.size(), 6u) << csv.out;
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"name", "type", "ip", "id", "interface", "reachable"}));
+    EXPECT_EQ(rows[0],
+              (std::vector<std::string>{"name", "type", "ip", "id", "interface", "reachable", "conflict"}));
     std::set<std::string> names;
     for (size_t i = 1; i < rows.size(); ++i) {
-        ASSERT_EQ(rows[i].size(), 6u);
+        ASSERT_EQ(rows[i].size(), 7u);
         names.insert(rows[i][0]);
         EXPECT_EQ(rows[i][5], "true");
+        EXPECT_EQ(rows[i][6], "") << "no two share an address";
     }
     EXPECT_TRUE(names.count("Gate \"North\", Door 1")) << csv.out;
     EXPECT_EQ(rows[1][0], "Broken Unit"); // sorted by name

@@ -98,21 +98,14 @@ protected:
         ASSERT_TRUE(lan_->Run(router_, "sysctl -qw net.ipv4.ip_forward=1"));
         ASSERT_TRUE(lan_->Run("", "ip route add 10.72.0.0/24 via 10.71.0.254"));
         for (const auto &d : kSite) {
-            // each device in a namespace of its own, holding only its own address
-            const std::string host = lan_->AddHost(site, std::string(d.ip) + "/24", "10.72.0.254");
-            ASSERT_FALSE(host.empty());
-            auto sim = StartSim(host,
-                                {{{"name", d.name},
-                                  {"type", d.type},
-                                  {"mac", d.mac},
-                                  {"ip", d.ip},
-                                  {"mask", "255.255.255.0"},
-                                  {"gateway", "10.72.0.254"}}},
-                                dir_.path());
-            ASSERT_TRUE(sim);
+            // each device in a namespace of its own, holding only its own
+            // address, its default route via the router
+            auto sim = testsupport::StartLanDevice(
+                *lan_, site, {d.name, d.mac, std::string(d.ip) + "/24", "10.72.0.254", d.type}, dir_.path());
+            ASSERT_TRUE(sim) << d.name;
             sims_.push_back(std::move(sim));
         }
-        env_ = {{"TVP_PORT", "30718"}, {"TVP_TFTP_PORT", "6969"}, {"TVP_INTERFACES", ""}};
+        env_ = {{"TVP_PORT", "30718"}, {"TVP_TFTP_PORT", ""}, {"TVP_INTERFACES", ""}};
     }
     void TearDown() override
     {
@@ -225,6 +218,50 @@ TEST_F(CliAcrossRouter, NamedAddressesAreProbedThroughTheRouterBroadcastAnswersA
         EXPECT_EQ(r.exitCode, 1) << args[0] << ": " << r.err;
         ASSERT_EQ(Lines(r.err).size(), 1u) << args[0] << ": " << r.err;
         EXPECT_NE(r.err.find("--target"), std::string::npos) << args[0] << ": " << r.err;
+        EXPECT_NE(r.err.find(args[0] == "auto-ip" ? "same-link" : "--address"), std::string::npos)
+            << args[0] << ": " << r.err;
+    }
+}
+
+// Found by a unicast Discover, the device is read, re-addressed and read
+// back at its new address by unicast: no broadcast crosses the router.
+TEST_F(CliAcrossRouter, ADeviceBehindTheRouterIsReadReAddressedAndReadBackByUnicast)
+{
+    const std::string id = kSite[0].mac;
+    json found = CliJson({"discover", "--interface", pc_, "--target", "10.72.0.20", "--timeout", "1"});
+    ASSERT_EQ(found.size(), 1u) << found.dump(1);
+    json before = CliJson({"get", id, "--address", "10.72.0.20", "--interface", pc_});
+    EXPECT_EQ(before["ip"], "10.72.0.20");
+    EXPECT_EQ(before["mask"], "255.255.255.0");
+    EXPECT_EQ(before["gateway"], "10.72.0.254");
+    EXPECT_EQ(before["interface"], pc_ + " (10.71.0.1)") << "the card the answer came in on";
+
+    json set = CliJson({"set", id, "--address", "10.72.0.20", "--ip", "10.72.0.120", "--mask", "255.255.255.0",
+                        "--gateway", "10.72.0.254", "--interface", pc_});
+    EXPECT_EQ(set["ip"], "10.72.0.120");
+    json after = CliJson({"get", id, "--address", "10.72.0.120", "--interface", pc_});
+    EXPECT_EQ(after["ip"], "10.72.0.120");
+    json again = CliJson({"discover", "--interface", pc_, "--target", "10.72.0.120", "--timeout", "1"});
+    ASSERT_EQ(again.size(), 1u) << again.dump(1);
+    EXPECT_EQ(again[0]["id"], id);
+    EXPECT_EQ(again[0]["reachable"], true);
+
+    struct Case
+    {
+        std::vector<std::string> args;
+        const char *says;
+    } refused[] = {
+        {{"get", id, "--address", "10.72.0.20"}, "did not answer at 10.72.0.20"},
+        {{"get", kSite[1].mac, "--address", "10.72.0.120"}, "did not answer at 10.72.0.120"},
+        {{"get", id, "--address", "10.99.0.5"}, "no route to 10.99.0.5"},
+        {{"auto-ip", id, "--address", "10.72.0.120", "--timeout", "0.5"}, "same-link"},
+    };
+    for (auto &c : refused) {
+        c.args.insert(c.args.end(), {"--interface", pc_});
+        Result r = RunCli(c.args, env_);
+        EXPECT_EQ(r.exitCode, 1) << c.args[0] << " " << c.args[1] << ": " << r.err;
+        ASSERT_EQ(Lines(r.err).size(), 1u) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     }
 }
 
@@ -244,9 +281,11 @@ TEST_F(CliAcrossRouter, ASweepAsksEveryRoutedAddressAndNamesTheOnesItCouldNot)
 }
 
 // Two devices on one address, as when one was set up as a copy of the
-// other. Auto IP moves the one the PC's neighbour entry names; the other
-// must read reachable at once, not when the kernel gets round to it.
-TEST(CliSharedAddress, AfterAutoIpTheDeviceLeftOnTheAddressIsReachableAtOnce)
+// other: both are listed with the conflict and neither as reachable (the
+// probe's answer names no device), nor upgraded by ID. Auto IP moves the one
+// the PC's neighbour entry names without --force; the other must read
+// reachable at once, not when the kernel gets round to it.
+TEST(CliSharedAddress, BothAreMarkedAfterAutoIpTheOneLeftIsReachableAtOnce)
 {
     if (auto why = testsupport::NetnsLan::Unavailable(); !why.empty())
         GTEST_SKIP() << why;
@@ -276,8 +315,24 @@ TEST(CliSharedAddress, AfterAutoIpTheDeviceLeftOnTheAddressIsReachableAtOnce)
         auto two = testsupport::StartLanDevice(lan, sw, copies[1], dir.path());
         ASSERT_TRUE(one && two);
         const std::map<std::string, std::string> env = {{"TVP_PORT", "30718"}, {"TVP_INTERFACES", pc}};
-        json before = ParseJson(RunCli({"discover", "--json", "--timeout", "1"}, env));
+        Result listed = RunCli({"discover", "--json", "--timeout", "1"}, env);
+        json before = ParseJson(listed);
         ASSERT_EQ(before.size(), 2u) << before.dump(1);
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(before[i]["reachable"], false) << before.dump(1);
+            EXPECT_EQ(before[i]["conflict"], json::array({before[1 - i]["id"]})) << before.dump(1);
+        }
+        EXPECT_EQ(Lines(listed.err).size(), 1u) << listed.err;
+        EXPECT_NE(listed.err.find("2 devices report 10.61.0.50"), std::string::npos) << listed.err;
+        if (c.prefix.empty()) {
+            const std::string image = dir.path() + "/fw.bin";
+            std::ofstream(image, std::ios::binary) << std::string(2000, 'x');
+            Result upgrade = RunCli({"upgrade", image, copies[0].mac}, env);
+            EXPECT_EQ(upgrade.exitCode, 1) << upgrade.out << upgrade.err;
+            EXPECT_NE(upgrade.out.find("shares its address 10.61.0.50 with " + std::string(copies[1].mac)),
+                      std::string::npos)
+                << upgrade.out;
+        }
 
         // the entry holds the card of whichever answered ARP first: move that one
         const std::string entry = Output("ip neigh show 10.61.0.50 dev " + pc);
@@ -289,7 +344,7 @@ TEST(CliSharedAddress, AfterAutoIpTheDeviceLeftOnTheAddressIsReachableAtOnce)
         const std::string moved = hardware, stays = hardware == copies[0].mac ? copies[1].mac : copies[0].mac;
         ASSERT_TRUE(ById(before, moved)) << entry;
 
-        Result autoIp = RunCli({"auto-ip", moved, "--force", "-v"}, env, 60000, c.prefix);
+        Result autoIp = RunCli({"auto-ip", moved, "-v"}, env, 60000, c.prefix);
         ASSERT_EQ(autoIp.exitCode, 0) << autoIp.err;
         EXPECT_NE(autoIp.err.find(c.logged), std::string::npos) << autoIp.err;
         if (!c.prefix.empty())
@@ -299,6 +354,7 @@ TEST(CliSharedAddress, AfterAutoIpTheDeviceLeftOnTheAddressIsReachableAtOnce)
         ASSERT_TRUE(left && gone) << after.dump(1);
         EXPECT_EQ((*left)["ip"], "10.61.0.50");
         EXPECT_EQ((*left)["reachable"], true);
+        EXPECT_EQ((*left)["conflict"], json::array());
         EXPECT_EQ((*gone)["ip"], Lines(autoIp.out).at(0));
         EXPECT_EQ((*gone)["reachable"], true);
     }

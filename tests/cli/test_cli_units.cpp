@@ -95,13 +95,20 @@ TEST(CliOutput, CsvQuotingFollowsRfc4180)
 std::vector<Record> Devices()
 {
     return {
-        {{"name", std::string("Line \"A\", West")}, {"ip", std::string("10.0.0.5")}, {"reachable", true}},
-        {{"name", std::string("caf\xe9 \xff")}, {"ip", std::string("10.0.0.6")}, {"reachable", false}},
+        {{"name", std::string("Line \"A\", West")},
+         {"ip", std::string("10.0.0.5")},
+         {"reachable", true},
+         {"conflict", std::vector<std::string>{}}},
+        {{"name", std::string("caf\xe9 \xff")},
+         {"ip", std::string("10.0.0.6")},
+         {"reachable", false},
+         {"conflict", std::vector<std::string>{"02:00:00:00:00:01", "02:00:00:00:00:02"}}},
         {{"name", std::string("none")}, {"ip", Value{}}, {"reachable", false}},
     };
 }
 
-const std::vector<Column> kColumns = {{"name", "NAME"}, {"ip", "IP"}, {"reachable", "REACHABLE"}};
+const std::vector<Column> kColumns = {
+    {"name", "NAME"}, {"ip", "IP"}, {"reachable", "REACHABLE"}, {"conflict", "CONFLICT"}};
 
 TEST(CliOutput, CsvListParsesBackToTheRecords)
 {
@@ -109,10 +116,11 @@ TEST(CliOutput, CsvListParsesBackToTheRecords)
     PrintList(out, Devices(), kColumns, Format::Csv);
     auto rows = clitest::ParseCsv(out.str());
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"name", "ip", "reachable"}));
-    EXPECT_EQ(rows[1], (std::vector<std::string>{"Line \"A\", West", "10.0.0.5", "true"}));
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"name", "ip", "reachable", "conflict"}));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"Line \"A\", West", "10.0.0.5", "true", ""}));
     EXPECT_EQ(rows[2][2], "false");
-    EXPECT_EQ(rows[3], (std::vector<std::string>{"none", "", "false"}));
+    EXPECT_EQ(rows[2][3], "02:00:00:00:00:01 02:00:00:00:00:02");
+    EXPECT_EQ(rows[3], (std::vector<std::string>{"none", "", "false", ""}));
 }
 
 TEST(CliOutput, JsonStaysValidWhateverBytesADeviceSends)
@@ -126,6 +134,8 @@ TEST(CliOutput, JsonStaysValidWhateverBytesADeviceSends)
     EXPECT_EQ(j[0]["reachable"], true);
     EXPECT_TRUE(j[1]["name"].get<std::string>().find("caf") == 0);
     EXPECT_TRUE(j[2]["ip"].is_null());
+    EXPECT_EQ(j[0]["conflict"], nlohmann::json::array());
+    EXPECT_EQ(j[1]["conflict"], (nlohmann::json{"02:00:00:00:00:01", "02:00:00:00:00:02"}));
     // keys keep the record's order in the text
     EXPECT_LT(out.str().find("\"name\""), out.str().find("\"ip\""));
 }
@@ -142,6 +152,9 @@ TEST(CliOutput, TableAlignsColumnsAndNamesNone)
     EXPECT_EQ(lines[3].substr(ipColumn, 1), "-");
     EXPECT_NE(lines[1].find("yes"), std::string::npos);
     EXPECT_NE(lines[3].find("no"), std::string::npos);
+    const size_t conflictColumn = lines[0].find("CONFLICT");
+    EXPECT_EQ(lines[1].substr(conflictColumn), "-");
+    EXPECT_EQ(lines[2].substr(conflictColumn), "02:00:00:00:00:01 02:00:00:00:00:02");
 
     std::ostringstream one;
     PrintOne(one, Record{{"ip", std::string("10.0.0.5")}, {"gateway", Value{}}, {"dhcp", false}}, Format::Text);

@@ -53,7 +53,7 @@ exported=$(nm -D --defined-only "$lib" | awk '{print $NF}')
 [ -n "$exported" ] || fail "the library exports nothing"
 others=$(printf '%s\n' "$exported" | grep -v '^TVP' || true)
 [ -z "$others" ] || fail "names exported beside the TVP ones: $(echo $others | cut -c1-300)"
-for name in TVPDiscover TVPGetIP TVPSetIP TVPSetApplicationCallback TVPUpgradeDevice; do
+for name in TVPDiscover TVPGetIP TVPSetIP TVPGetIPAt TVPSetIPAt TVPSetApplicationCallback TVPUpgradeDevice; do
     printf '%s\n' "$exported" | grep -qx "$name" || fail "$name is not exported"
 done
 

@@ -58,7 +58,7 @@ private:
 // One simulated device as a LAN holds it: a host namespace of its own on a
 // segment, its card's hardware address the device's MAC, the simulator
 // holding the device's address ("10.61.0.10/24") and default route there,
-// on the real TVP port.
+// on the real TVP and TFTP ports.
 struct LanDevice
 {
     std::string name, mac, cidr, gateway;

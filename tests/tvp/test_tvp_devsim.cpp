@@ -339,6 +339,25 @@ TEST_F(LibraryOnSimulator, RepeatedSetIPIsHarmless)
     EXPECT_EQ(Query(kBoiler).address, "127.0.0.77");
 }
 
+// Each simulated device hears only the unicasts to its own address, and
+// answers them from there; moved by unicast, it answers at its new one.
+TEST_F(LibraryOnSimulator, UnicastRequestsReachOnlyTheDeviceAtTheAddress)
+{
+    StartSim();
+    auto id = Id(kBoiler);
+    ASSERT_EQ(TVPGetIPAt(id.data(), "127.0.0.13"), 0);
+    EXPECT_TRUE(sim_->WaitForLine("sent to 127.0.0.13, not to Boiler Room Gateway's address"));
+
+    ASSERT_EQ(TVPSetIPAt(id.data(), "127.0.0.11", "127.0.0.111", "255.0.0.0", "127.0.0.1", 0), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !EventsOf(TVPEventSetIPReply).empty(); }));
+    EXPECT_EQ(EventsOf(TVPEventSetIPReply)[0].address, "127.0.0.111");
+    ASSERT_EQ(TVPGetIPAt(id.data(), "127.0.0.111"), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !EventsOf(TVPEventGetIPReply).empty(); }));
+    EXPECT_EQ(EventsOf(TVPEventGetIPReply)[0].address, "127.0.0.111");
+    EXPECT_EQ(EventsOf(TVPEventGetIPReply)[0].gateway, "127.0.0.1");
+    EXPECT_EQ(EventsOf(TVPEventGetIPReply).size(), 1u) << "the request to 127.0.0.13 stayed unanswered";
+}
+
 TEST_F(LibraryOnSimulator, LateAnswerIsDropped)
 {
     StartSim({"--reply-delay-ms", "2800"});

@@ -269,6 +269,70 @@ TEST_F(FakeDevice, CleanupForgetsTheCallbackAndRereadsTheEnvironment)
     EXPECT_FALSE(Receive(&req));
 }
 
+// A socket of the fake device's that sends from another loopback address.
+int SocketAt(const char *address)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &a.sin_addr);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0) << address;
+    return fd;
+}
+
+// Behind a router only the device at the address asked hears the request,
+// and only its answer from there may complete it; a SetIP whose first
+// acknowledgement was lost is asked again at the new address too.
+TEST_F(FakeDevice, UnicastRequestsAreAnsweredOnlyFromTheAddressesTheyWentTo)
+{
+    uint8_t id[TVP_ID_SIZE];
+    ASSERT_EQ(TVPMacToID("00:1A:2B:3C:4D:5E", id), 0);
+    uint8_t noDevice[TVP_ID_SIZE];
+    TVPMacToID("bogus", noDevice);
+    for (int refused : {TVPGetIPAt(id, "127.0.0.256"), TVPGetIPAt(id, "255.255.255.255"),
+                        TVPGetIPAt(noDevice, "127.0.0.1"),
+                        TVPSetIPAt(id, "127.0.0.1", "127.0.0.0", "255.0.0.0", "", 0)})
+        EXPECT_EQ(refused, TVPNotSentInvalid);
+    wire::Message req;
+    EXPECT_FALSE(Receive(&req)) << "nothing refused is sent";
+
+    const int elsewhere = SocketAt("127.0.0.2"), moved = SocketAt("127.0.0.77");
+    auto sendFrom = [&](int fd, const wire::Message &m) {
+        const auto bytes = wire::Encode(m);
+        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&library_), sizeof library_);
+    };
+    ASSERT_EQ(TVPGetIPAt(id, "127.0.0.1"), 0);
+    ASSERT_TRUE(Receive(&req));
+    EXPECT_EQ(req.opcode, wire::GetIP);
+    EXPECT_EQ(req.id, kId);
+    sendFrom(elsewhere, GetIPReply(req.txid));
+    EXPECT_TRUE(PumpUntil([&] { return LogContains("at 127.0.0.2: its request went to 127.0.0.1"); }, 1000));
+    EXPECT_TRUE(EventsOf(TVPEventGetIPReply).empty());
+    Send(wire::Encode(GetIPReply(req.txid))); // from 127.0.0.1
+    ASSERT_TRUE(PumpUntil([&] { return EventsOf(TVPEventGetIPReply).size() == 1; }, 1000));
+    EXPECT_EQ(EventsOf(TVPEventGetIPReply)[0].iface, "lo (127.0.0.1)") << "the interface it came in on";
+
+    ASSERT_EQ(TVPSetIPAt(id, "127.0.0.1", "127.0.0.77", "255.0.0.0", "", 0), 0);
+    wire::Message first, again, atNew;
+    ASSERT_TRUE(Receive(&first));
+    ASSERT_TRUE(Receive(&again) && Receive(&atNew)) << "resent to the old address and the new one";
+    EXPECT_EQ(first.opcode, wire::SetIP);
+    EXPECT_EQ(first.address, 0x7f00004du);
+    EXPECT_EQ(again.txid, first.txid);
+    EXPECT_EQ(atNew.txid, first.txid);
+    wire::Message ack;
+    ack.opcode = wire::SetIPReply;
+    ack.txid = first.txid;
+    ack.id = kId;
+    ack.status = wire::StatusOK;
+    ack.address = 0x7f00004d;
+    sendFrom(moved, ack);
+    ASSERT_TRUE(PumpUntil([&] { return EventsOf(TVPEventSetIPReply).size() == 1; }, 1000));
+    EXPECT_EQ(EventsOf(TVPEventSetIPReply)[0].address, "127.0.0.77");
+    close(elsewhere);
+    close(moved);
+}
+
 TEST_F(FakeDevice, GetIPIsRetransmittedWithTheSameTransaction)
 {
     uint32_t txid = RequestGetIP();

@@ -172,11 +172,12 @@ TEST(RequestTable, ResentOnScheduleCompletedOnceGivenUpAtTheDeadline)
             [&](uint32_t txid, const tvp::Request &) { expired.push_back(txid); });
     EXPECT_EQ(resent, int(std::size(tvp::RequestTable::kResendMs)) - 1);
     EXPECT_EQ(expired.size(), 2u);
+    const uint32_t anywhere = 0x0a3d0063;
     table.Add(12, {tvp::wire::GetIP, id, {}, t0, 1});
-    EXPECT_FALSE(table.Complete(12, tvp::wire::SetIP, id)) << "the opcode must match";
-    EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, tvp::wire::DeviceId{})) << "and the device";
-    EXPECT_TRUE(table.Complete(12, tvp::wire::GetIP, id));
-    EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, id)) << "a duplicate answer completes nothing";
+    EXPECT_FALSE(table.Complete(12, tvp::wire::SetIP, id, anywhere)) << "the opcode must match";
+    EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, tvp::wire::DeviceId{}, anywhere)) << "and the device";
+    EXPECT_TRUE(table.Complete(12, tvp::wire::GetIP, id, anywhere)) << "a broadcast is answered from anywhere";
+    EXPECT_FALSE(table.Complete(12, tvp::wire::GetIP, id, anywhere)) << "a duplicate answer completes nothing";
 }
 
 TEST(AddressChooser, TheFirstCandidateNoCheckFoundTakenIsChosen)

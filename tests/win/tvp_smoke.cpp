@@ -201,10 +201,20 @@ void LanChecks(const std::vector<Device> &devices, const std::string &wanted)
     Pump(2500, [&] { return g_replies.count(target.id) != 0; });
     Check(g_replies.count(target.id) && g_replies[target.id].address == moved,
           "settings now " + (g_replies.count(target.id) ? g_replies[target.id].address : std::string("none")));
-    // put it back, so a second run finds the same LAN
-    TVPSetIP(id, before.address.c_str(), before.mask.c_str(), before.gateway.c_str(), before.dhcp);
+    // the unicast forms: read it at its new address, then put it back there
+    // (so a second run finds the same LAN)
+    g_replies.clear();
+    Check(TVPGetIPAt(id, "127.0.0.256") == TVPNotSentInvalid, "settings at a malformed address refused");
+    Check(TVPGetIPAt(id, moved.c_str()) == 0, "settings asked at " + moved);
+    Pump(2500, [&] { return g_replies.count(target.id) != 0; });
+    Check(g_replies.count(target.id) && g_replies[target.id].address == moved, "answered from " + moved);
     g_setReplies.clear();
+    Check(TVPSetIPAt(id, moved.c_str(), before.address.c_str(), before.mask.c_str(), before.gateway.c_str(),
+                     before.dhcp) == 0,
+          "old settings sent to " + moved);
     Pump(2500, [&] { return g_setReplies.count(target.id) != 0; });
+    Check(g_setReplies.count(target.id) && g_setReplies[target.id] == before.address,
+          "old settings acknowledged from " + moved);
 }
 
 } // namespace

@@ -92,9 +92,10 @@ enum TVPUpgradeResult {
     TVPUpgradeLocalError = 6   /**< a local socket could not be opened or used */
 };
 
-/** Why TVPDiscoverAddress() or TVPPingAddress() sent nothing. */
+/** Why TVPDiscoverAddress(), TVPPingAddress(), TVPGetIPAt() or TVPSetIPAt() sent nothing. */
 enum TVPNotSent {
-    TVPNotSentInvalid = -1, /**< not a dotted quad, or an address no device can hold */
+    /** not a dotted quad, an address no device can hold, or (the At calls) an invalid ID or settings */
+    TVPNotSentInvalid = -1,
     TVPNotSentNoRoute = -2, /**< the route to the address leaves by no interface in use */
     TVPNotSentFailed = -3   /**< the system refused the send, also when tried again; or no library */
 };
@@ -303,6 +304,48 @@ TVP_API int TVP_CALL TVPGetIP(const uint8_t *id);
  */
 TVP_API int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char *mask,
                               const char *gateway, uint8_t useDHCP);
+
+/**
+ * Extension beside TVPGetIP(): asks the device at an address for its IP
+ * settings by unicast, for a device behind a router that no broadcast
+ * reaches (found with TVPDiscoverAddress()). The request goes where the
+ * routing table sends it, as long as the route leaves by an interface the
+ * library uses; the device answers by unicast from that address, and only
+ * an answer from there carrying the request's transaction id and the
+ * device's ID is taken. It arrives later as a TVPEventGetIPReply whose
+ * Interface text names the interface it came in on. Retransmitted like
+ * TVPGetIP() until answered or for 2.5 s.
+ * \param[in] id            TVP_ID_SIZE bytes from TVPMacToID()
+ * \param[in] deviceAddress dotted quad: the device's current address
+ * \return 0 when sent; TVPNotSentInvalid for an ID that matches no device
+ *         or an address no device can hold, TVPNotSentNoRoute when the
+ *         route to the address leaves by an interface not in use,
+ *         TVPNotSentFailed when the send failed or the library could not
+ *         start
+ */
+TVP_API int TVP_CALL TVPGetIPAt(const uint8_t *id, const char *deviceAddress);
+
+/**
+ * Extension beside TVPSetIP(): gives the device at an address new IP
+ * settings by unicast, routed and answered as for TVPGetIPAt(); the
+ * acknowledgement arrives later as a TVPEventSetIPReply. The settings are
+ * checked as TVPSetIP() checks them. Retransmitted like TVPSetIP(); with a
+ * static address the resends go to the new address too (where the device
+ * listens once it has taken the settings, if its first acknowledgement was
+ * lost), and an acknowledgement from there is taken as well.
+ * \param[in] id            TVP_ID_SIZE bytes from TVPMacToID()
+ * \param[in] deviceAddress dotted quad: the device's current address
+ * \param[in] address       dotted quad (ignored by the device when useDHCP)
+ * \param[in] mask          dotted quad
+ * \param[in] gateway       dotted quad, or blank for none
+ * \param[in] useDHCP       non-zero: obtain the address by DHCP
+ * \return 0 when sent; TVPNotSentInvalid for an invalid ID, device address
+ *         or settings, TVPNotSentNoRoute when the route to the device's
+ *         address leaves by an interface not in use, TVPNotSentFailed when
+ *         the send failed or the library could not start
+ */
+TVP_API int TVP_CALL TVPSetIPAt(const uint8_t *id, const char *deviceAddress, const char *address,
+                                const char *mask, const char *gateway, uint8_t useDHCP);
 
 /**
  * Chooses a free address on the subnet of one interface: not the PC's own,
