@@ -5,7 +5,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <spawn.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,16 +27,25 @@ bool DevSim::Child::Spawn(const std::vector<std::string> &args)
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     std::vector<char *> argv;
     for (auto &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // a test killed by its timeout must not leave its simulator running:
+        // it would keep the port, and every descriptor the test inherited
+#ifdef __linux__
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(127);
+#endif
+        dup2(out[1], STDOUT_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    const int rc = pid < 0 ? errno : 0;
     close(out[1]);
     if (rc != 0) {
         close(out[0]);
