@@ -47,18 +47,6 @@ std::string DeviceAddressArgument(const std::string &text)
     return wire::FormatDottedQuad(address);
 }
 
-Record DeviceRecord(const FoundDevice &d)
-{
-    return {{"name", d.name}, {"type", d.type},           {"ip", d.ip},
-            {"id", d.id},     {"interface", d.interface}, {"reachable", d.reachable},
-            {"conflict", d.conflict}};
-}
-
-const std::vector<Column> kDeviceColumns = {{"name", "NAME"},           {"type", "TYPE"},
-                                            {"ip", "IP ADDRESS"},       {"id", "ID"},
-                                            {"interface", "INTERFACE"}, {"reachable", "REACHABLE"},
-                                            {"conflict", "CONFLICT"}};
-
 // Two IDs at one address: the user hears of it even when reading JSON.
 void WarnOfSharedAddresses(const std::vector<FoundDevice> &devices)
 {
@@ -92,11 +80,8 @@ int Discover(const DiscoverArgs &a)
     plan.broadcast = a.targets.empty() || a.broadcast;
     Library library(a.common.Options());
     const auto devices = library.Discover(plan);
-    std::vector<Record> records;
-    for (const auto &d : devices)
-        records.push_back(DeviceRecord(d));
     WarnOfSharedAddresses(devices);
-    PrintList(std::cout, records, kDeviceColumns, a.common.OutputFormat());
+    PrintDevices(std::cout, devices, a.common.OutputFormat());
     return 0;
 }
 

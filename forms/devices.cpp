@@ -25,6 +25,7 @@
 
 #include "accelerators.h"
 #include "apptitle.h"
+#include "findbar.h"
 #include "log.h"
 #include "shell.h"
 #include "svgimages.h"
@@ -171,8 +172,16 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     ui->DeviceList->installEventFilter(this);
     ui->DeviceList->viewport()->installEventFilter(this);
     // Items without an "&" get a letter too, so that the keyboard reaches each.
-    for (QWidget *menu : QList<QWidget *>{ui->MainMenu, ui->File1, ui->Edit1, ui->Help1, ContextMenu})
+    for (QWidget *menu : QList<QWidget *>{ui->MainMenu, ui->File1, ui->Edit1, ui->Tools1, ui->Help1, ContextMenu})
         AddAccelerators(menu);
+
+    // Above the list, and hidden until Find: the window looks as ever.
+    FindBar = new TFindBar(ui->centralwidget);
+    FindBar->setObjectName(QStringLiteral("FindBar"));
+    ui->CentralLayout->insertWidget(0, FindBar);
+    connect(FindBar, &TFindBar::FilterChanged, this, &TDeviceForm::FilterRows);
+    connect(FindBar, &TFindBar::Closed, this, &TDeviceForm::FilterRows);
+    connect(FindBar, &TFindBar::GoToList, ui->DeviceList, [this] { ui->DeviceList->setFocus(); });
 
     ScanTimer = new QTimer(this);
     ScanTimer->setObjectName(QStringLiteral("ScanTimer"));
@@ -338,6 +347,7 @@ void TDeviceForm::ScanExecute()
 
     ui->DeviceList->clear();
     ListedRows.clear();
+    UpdateFindCount();
 
     ProtocolInterface->OnDeviceFound = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
         AddDevice(Sender, Info);
@@ -399,8 +409,11 @@ void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
         ShowLegend(true);
     }
 
-    if (Info->ID == LastSelectedID || !SelectedRow())
+    // a row the filter hides is not the one the commands should act on
+    FilterRow(row);
+    if (!row->isHidden() && (Info->ID == LastSelectedID || !SelectedRow()))
         ui->DeviceList->setCurrentItem(row);
+    UpdateFindCount();
 }
 
 void TDeviceForm::ScanTimerTimer()
@@ -434,6 +447,11 @@ void TDeviceForm::DeviceListEdited(QTreeWidgetItem *Row, int ColumnIndex)
 {
     if (ColumnIndex != ColName || !Row)
         return;
+    // a renamed row is filtered by its new name; a new mark is counted
+    FilterRow(Row);
+    if (Row->isHidden() && Row->isSelected())
+        KeepSelectionShown();
+    UpdateFindCount();
     QTreeWidget *list = ui->DeviceList;
     const int index = list->indexOfTopLevelItem(Row);
     if (index < 0)

@@ -8,15 +8,19 @@
 #include <QHash>
 #include <QString>
 
+#include <string>
+
 namespace Ui {
 class TDeviceForm;
 }
 
 class QAction;
+class QFileDialog;
 class QMenu;
 class QTimer;
 class QToolButton;
 class QTreeWidgetItem;
+class TFindBar;
 class TTVPInterface;
 struct TDeviceInfo;
 
@@ -44,6 +48,11 @@ public:
 
     void AddDevice(TTVPInterface *Sender, const TDeviceInfo *Info);
 
+    // Writes the rows the list shows, with netscry-cli discover's fields;
+    // false, after telling the user why, when the file cannot be written.
+    enum class ListFormat { Csv, Json };
+    bool ExportList(const QString &FileName, ListFormat Format);
+
     // A row's image index: -1 none, NotReachableImage for the mark.
     static int ImageIndex(const QTreeWidgetItem *Row);
     void SetImageIndex(QTreeWidgetItem *Row, int Index) const;
@@ -68,6 +77,9 @@ public slots:
     void DoUpgradeExecute();
     void UpgradeAnyExecute();
     void AboutExecute();
+    // devices_listcommands.cpp
+    void FindExecute();
+    void ExportListExecute();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -82,10 +94,18 @@ private:
     void ShowContextMenu(const QPoint &GlobalPos);
     void ShowContextMenuAtSelection();
     void ApplyButtonHint(QToolButton *Button);
+    // devices_listcommands.cpp
+    void FilterRow(QTreeWidgetItem *Row) const;
+    void FilterRows();
+    void KeepSelectionShown();
+    void UpdateFindCount();
+    std::string ListText(ListFormat Format) const;
 
     Ui::TDeviceForm *ui;
     QMenu *ContextMenu = nullptr;
     QAction *CopyRow = nullptr;
+    TFindBar *FindBar = nullptr;
+    QFileDialog *ExportDialog = nullptr;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
     bool Centred = false;
