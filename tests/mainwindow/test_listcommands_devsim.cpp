@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -190,6 +191,14 @@ TEST_F(ListCommands, ScanRowsAreFilteredAndEscShowsEveryRowInTheWindowAsBefore)
     ASSERT_TRUE(WaitFor([&] { return list->geometry() == listBefore; }));
 }
 
+// A value as QDebug writes it, with its type: readable in a failure.
+std::string Shown(const QVariant &value)
+{
+    QString text;
+    QDebug(&text) << value;
+    return text.toStdString();
+}
+
 // The file as a list of records, each a map of discover's keys.
 std::vector<QVariantMap> ReadBack(const QString &path, bool json)
 {
@@ -279,7 +288,8 @@ TEST_F(ListCommands, ExportWritesTheShownRowsWithDiscoversFieldsAndNamesAFileItC
         ASSERT_EQ(written.size(), expected.size());
         for (size_t i = 0; i < expected.size(); ++i)
             for (auto field = expected[i].cbegin(); field != expected[i].cend(); ++field)
-                EXPECT_EQ(written[i].value(field.key()), field.value()) << field.key().toStdString() << " of row " << i;
+                EXPECT_EQ(Shown(written[i].value(field.key())), Shown(field.value()))
+                    << field.key().toStdString() << " of row " << i;
     }
     EXPECT_TRUE(watcher.boxes.empty());
 
