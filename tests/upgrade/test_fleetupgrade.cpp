@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Tools > Upgrade Several Devices... against tvp-devsim's devices: ten
-// devices, one busy at its first request and one refusing every image,
-// upgraded four at a time while the event loop keeps turning; and the
-// dialog from the keyboard.
+// Tools > Upgrade Several Devices...: which devices its filter lets through;
+// against tvp-devsim, ten devices, one busy at its first request and one
+// refusing every image, upgraded four at a time while the event loop keeps
+// turning; and the dialog from the keyboard.
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -39,6 +40,39 @@ const char *const Refuses = "Unit 07"; // answers every image with a TFTP error
 QString Address(int n)
 {
     return QStringLiteral("127.0.0.%1").arg(20 + n);
+}
+
+TEST(FleetUpgradeForm, OnlyCheckedDevicesTheFilterShowsAreUpgraded)
+{
+    TFleetUpgradeForm form(nullptr);
+    QList<TDeviceInfo> devices;
+    for (const auto &[name, type] : {std::pair{"Pump A", "Serial Server"}, {"pump b", "Serial Server"},
+                                     {"Press", "Serial Server"}, {"Pump C", "I/O Gateway"}}) {
+        devices << TDeviceInfo{};
+        devices.back().Name = name;
+        devices.back().Type = type;
+    }
+    form.SetDevices(devices);
+    const struct {
+        int type; // 0: all, then the types in order
+        const char *name;
+        const char *button;
+        const char *selection;
+    } steps[] = {
+        {0, "", "CheckShownButton", "4 of 4 devices to upgrade"},
+        {2, "PUMP", nullptr, "2 of 4 devices to upgrade (2 checked but hidden by the filter)"},
+        {1, "", "UncheckAllButton", "0 of 4 devices to upgrade"},
+        {1, "", "CheckShownButton", "1 of 4 devices to upgrade"},
+        {2, "", nullptr, "0 of 4 devices to upgrade (1 checked but hidden by the filter)"},
+    };
+    for (const auto &s : steps) {
+        SCOPED_TRACE(s.selection);
+        form.findChild<QComboBox *>("TypeFilter")->setCurrentIndex(s.type);
+        form.findChild<QLineEdit *>("NameFilter")->setText(s.name);
+        if (s.button)
+            form.findChild<QPushButton *>(s.button)->click();
+        EXPECT_EQ(form.findChild<QLabel *>("Selection")->text(), s.selection);
+    }
 }
 
 class FleetUpgradeDevsim : public ::testing::Test
