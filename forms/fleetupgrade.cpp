@@ -97,7 +97,11 @@ TFleetUpgradeForm::TFleetUpgradeForm(TTVPInterface *Protocol, QWidget *parent)
         header->resizeSection(c, ColumnWidths[c]);
     ui->DeviceTable->setItemDelegateForColumn(ColProgress, new TProgressDelegate(ui->DeviceTable));
     ui->DeviceTable->installEventFilter(new TSpaceChecks(this));
-    connect(ui->DeviceTable, &QTreeWidget::itemChanged, this, &TFleetUpgradeForm::UpdateState);
+    // a check box changed; the outcomes and bars of a run change the other columns
+    connect(ui->DeviceTable, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *, int Column) {
+        if (Column == ColName)
+            UpdateState();
+    });
 
     connect(Uploads, &TUploadThreads::Progress, this, &TFleetUpgradeForm::UploadProgress);
     connect(Uploads, &TUploadThreads::Finished, this, &TFleetUpgradeForm::UploadFinished);
