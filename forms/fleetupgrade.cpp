@@ -31,7 +31,7 @@ constexpr int ProgressRole = Qt::UserRole;
 // Pauses count down and late answers are looked at this often.
 constexpr int TickMs = 250;
 
-const int ColumnWidths[] = {150, 110, 95, 120, 110};
+const int ColumnWidths[] = {170, 130, 95, 125, 110};
 
 // Draws each row's progress as a bar: a widget per row would cost too
 // much in a list of a thousand devices.
@@ -370,7 +370,10 @@ void TFleetUpgradeForm::ShowJob(size_t Job, site::Time Now)
 {
     const site::FleetDevice &d = Schedule->Device(Job);
     QTreeWidgetItem *row = JobRows[Job];
-    row->setText(ColOutcome, QString::fromStdString(site::OutcomeText(d, Now, Settings)));
+    const QString outcome = QString::fromStdString(site::OutcomeText(d, Now, Settings));
+    row->setText(ColOutcome, outcome);
+    // the whole of it where the column cuts it short
+    row->setToolTip(ColOutcome, outcome);
     int percent = -1;
     switch (d.upload) {
     case site::Upload::Sending: {
