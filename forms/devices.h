@@ -48,6 +48,9 @@ public:
     static int ImageIndex(const QTreeWidgetItem *Row);
     void SetImageIndex(QTreeWidgetItem *Row, int Index) const;
 
+    // The listed devices as their rows read, in list order.
+    QList<TDeviceInfo> ListedDevices() const;
+
 public slots:
     void ScanExecute();
     void ScanTimerTimer();
@@ -68,6 +71,8 @@ public slots:
     void DoUpgradeExecute();
     void UpgradeAnyExecute();
     void AboutExecute();
+    // Tools
+    void UpgradeSeveralExecute();
 
 protected:
     void showEvent(QShowEvent *event) override;

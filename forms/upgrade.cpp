@@ -116,20 +116,8 @@ QString TUpgradeForm::IPAddressText() const
 
 void TUpgradeForm::ChooseButtonClick()
 {
-    if (!OpenDialog) {
-        OpenDialog = new QFileDialog(this, QStringLiteral("Choose the Upgrade File"));
-        OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
-        OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
-        OpenDialog->setFileMode(QFileDialog::ExistingFile);
-#ifdef _WIN32
-        const QString everyFile = QStringLiteral("All Files (*.*)");
-#else
-        // "*.*" would hide the files without a dot here
-        const QString everyFile = QStringLiteral("All Files (*)");
-#endif
-        OpenDialog->setNameFilters({QStringLiteral("Upgrade Files (*.bin)"), everyFile});
-        OpenDialog->setDefaultSuffix(QStringLiteral("bin"));
-    }
+    if (!OpenDialog)
+        OpenDialog = NewUpgradeFileDialog(this);
     if (OpenDialog->exec() != QDialog::Accepted)
         return;
     const QStringList files = OpenDialog->selectedFiles();
@@ -254,6 +242,23 @@ void HandleUpgradeEvent(uint32_t Code, const void *Record)
     default:
         break;
     }
+}
+
+QFileDialog *NewUpgradeFileDialog(QWidget *Parent)
+{
+    auto *dialog = new QFileDialog(Parent, QStringLiteral("Choose the Upgrade File"));
+    dialog->setObjectName(QStringLiteral("OpenDialog"));
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+#ifdef _WIN32
+    const QString everyFile = QStringLiteral("All Files (*.*)");
+#else
+    // "*.*" would hide the files without a dot here
+    const QString everyFile = QStringLiteral("All Files (*)");
+#endif
+    dialog->setNameFilters({QStringLiteral("Upgrade Files (*.bin)"), everyFile});
+    dialog->setDefaultSuffix(QStringLiteral("bin"));
+    return dialog;
 }
 
 QString CompactAddressText(const QString &Text)

@@ -23,6 +23,8 @@ set(NETSCRY_WINE_GUI_TESTS
     test_upgrade_commands
     test_upgrade_devsim
     test_about
+    # Tools: upgrading several devices
+    test_fleetupgrade
     # the keys of every dialog and menu
     test_dialog_keys
     test_menu_keys
