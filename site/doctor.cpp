@@ -251,9 +251,12 @@ private:
             return;
         const LinuxFirewall &fw = *f_.linuxFirewall;
         if (!fw.rules) {
+            const std::string why = fw.unreadable.empty() ? std::string() : " (" + fw.unreadable + ")";
             Add("firewall-unreadable", "",
-                "could not read the firewall rules without privileges: run the diagnosis as root to check them" +
-                    (fw.unreadable.empty() ? std::string() : " (" + fw.unreadable + ")"),
+                fw.needPrivileges
+                    ? "could not read the firewall rules without privileges: run the diagnosis as root to check them" + why
+                    : "could not read the firewall rules" + why + ": check that none drops UDP from port " +
+                          std::to_string(f_.port),
                 false, rank::kUnreadable);
             return;
         }

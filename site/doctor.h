@@ -65,6 +65,7 @@ struct LinuxFirewall
 {
     std::optional<Ruleset> rules; // none: not readable
     std::string unreadable;       // why not
+    bool needPrivileges = true;   // false: no tool to read them is installed
     uint16_t portLow = 32768, portHigh = 60999; // the system's ephemeral ports
 };
 

@@ -134,8 +134,7 @@ TEST(Doctor, FindingsComeMostLikelyCauseFirstWithWhatToDo)
          {"rp-filter-advice", "all-well"}, "", 0},
         {"the firewall's policy drops the answers",
          [](DoctorFacts &f) {
-             std::string error;
-             f.linuxFirewall = LinuxFirewall{ParseIptablesSave("*filter\n:INPUT DROP [0:0]\n"), "", 32768, 60999};
+             f.linuxFirewall = LinuxFirewall{ParseIptablesSave("*filter\n:INPUT DROP [0:0]\n"), "", true, 32768, 60999};
          },
          {"firewall"},
          "the firewall drops the answers on eth0 (iptables table ip filter, chain INPUT: policy drop): let UDP from "
