@@ -317,12 +317,16 @@ private:
             return;
         }
         std::vector<std::string> blocked, publicOnly;
+        const bool anyOn = std::any_of(fw.enabled.begin(), fw.enabled.end(), [](const auto &e) { return e.second; });
         for (const auto *i : Used()) {
+            // a card whose network the system does not name: any profile may apply
             const auto on = fw.enabled.find(i->firewallProfile);
-            if (i->firewallProfile.empty() || on == fw.enabled.end() || !on->second)
+            if (i->firewallProfile.empty() ? !anyOn : on == fw.enabled.end() || !on->second)
                 continue;
-            const bool covered = fw.ruleFound && std::find(fw.ruleProfiles.begin(), fw.ruleProfiles.end(),
-                                                           i->firewallProfile) != fw.ruleProfiles.end();
+            const bool covered =
+                fw.ruleFound && (i->firewallProfile.empty() ||
+                                 std::find(fw.ruleProfiles.begin(), fw.ruleProfiles.end(), i->firewallProfile) !=
+                                     fw.ruleProfiles.end());
             if (!covered)
                 (fw.ruleFound && i->firewallProfile == "public" ? publicOnly : blocked).push_back(i->name);
         }

@@ -511,21 +511,23 @@ struct Walker
     }
 };
 
-} // namespace
-
-std::optional<Ruleset> ParseNftJson(const std::string &text, std::string *error)
+// An ingress chain's "dev": one name, or a list of them since nftables 0.9.7.
+std::vector<std::string> NftDevices(const json &dev)
 {
-    json doc;
-    try {
-        doc = json::parse(text);
-    } catch (const json::parse_error &e) {
-        *error = std::string("not the JSON of nft -j: ") + e.what();
-        return std::nullopt;
-    }
-    if (!doc.is_object() || !doc.contains("nftables") || !doc["nftables"].is_array()) {
-        *error = "not the JSON of nft -j: no \"nftables\" list";
-        return std::nullopt;
-    }
+    std::vector<std::string> names;
+    if (dev.is_string())
+        names.push_back(dev.get<std::string>());
+    else if (dev.is_array())
+        for (const auto &d : dev)
+            if (d.is_string())
+                names.push_back(d.get<std::string>());
+    return names;
+}
+
+// The entries of nft -j's "nftables" list; json::type_error for a value of
+// another type than nft prints.
+Ruleset NftRuleset(const json &entries)
+{
     Ruleset set;
     set.tool = "nft";
     auto table = [&](const json &o) -> FirewallTable & {
@@ -540,10 +542,10 @@ std::optional<Ruleset> ParseNftJson(const std::string &text, std::string *error)
         for (auto &c : t.chains)
             if (c.name == name)
                 return c;
-        t.chains.push_back({name, "", FirewallVerdict::Accept, {}});
+        t.chains.push_back({name, "", {}, FirewallVerdict::Accept, {}});
         return t.chains.back();
     };
-    for (const auto &entry : doc["nftables"]) {
+    for (const auto &entry : entries) {
         if (!entry.is_object())
             continue;
         if (entry.contains("table") && entry["table"].is_object()) {
@@ -556,7 +558,7 @@ std::optional<Ruleset> ParseNftJson(const std::string &text, std::string *error)
             if ((family == "ip" || family == "inet") && (hook == "input" || hook == "prerouting"))
                 ch.hook = hook;
             else if (family == "netdev" && hook == "ingress")
-                ch.hook = hook;
+                ch.hook = hook, ch.devices = NftDevices(c.value("dev", json()));
             ch.policy = c.value("policy", "accept") == "drop" ? FirewallVerdict::Drop : FirewallVerdict::Accept;
         } else if (entry.contains("rule") && entry["rule"].is_object()) {
             const json &r = entry["rule"];
@@ -564,6 +566,23 @@ std::optional<Ruleset> ParseNftJson(const std::string &text, std::string *error)
         }
     }
     return set;
+}
+
+} // namespace
+
+std::optional<Ruleset> ParseNftJson(const std::string &text, std::string *error)
+{
+    try {
+        const json doc = json::parse(text);
+        if (!doc.is_object() || !doc.contains("nftables") || !doc["nftables"].is_array()) {
+            *error = "not the JSON of nft -j: no \"nftables\" list";
+            return std::nullopt;
+        }
+        return NftRuleset(doc["nftables"]);
+    } catch (const json::exception &e) {
+        *error = std::string("not the JSON of nft -j: ") + e.what();
+        return std::nullopt;
+    }
 }
 
 Ruleset ParseIptablesSave(const std::string &text)
@@ -577,7 +596,7 @@ Ruleset ParseIptablesSave(const std::string &text)
         for (auto &c : table->chains)
             if (c.name == name)
                 return c;
-        table->chains.push_back({name, "", FirewallVerdict::Accept, {}});
+        table->chains.push_back({name, "", {}, FirewallVerdict::Accept, {}});
         return table->chains.back();
     };
     while (std::getline(in, line)) {
@@ -612,7 +631,8 @@ std::vector<FirewallBlock> WhatDropsAnswers(const Ruleset &rules, const AnswerPa
     std::vector<FirewallBlock> blocks;
     for (const auto &table : rules.tables)
         for (const auto &chain : table.chains) {
-            if (chain.hook.empty())
+            if (chain.hook.empty() || (!chain.devices.empty() && std::find(chain.devices.begin(), chain.devices.end(),
+                                                                           answer.interface) == chain.devices.end()))
                 continue;
             Walker w{table, answer, {}};
             Outcome o = w.Walk(chain, 0);

@@ -37,7 +37,8 @@ struct FirewallRule
 struct FirewallChain
 {
     std::string name;
-    std::string hook; // "input" or "prerouting" for a chain the packets enter by themselves; else empty
+    std::string hook;   // "input", "prerouting" or "ingress" for a chain the packets enter by themselves
+    std::vector<std::string> devices; // an ingress chain's interfaces: it sees their packets alone
     FirewallVerdict policy = FirewallVerdict::Accept;
     std::vector<FirewallRule> rules;
 };

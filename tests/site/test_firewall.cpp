@@ -112,12 +112,15 @@ TEST(Firewall, NftRulesThatDropTheAnswersAreFound)
         ASSERT_TRUE(rules) << c.what << ": " << error;
         Check(*rules, answer, c.expected, c.what);
         const auto blocks = WhatDropsAnswers(*rules, answer);
-        if (!blocks.empty())
+        if (!blocks.empty()) {
             EXPECT_EQ(blocks[0].where, "table inet filter, chain input") << c.what;
+        }
     }
-    std::string error;
-    EXPECT_FALSE(ParseNftJson("[]", &error));
-    EXPECT_NE(error.find("nftables"), std::string::npos);
+    for (const std::string bad : {"[]", R"({"nftables": [{"chain": {"family": "inet", "name": 5}}]})"}) {
+        std::string error;
+        EXPECT_FALSE(ParseNftJson(bad, &error)) << bad;
+        EXPECT_NE(error.find("not the JSON of nft -j"), std::string::npos) << bad << ": " << error;
+    }
 }
 
 TEST(Firewall, IptablesSaveRulesThatDropTheAnswersAreFound)
@@ -152,6 +155,24 @@ TEST(Firewall, IptablesSaveRulesThatDropTheAnswersAreFound)
     answer.interface = "eth0";
     for (const auto &c : cases)
         Check(ParseIptablesSave(c.text), answer, c.expected, c.what);
+}
+
+TEST(Firewall, AnIngressChainSeesItsOwnCardsAlone)
+{
+    // nft prints one card as a name, several as a list
+    for (const std::string dev : {R"("eth1")", R"(["eth2", "eth1"])"}) {
+        std::string error;
+        const auto rules = ParseNftJson(R"({"nftables": [{"table": {"family": "netdev", "name": "edge"}},
+            {"chain": {"family": "netdev", "table": "edge", "name": "in", "type": "filter", "hook": "ingress",
+                       "dev": )" + dev + R"(, "prio": 0, "policy": "drop"}}]})",
+                                        &error);
+        ASSERT_TRUE(rules) << error;
+        AnswerPacket p;
+        p.interface = "eth0";
+        Check(*rules, p, {0, true, ""}, dev + ": another card");
+        p.interface = "eth1";
+        Check(*rules, p, {1, true, "policy drop"}, dev + ": its card");
+    }
 }
 
 TEST(Firewall, AKnownSourceSettlesARuleOnAddresses)
