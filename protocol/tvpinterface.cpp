@@ -72,6 +72,11 @@ void TTVPInterface::Discover()
     TVPDiscover();
 }
 
+int TTVPInterface::DiscoverAddress(const QString &Address)
+{
+    return TVPDiscoverAddress(Address.toUtf8().constData());
+}
+
 int TTVPInterface::GetIP(const uint8_t *ID)
 {
     return TVPGetIP(ID);
@@ -86,6 +91,8 @@ void TTVPInterface::SetIP(const uint8_t *ID, const QString &IPAddress, const QSt
 
 void TTVPInterface::DispatchEvent(uint32_t Code, TDeviceInfo Info)
 {
+    if (Code >= TVPEventDeviceFound && Code <= TVPEventSetIPReply)
+        emit DeviceEvent(Code, Info);
     switch (Code) {
     case TVPEventDeviceFound:
         Signal(OnDeviceFound, &Info);

@@ -65,10 +65,18 @@ public:
 
     void StartDiscovery();
     void Discover();
+    // One Discover by unicast to an address (a device behind a router
+    // too); the library's result (0: sent).
+    int DiscoverAddress(const QString &Address);
     int GetIP(const uint8_t *ID);
     void SetIP(const uint8_t *ID, const QString &IPAddress, const QString &SubnetMask,
                const QString &DefaultGateway, bool UseDHCP);
     void DispatchEvent(uint32_t Code, TDeviceInfo Info);
+
+signals:
+    // Every device event (codes 1 to 3) for any number of listeners, beside
+    // the one subscriber of each slot; the info is valid during the call.
+    void DeviceEvent(uint32_t Code, const TDeviceInfo &Info);
 
 public slots:
     void DiscoveryTick();
