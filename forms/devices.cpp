@@ -171,7 +171,7 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     ui->DeviceList->installEventFilter(this);
     ui->DeviceList->viewport()->installEventFilter(this);
     // Items without an "&" get a letter too, so that the keyboard reaches each.
-    for (QWidget *menu : QList<QWidget *>{ui->MainMenu, ui->File1, ui->Edit1, ui->Help1, ContextMenu})
+    for (QWidget *menu : QList<QWidget *>{ui->MainMenu, ui->File1, ui->Edit1, ui->Tools1, ui->Help1, ContextMenu})
         AddAccelerators(menu);
 
     ScanTimer = new QTimer(this);
@@ -193,6 +193,22 @@ TDeviceForm::TDeviceForm(QWidget *parent)
 TDeviceForm::~TDeviceForm()
 {
     delete ui;
+}
+
+QList<TDeviceInfo> TDeviceForm::ListedDevices() const
+{
+    QList<TDeviceInfo> devices;
+    for (int i = 0; i < ui->DeviceList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *row = ui->DeviceList->topLevelItem(i);
+        TDeviceInfo info;
+        info.Name = row->text(ColName);
+        info.Type = row->text(ColType);
+        info.IPAddress = row->text(ColIPAddress);
+        info.ID = row->text(ColID);
+        info.Interface = row->text(ColInterface);
+        devices << info;
+    }
+    return devices;
 }
 
 QTreeWidgetItem *TDeviceForm::SelectedRow() const
