@@ -61,4 +61,9 @@ struct LocalInterface
 // list cannot be read.
 std::optional<std::vector<LocalInterface>> LocalInterfaces();
 
+// The card address and its mask that an Interface text of the library
+// names ("eth0 (10.1.0.1)"); nullopt when no card of `local` has it.
+std::optional<std::pair<uint32_t, uint32_t>> CardOf(const std::string &interfaceText,
+                                                    const std::vector<LocalInterface> &local);
+
 } // namespace cli::sys

@@ -67,6 +67,7 @@ public slots:
     // devices_ipcommands.cpp
     void SetIPConfigExecute();
     void AutoSetIPExecute();
+    void AddressPlanExecute();
     // devices_upgradecommands.cpp
     void DoUpgradeExecute();
     void UpgradeAnyExecute();
