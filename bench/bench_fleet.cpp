@@ -30,25 +30,12 @@
 #include "application.h"
 #include "devices.h"
 #include "devsim_process.h"
+#include "gui_helpers.h"
 #include "fleetupgrade.h"
 #include "shell.h"
 #include "tvpinterface.h"
 
 namespace {
-
-// The benchmark must not flush the machine's ARP cache.
-class QuietShell final : public Shell
-{
-public:
-    void OpenURL(const QString &, OpenResult done) override
-    {
-        if (done)
-            done(true);
-    }
-    void StartTelnet(const QString &) override {}
-    void OpenNetworkSettings() override {}
-    void FlushArpCache(const QStringList &, FlushFailure) override {}
-};
 
 // Runs `work` from the event loop and turns the loop until `done` holds
 // (or the deadline passes); returns the longest gap between two beats of
@@ -103,7 +90,8 @@ int main(int argc, char **argv)
     sim.UseFromThisProcess();
 
     TApplication app(argc, argv);
-    QuietShell shell;
+    // records instead of flushing the machine's ARP cache
+    testsupport::RecordingShell shell;
     SetShell(&shell);
     TDeviceForm form;
     auto *list = form.findChild<QTreeWidget *>(QStringLiteral("DeviceList"));

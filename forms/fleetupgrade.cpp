@@ -251,13 +251,7 @@ void TFleetUpgradeForm::UpdateState()
 
 void TFleetUpgradeForm::ChooseButtonClick()
 {
-    if (!OpenDialog)
-        OpenDialog = NewUpgradeFileDialog(this);
-    if (OpenDialog->exec() != QDialog::Accepted)
-        return;
-    const QStringList files = OpenDialog->selectedFiles();
-    if (!files.isEmpty())
-        ui->FileName->setText(QDir::toNativeSeparators(files.first()));
+    ChooseUpgradeFile(this, OpenDialog, ui->FileName);
 }
 
 void TFleetUpgradeForm::SetChecksEditable(bool Editable)

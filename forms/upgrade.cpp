@@ -116,13 +116,7 @@ QString TUpgradeForm::IPAddressText() const
 
 void TUpgradeForm::ChooseButtonClick()
 {
-    if (!OpenDialog)
-        OpenDialog = NewUpgradeFileDialog(this);
-    if (OpenDialog->exec() != QDialog::Accepted)
-        return;
-    const QStringList files = OpenDialog->selectedFiles();
-    if (!files.isEmpty())
-        ui->FileName->setText(QDir::toNativeSeparators(files.first()));
+    ChooseUpgradeFile(this, OpenDialog, ui->FileName);
 }
 
 void TUpgradeForm::CancelButtonClick()
@@ -242,6 +236,17 @@ void HandleUpgradeEvent(uint32_t Code, const void *Record)
     default:
         break;
     }
+}
+
+void ChooseUpgradeFile(QWidget *Parent, QFileDialog *&Dialog, QLineEdit *Field)
+{
+    if (!Dialog)
+        Dialog = NewUpgradeFileDialog(Parent);
+    if (Dialog->exec() != QDialog::Accepted)
+        return;
+    const QStringList files = Dialog->selectedFiles();
+    if (!files.isEmpty())
+        Field->setText(QDir::toNativeSeparators(files.first()));
 }
 
 QFileDialog *NewUpgradeFileDialog(QWidget *Parent)

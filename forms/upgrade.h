@@ -11,6 +11,7 @@ class TUpgradeForm;
 }
 
 class QFileDialog;
+class QLineEdit;
 
 // What an upgrade run needs from outside the dialog: the library's transfer
 // and the clock of the retry pause. Tests give their own answers and time.
@@ -80,6 +81,9 @@ void HandleUpgradeEvent(uint32_t Code, const void *Record);
 // The file-open dialog for firmware images (title, filters, default
 // extension), owned by Parent; every dialog that takes an image uses it.
 QFileDialog *NewUpgradeFileDialog(QWidget *Parent);
+// Shows Dialog (made by NewUpgradeFileDialog on first use) and puts the
+// chosen image's path into Field; Field stays as it is on Cancel.
+void ChooseUpgradeFile(QWidget *Parent, QFileDialog *&Dialog, QLineEdit *Field);
 
 // Drops blanks, leading dots and repeated dots from a masked address text.
 QString CompactAddressText(const QString &Text);
