@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
