@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <mutex>
 #include <set>
@@ -195,6 +196,15 @@ void Library::RequireInterfaces() const
 {
     if (!noInterface_.empty())
         throw Failure(noInterface_);
+}
+
+uint16_t DevicePort()
+{
+    const char *text = std::getenv("TVP_PORT");
+    if (!text || !*text || std::strlen(text) > 5 || std::strspn(text, "0123456789") != std::strlen(text))
+        return TVP_DEFAULT_PORT;
+    const long port = std::strtol(text, nullptr, 10);
+    return port >= 1 && port <= 65535 ? uint16_t(port) : uint16_t(TVP_DEFAULT_PORT);
 }
 
 std::string BehindARouterHint()

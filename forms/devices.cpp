@@ -26,6 +26,7 @@
 #include "accelerators.h"
 #include "apptitle.h"
 #include "findbar.h"
+#include "fleetupgrade.h"
 #include "log.h"
 #include "shell.h"
 #include "svgimages.h"
@@ -201,7 +202,26 @@ TDeviceForm::TDeviceForm(QWidget *parent)
 
 TDeviceForm::~TDeviceForm()
 {
+    // its uploads end before the protocol object goes
+    if (FleetUpgradeForm && FleetUpgradeForm->parent() == this)
+        delete FleetUpgradeForm;
     delete ui;
+}
+
+QList<TDeviceInfo> TDeviceForm::ListedDevices() const
+{
+    QList<TDeviceInfo> devices;
+    for (int i = 0; i < ui->DeviceList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *row = ui->DeviceList->topLevelItem(i);
+        TDeviceInfo info;
+        info.Name = row->text(ColName);
+        info.Type = row->text(ColType);
+        info.IPAddress = row->text(ColIPAddress);
+        info.ID = row->text(ColID);
+        info.Interface = row->text(ColInterface);
+        devices << info;
+    }
+    return devices;
 }
 
 QTreeWidgetItem *TDeviceForm::SelectedRow() const

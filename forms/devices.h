@@ -57,6 +57,9 @@ public:
     static int ImageIndex(const QTreeWidgetItem *Row);
     void SetImageIndex(QTreeWidgetItem *Row, int Index) const;
 
+    // The listed devices as their rows read, in list order.
+    QList<TDeviceInfo> ListedDevices() const;
+
 public slots:
     void ScanExecute();
     void ScanTimerTimer();
@@ -73,10 +76,13 @@ public slots:
     // devices_ipcommands.cpp
     void SetIPConfigExecute();
     void AutoSetIPExecute();
+    void AddressPlanExecute();
     // devices_upgradecommands.cpp
     void DoUpgradeExecute();
     void UpgradeAnyExecute();
     void AboutExecute();
+    // Tools
+    void UpgradeSeveralExecute();
     // devices_listcommands.cpp
     void FindExecute();
     void ExportListExecute();
