@@ -213,14 +213,6 @@ std::string BehindARouterHint()
            "and read or changed at its address with get or set --address";
 }
 
-site::SharedAddresses SharedAddresses(const std::vector<FoundDevice> &devices)
-{
-    std::vector<site::Sighting> scan;
-    for (const auto &d : devices)
-        scan.push_back({d.id, d.ip});
-    return site::FindSharedAddresses(scan);
-}
-
 void Library::Pump(Clock::time_point until, const std::function<bool()> &done)
 {
     for (;;) {
@@ -443,12 +435,7 @@ std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
     }
     if (run.total > 0 && run.refused == run.total && !run.broadcastWorked)
         throw Failure("no discovery request could be sent");
-    const auto shared = SharedAddresses(run.devices);
-    for (auto &d : run.devices) {
-        d.conflict = site::OthersAt(shared, d.ip, d.id);
-        if (!d.conflict.empty())
-            d.reachable = false;
-    }
+    MarkSharedAddresses(run.devices);
     std::sort(run.devices.begin(), run.devices.end(), [](const FoundDevice &a, const FoundDevice &b) {
         return a.name != b.name ? a.name < b.name : a.ip < b.ip;
     });

@@ -50,18 +50,6 @@ std::string DeviceAddressArgument(const std::string &text)
     return wire::FormatDottedQuad(address);
 }
 
-Record DeviceRecord(const FoundDevice &d)
-{
-    return {{"name", d.name}, {"type", d.type},           {"ip", d.ip},
-            {"id", d.id},     {"interface", d.interface}, {"reachable", d.reachable},
-            {"conflict", d.conflict}};
-}
-
-const std::vector<Column> kDeviceColumns = {{"name", "NAME"},           {"type", "TYPE"},
-                                            {"ip", "IP ADDRESS"},       {"id", "ID"},
-                                            {"interface", "INTERFACE"}, {"reachable", "REACHABLE"},
-                                            {"conflict", "CONFLICT"}};
-
 // Two IDs at one address: the user hears of it even when reading JSON.
 void WarnOfSharedAddresses(const std::vector<FoundDevice> &devices)
 {
@@ -111,18 +99,15 @@ int Discover(const DiscoverArgs &a)
     const auto saved = a.compare.empty() ? std::vector<site::WatchDevice>{} : ReadSite(a.compare);
     Library library(a.common.Options());
     const auto found = library.Discover(plan);
-    std::vector<Record> records;
-    for (const auto &d : found)
-        records.push_back(DeviceRecord(d));
     WarnOfSharedAddresses(found);
     int code = 0;
     if (!a.compare.empty())
         code = CompareWithSite(saved, found, a.common);
     else
-        PrintList(std::cout, records, kDeviceColumns, a.common.OutputFormat());
+        PrintDevices(std::cout, found, a.common.OutputFormat());
     if (!a.save.empty()) {
         std::ostringstream site;
-        PrintList(site, records, kDeviceColumns, Format::Json);
+        PrintDevices(site, found, Format::Json);
         SaveSite(a.save, site.str());
     }
     return code;

@@ -25,6 +25,7 @@
 
 #include "accelerators.h"
 #include "apptitle.h"
+#include "findbar.h"
 #include "fleetupgrade.h"
 #include "log.h"
 #include "shell.h"
@@ -174,6 +175,14 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     // Items without an "&" get a letter too, so that the keyboard reaches each.
     for (QWidget *menu : QList<QWidget *>{ui->MainMenu, ui->File1, ui->Edit1, ui->Tools1, ui->Help1, ContextMenu})
         AddAccelerators(menu);
+
+    // Above the list, and hidden until Find: the window looks as ever.
+    FindBar = new TFindBar(ui->centralwidget);
+    FindBar->setObjectName(QStringLiteral("FindBar"));
+    ui->CentralLayout->insertWidget(0, FindBar);
+    connect(FindBar, &TFindBar::FilterChanged, this, &TDeviceForm::FilterRows);
+    connect(FindBar, &TFindBar::Closed, this, &TDeviceForm::FilterRows);
+    connect(FindBar, &TFindBar::GoToList, ui->DeviceList, [this] { ui->DeviceList->setFocus(); });
 
     ScanTimer = new QTimer(this);
     ScanTimer->setObjectName(QStringLiteral("ScanTimer"));
@@ -358,6 +367,7 @@ void TDeviceForm::ScanExecute()
 
     ui->DeviceList->clear();
     ListedRows.clear();
+    UpdateFindCount();
 
     ProtocolInterface->OnDeviceFound = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
         AddDevice(Sender, Info);
@@ -419,8 +429,11 @@ void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
         ShowLegend(true);
     }
 
-    if (Info->ID == LastSelectedID || !SelectedRow())
+    // a row the filter hides is not the one the commands should act on
+    FilterRow(row);
+    if (!row->isHidden() && (Info->ID == LastSelectedID || !SelectedRow()))
         ui->DeviceList->setCurrentItem(row);
+    UpdateFindCount();
 }
 
 void TDeviceForm::ScanTimerTimer()
@@ -454,6 +467,11 @@ void TDeviceForm::DeviceListEdited(QTreeWidgetItem *Row, int ColumnIndex)
 {
     if (ColumnIndex != ColName || !Row)
         return;
+    // a renamed row is filtered by its new name; a new mark is counted
+    FilterRow(Row);
+    if (Row->isHidden() && Row->isSelected())
+        KeepSelectionShown();
+    UpdateFindCount();
     QTreeWidget *list = ui->DeviceList;
     const int index = list->indexOfTopLevelItem(Row);
     if (index < 0)

@@ -8,15 +8,19 @@
 #include <QHash>
 #include <QString>
 
+#include <string>
+
 namespace Ui {
 class TDeviceForm;
 }
 
 class QAction;
+class QFileDialog;
 class QMenu;
 class QTimer;
 class QToolButton;
 class QTreeWidgetItem;
+class TFindBar;
 class TTVPInterface;
 struct TDeviceInfo;
 
@@ -43,6 +47,11 @@ public:
     QList<QIcon> ImageList;
 
     void AddDevice(TTVPInterface *Sender, const TDeviceInfo *Info);
+
+    // Writes the rows the list shows, with netscry-cli discover's fields;
+    // false, after telling the user why, when the file cannot be written.
+    enum class ListFormat { Csv, Json };
+    bool ExportList(const QString &FileName, ListFormat Format);
 
     // A row's image index: -1 none, NotReachableImage for the mark.
     static int ImageIndex(const QTreeWidgetItem *Row);
@@ -74,6 +83,9 @@ public slots:
     void AboutExecute();
     // Tools
     void UpgradeSeveralExecute();
+    // devices_listcommands.cpp
+    void FindExecute();
+    void ExportListExecute();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -88,10 +100,18 @@ private:
     void ShowContextMenu(const QPoint &GlobalPos);
     void ShowContextMenuAtSelection();
     void ApplyButtonHint(QToolButton *Button);
+    // devices_listcommands.cpp
+    void FilterRow(QTreeWidgetItem *Row) const;
+    void FilterRows();
+    void KeepSelectionShown();
+    void UpdateFindCount();
+    std::string ListText(ListFormat Format) const;
 
     Ui::TDeviceForm *ui;
     QMenu *ContextMenu = nullptr;
     QAction *CopyRow = nullptr;
+    TFindBar *FindBar = nullptr;
+    QFileDialog *ExportDialog = nullptr;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
     bool Centred = false;
