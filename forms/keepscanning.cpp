@@ -116,6 +116,8 @@ bool TKeepScanning::Rescan()
     Sent = 1;
     Protocol->Discover();
     BroadcastTimer->start();
+    // the next one a whole interval after this one
+    Beat->start();
     return true;
 }
 
