@@ -27,6 +27,7 @@
 #include "apptitle.h"
 #include "findbar.h"
 #include "fleetupgrade.h"
+#include "keepscanning.h"
 #include "log.h"
 #include "shell.h"
 #include "svgimages.h"
@@ -197,6 +198,7 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     ProtocolInterface = new TTVPInterface(this, DebugMode);
     // the library's own log lines join the program's in the log window
     ProtocolInterface->OnLogLine = [](TTVPInterface *, const QString &Text) { LogLine(Text); };
+    Rescanner = new TKeepScanning(this, ui->DeviceList, ProtocolInterface);
     setWindowTitle(ApplicationTitle);
 }
 
@@ -365,6 +367,8 @@ void TDeviceForm::ScanExecute()
     QTreeWidgetItem *row = SelectedRow();
     LastSelectedID = row ? row->text(ColID) : QString();
 
+    // a rescan under way would show what this scan is about to clear
+    Rescanner->ListCleared();
     ui->DeviceList->clear();
     ListedRows.clear();
     UpdateFindCount();
@@ -400,21 +404,42 @@ void TDeviceForm::InsertSorted(QTreeWidgetItem *Row)
     list->insertTopLevelItem(low, Row);
 }
 
-void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
+QTreeWidgetItem *TDeviceForm::DeviceRow(const QString &ID)
 {
     // Rows cleared behind our back take their IDs with them.
     if (ui->DeviceList->topLevelItemCount() == 0)
         ListedRows.clear();
-    // The row that came first stays, whatever a later answer says.
-    if (ListedRows.contains(Info->ID))
-        return;
+    return ListedRows.value(ID);
+}
 
+QTreeWidgetItem *TDeviceForm::InsertDeviceRow(const TDeviceInfo &Info)
+{
     auto *row = new TDeviceRow(
-        QStringList{Info->Name, Info->Type, Info->IPAddress, Info->ID, Info->Interface});
+        QStringList{Info.Name, Info.Type, Info.IPAddress, Info.ID, Info.Interface});
+    row->setData(ColName, ReportedNameRole, Info.Name);
     // the user may rename a row in place; only the shown text changes
     row->setFlags(row->flags() | Qt::ItemIsEditable);
     InsertSorted(row);
-    ListedRows.insert(Info->ID, row);
+    ListedRows.insert(Info.ID, row);
+    return row;
+}
+
+void TDeviceForm::SetReachable(QTreeWidgetItem *Row, bool Reachable)
+{
+    SetImageIndex(Row, Reachable ? -1 : NotReachableImage);
+    if (!Reachable)
+        ShowLegend(true);
+}
+
+void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
+{
+    // A rescan of Keep Scanning shows its answers itself, without moving the selection.
+    if (Rescanner->Collecting())
+        return;
+    // The row that came first stays, whatever a later answer says.
+    if (DeviceRow(Info->ID))
+        return;
+    QTreeWidgetItem *row = InsertDeviceRow(*Info);
 
     // The library has probed the device by the time its answer arrives, so
     // this returns at once.
@@ -424,10 +449,8 @@ void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
     } catch (...) {
         // a failed probe is just an unreachable device
     }
-    if (!reachable) {
-        SetImageIndex(row, NotReachableImage);
-        ShowLegend(true);
-    }
+    if (!reachable)
+        SetReachable(row, false);
 
     // a row the filter hides is not the one the commands should act on
     FilterRow(row);

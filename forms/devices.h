@@ -21,6 +21,7 @@ class QTimer;
 class QToolButton;
 class QTreeWidgetItem;
 class TFindBar;
+class TKeepScanning;
 class TTVPInterface;
 struct TDeviceInfo;
 
@@ -39,14 +40,24 @@ public:
     enum Column { ColName = 0, ColType, ColIPAddress, ColID, ColInterface };
     static constexpr int NotReachableImage = 4;
     static constexpr int ImageCount = 8;
+    // The Name the device reported, which an edit in place leaves as it was.
+    static constexpr int ReportedNameRole = Qt::UserRole + 1;
 
     TTVPInterface *ProtocolInterface = nullptr;
     QString LastSelectedID;
     QTimer *ScanTimer = nullptr;
     // Shared by the commands, the tool bar and the rows.
     QList<QIcon> ImageList;
+    // Tools > Keep Scanning.
+    TKeepScanning *Rescanner = nullptr;
 
     void AddDevice(TTVPInterface *Sender, const TDeviceInfo *Info);
+    // A listed device's row by its ID; nullptr when none.
+    QTreeWidgetItem *DeviceRow(const QString &ID);
+    // A new row in its sorted place, neither probed nor selected.
+    QTreeWidgetItem *InsertDeviceRow(const TDeviceInfo &Info);
+    // The not-reachable mark on or off, the legend with it.
+    void SetReachable(QTreeWidgetItem *Row, bool Reachable);
 
     // Writes the rows the list shows, with netscry-cli discover's fields;
     // false, after telling the user why, when the file cannot be written.
@@ -86,6 +97,7 @@ public slots:
     // devices_listcommands.cpp
     void FindExecute();
     void ExportListExecute();
+    void KeepScanningToggled(bool Checked);
 
 protected:
     void showEvent(QShowEvent *event) override;

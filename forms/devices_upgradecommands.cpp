@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Upgrade, Upgrade..., About and Tools > Upgrade Several Devices... of the
-// main window.
+// Upgrade, Upgrade..., About and the Tools menu of the main window.
 #include "devices.h"
 
 #include <QTreeWidgetItem>
 
 #include "about.h"
 #include "fleetupgrade.h"
+#include "keepscanning.h"
 #include "tvpinterface.h"
 #include "upgrade.h"
 
@@ -37,4 +37,9 @@ void TDeviceForm::UpgradeSeveralExecute()
         FleetUpgradeForm = new TFleetUpgradeForm(ProtocolInterface, this);
     FleetUpgradeForm->SetDevices(ListedDevices());
     FleetUpgradeForm->exec();
+}
+
+void TDeviceForm::KeepScanningToggled(bool Checked)
+{
+    Rescanner->SetRunning(Checked);
 }

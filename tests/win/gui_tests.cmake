@@ -24,10 +24,12 @@ set(NETSCRY_WINE_GUI_TESTS
     test_upgrade_commands
     test_upgrade_devsim
     test_about
-    # Tools: upgrading several devices
+    # Tools: upgrading several devices, keeping the list scanned
     test_fleetupgrade
     # Tools > Address Plan...
     test_addressplan
+    # Tools > Keep Scanning
+    test_keepscanning
     # the keys of every dialog and menu
     test_dialog_keys
     test_menu_keys
@@ -77,6 +79,7 @@ set(NETSCRY_LINUX_ONLY_GUI_TESTS
     "test_command_line: the real program on an X server of its own, with stand-in programs as shell scripts on PATH"
     "test_desktop_programs: stand-in desktop programs as shell scripts on PATH"
     "test_autoip_netns: a LAN of network namespaces, veth pairs and a bridge"
+    "test_keepscanning_netns: a LAN of network namespaces whose devices come, move, go silent and go"
     "test_session: Auto IP must make a device reachable, which under Wine the Windows simulator's device never is (see the skipped cases below)"
 )
 
