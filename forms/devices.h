@@ -92,7 +92,7 @@ public slots:
     void DoUpgradeExecute();
     void UpgradeAnyExecute();
     void AboutExecute();
-    // Tools
+    // Tools: devices_upgradecommands.cpp
     void UpgradeSeveralExecute();
     // devices_listcommands.cpp
     void FindExecute();

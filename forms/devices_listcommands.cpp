@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Find and Export List: the main window's list in daily use.
+// Find, Export List and Keep Scanning: the main window's list in daily use.
 #include "devices.h"
 #include "ui_devices.h"
 
@@ -14,6 +14,7 @@
 #include "apptitle.h"
 #include "device_list.h"
 #include "findbar.h"
+#include "keepscanning.h"
 
 namespace {
 
@@ -154,4 +155,9 @@ bool TDeviceForm::ExportList(const QString &FileName, ListFormat Format)
     box.setTextFormat(Qt::PlainText);
     box.exec();
     return false;
+}
+
+void TDeviceForm::KeepScanningToggled(bool Checked)
+{
+    Rescanner->SetRunning(Checked);
 }

@@ -6,7 +6,6 @@
 
 #include "about.h"
 #include "fleetupgrade.h"
-#include "keepscanning.h"
 #include "tvpinterface.h"
 #include "upgrade.h"
 
@@ -37,9 +36,4 @@ void TDeviceForm::UpgradeSeveralExecute()
         FleetUpgradeForm = new TFleetUpgradeForm(ProtocolInterface, this);
     FleetUpgradeForm->SetDevices(ListedDevices());
     FleetUpgradeForm->exec();
-}
-
-void TDeviceForm::KeepScanningToggled(bool Checked)
-{
-    Rescanner->SetRunning(Checked);
 }
