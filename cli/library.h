@@ -4,7 +4,7 @@
 #pragma once
 
 #include "conflicts.h"
-#include "targets.h"
+#include "sweep.h"
 
 #include <atomic>
 #include <chrono>
@@ -56,8 +56,8 @@ struct DiscoveryPlan
 {
     double timeoutS = 2.5;
     bool broadcast = true;
-    std::vector<Range> targets; // merged; asked one by one
-    double rate = 1000;         // requests per second to the targets
+    std::vector<site::Range> targets;       // merged; asked one by one
+    double rate = site::kDefaultSweepRate; // requests per second to the targets
     // ends the run early once it returns true
     std::function<bool(const std::vector<FoundDevice> &)> enough;
 };

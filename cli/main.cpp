@@ -6,7 +6,7 @@
 #include "output.h"
 #include "plan.h"
 #include "system.h"
-#include "targets.h"
+#include "sweep.h"
 #include "upgrade.h"
 
 #include "address.h"
@@ -79,7 +79,7 @@ struct DiscoverArgs
     Common common;
     double timeout = 2.5;
     std::vector<std::string> targets;
-    double rate = 1000;
+    double rate = site::kDefaultSweepRate;
     bool broadcast = false;
 };
 
@@ -485,7 +485,7 @@ CLI::App *AddDiscover(CLI::App &app, DiscoverArgs &discover)
                   "ask each address of this range (10.2.0.0/16) or this address directly (repeatable)")
         ->type_name("CIDR_OR_ADDRESS");
     d->add_option("--rate", discover.rate, "at most this many requests per second to --target (default 1000)")
-        ->check(CLI::Range(1.0, 1000000.0));
+        ->check(CLI::Range(site::kMinSweepRate, site::kMaxSweepRate));
     d->add_flag("--broadcast", discover.broadcast, "with --target, broadcast as well");
     return d;
 }

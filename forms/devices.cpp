@@ -24,6 +24,7 @@
 #include <QToolButton>
 
 #include "accelerators.h"
+#include "addresssweep.h"
 #include "apptitle.h"
 #include "log.h"
 #include "shell.h"
@@ -64,7 +65,7 @@ const int ColumnWidths[] = {120, 170, 100, 120, 100};
 
 const QString TelnetButtonHint = QStringLiteral("Load the Command-line Configuration Interface");
 
-constexpr int ImageRole = Qt::UserRole;
+const QString SharedAddressFile = QStringLiteral(":/devices/shared-address.svg");
 
 // Rows order by Name alone, case-sensitive in the user's locale.
 class TDeviceRow final : public QTreeWidgetItem
@@ -120,6 +121,8 @@ TDeviceForm::TDeviceForm(QWidget *parent)
         c.action->setIcon(ImageList[c.image]);
     ui->ProblemImage->setPixmap(OutlinedSvg(QString::fromLatin1(ImageFiles[NotReachableImage]),
                                           QSize(16, 16), devicePixelRatioF()));
+    SharedAddressIcon = SvgIcon(SharedAddressFile);
+    ui->SharedImage->setPixmap(OutlinedSvg(SharedAddressFile, QSize(16, 16), devicePixelRatioF()));
 
     QHeaderView *header = ui->DeviceList->header();
     for (int c = 0; c < int(std::size(ColumnWidths)); ++c)
@@ -171,7 +174,7 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     ui->DeviceList->installEventFilter(this);
     ui->DeviceList->viewport()->installEventFilter(this);
     // Items without an "&" get a letter too, so that the keyboard reaches each.
-    for (QWidget *menu : QList<QWidget *>{ui->MainMenu, ui->File1, ui->Edit1, ui->Help1, ContextMenu})
+    for (QWidget *menu : QList<QWidget *>{ui->MainMenu, ui->File1, ui->Edit1, ui->Tools1, ui->Help1, ContextMenu})
         AddAccelerators(menu);
 
     ScanTimer = new QTimer(this);
@@ -261,6 +264,7 @@ bool TDeviceForm::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == ui->Panel1 && event->type() == QEvent::Resize) {
         ui->Bevel1->setGeometry(0, 0, ui->Panel1->width(), ui->Bevel1->height());
+        PlaceSharedLegend();
     } else if (event->type() == QEvent::ActionChanged && watched->parent() == ui->ToolBar1) {
         // The button would take its command's hint again, or its caption
         // where the command has none.
@@ -338,6 +342,11 @@ void TDeviceForm::ScanExecute()
 
     ui->DeviceList->clear();
     ListedRows.clear();
+    IDsAt.clear();
+    AnyShared = false;
+    ShowSharedLegend();
+    // a new scan ends the last one's sweep: its answers would join this list
+    delete Sweep;
 
     ProtocolInterface->OnDeviceFound = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
         AddDevice(Sender, Info);
@@ -373,28 +382,36 @@ void TDeviceForm::InsertSorted(QTreeWidgetItem *Row)
 void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
 {
     // Rows cleared behind our back take their IDs with them.
-    if (ui->DeviceList->topLevelItemCount() == 0)
+    if (ui->DeviceList->topLevelItemCount() == 0) {
         ListedRows.clear();
+        IDsAt.clear();
+    }
     // The row that came first stays, whatever a later answer says.
     if (ListedRows.contains(Info->ID))
         return;
 
-    auto *row = new TDeviceRow(
-        QStringList{Info->Name, Info->Type, Info->IPAddress, Info->ID, Info->Interface});
+    // once the broadcasts' answers are in, a new ID answered only its own address
+    const bool routed = Sweep && Sweep->Started();
+    auto *row = new TDeviceRow(QStringList{Info->Name, Info->Type, Info->IPAddress, Info->ID,
+                                           routed ? RoutedInterfaceText(Info->Interface) : Info->Interface});
+    row->setData(ColInterface, RoutedRole, routed);
     // the user may rename a row in place; only the shown text changes
     row->setFlags(row->flags() | Qt::ItemIsEditable);
     InsertSorted(row);
     ListedRows.insert(Info->ID, row);
 
     // The library has probed the device by the time its answer arrives, so
-    // this returns at once.
+    // this returns at once. Where another device reports the address too,
+    // an answer there may be the other's: no probe can say.
     bool reachable = false;
+    const bool shared = NoteSharedAddress(row);
     try {
-        reachable = PingDevice(Info->IPAddress);
+        if (!shared)
+            reachable = routed ? PingAddress(Info->IPAddress) : PingDevice(Info->IPAddress);
     } catch (...) {
         // a failed probe is just an unreachable device
     }
-    if (!reachable) {
+    if (!reachable && !shared) {
         SetImageIndex(row, NotReachableImage);
         ShowLegend(true);
     }
@@ -409,6 +426,7 @@ void TDeviceForm::ScanTimerTimer()
     if (ui->Progress->value() == ui->Progress->maximum()) {
         ui->Progress->hide();
         ScanTimer->stop();
+        ShowSharedLegend();
     }
 }
 
@@ -421,7 +439,8 @@ void TDeviceForm::ActionList1Update()
     for (QAction *command : {ui->SetIPConfig, ui->DoUpgrade, ui->Webserver, ui->Telnet})
         command->setEnabled(selected);
     ui->Network->setEnabled(true);
-    ui->AutoSetIP->setEnabled(selected && ImageIndex(row) == NotReachableImage);
+    // a routed row's Auto IP says why it can't help there
+    ui->AutoSetIP->setEnabled(selected && (ImageIndex(row) == NotReachableImage || Routed(row)));
     CopyRow->setEnabled(selected);
 }
 

@@ -6,7 +6,13 @@
 #include <QList>
 #include <QMainWindow>
 #include <QHash>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
+
+#include <vector>
+
+#include "ranges.h"
 
 namespace Ui {
 class TDeviceForm;
@@ -17,6 +23,8 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class QTreeWidgetItem;
+class TAddressSweep;
+class TScanAddressesForm;
 class TTVPInterface;
 struct TDeviceInfo;
 
@@ -35,6 +43,9 @@ public:
     enum Column { ColName = 0, ColType, ColIPAddress, ColID, ColInterface };
     static constexpr int NotReachableImage = 4;
     static constexpr int ImageCount = 8;
+    // What a row holds besides its texts: its image index (Name), the
+    // other IDs at its address (ID), reached through a router (Interface).
+    enum Role { ImageRole = Qt::UserRole, SharedRole, RoutedRole };
 
     TTVPInterface *ProtocolInterface = nullptr;
     QString LastSelectedID;
@@ -47,6 +58,22 @@ public:
     // A row's image index: -1 none, NotReachableImage for the mark.
     static int ImageIndex(const QTreeWidgetItem *Row);
     void SetImageIndex(QTreeWidgetItem *Row, int Index) const;
+
+    // The other IDs that reported a row's address in this scan; empty
+    // when it has the address to itself.
+    static QStringList SharedWith(const QTreeWidgetItem *Row);
+    // Whether a row's device answered only a request to its own address:
+    // it is behind a router.
+    static bool Routed(const QTreeWidgetItem *Row);
+    // The Interface column of such a row.
+    static QString RoutedInterfaceText(const QString &Interface);
+    // The mark of a row whose address another device reports too.
+    QIcon SharedAddressIcon;
+
+    // The usual scan, then each address of `Targets` asked directly at
+    // `Rate` requests per second; what answers only then is listed as
+    // behind a router.
+    void ScanAddresses(std::vector<site::Range> Targets, double Rate);
 
 public slots:
     void ScanExecute();
@@ -68,6 +95,8 @@ public slots:
     void DoUpgradeExecute();
     void UpgradeAnyExecute();
     void AboutExecute();
+    // devices_sitecommands.cpp
+    void ScanAddressesExecute();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -82,12 +111,27 @@ private:
     void ShowContextMenu(const QPoint &GlobalPos);
     void ShowContextMenuAtSelection();
     void ApplyButtonHint(QToolButton *Button);
+    // devices_sitecommands.cpp
+    bool NoteSharedAddress(QTreeWidgetItem *Row);
+    void MarkShared(QTreeWidgetItem *Row, const QStringList &Others);
+    void ShowSharedLegend();
+    void PlaceSharedLegend();
+    void SweepFinished();
 
     Ui::TDeviceForm *ui;
     QMenu *ContextMenu = nullptr;
     QAction *CopyRow = nullptr;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
+    // The IDs that reported each address in this scan.
+    QHash<QString, QStringList> IDsAt;
+    bool AnyShared = false;
+    // The addresses of the last Scan Addresses, asked again after a routed
+    // device was given new settings (no broadcast finds it again).
+    QPointer<TAddressSweep> Sweep;
+    std::vector<site::Range> SweepTargets;
+    double SweepRate = 0;
+    TScanAddressesForm *ScanAddressesDialog = nullptr;
     bool Centred = false;
     int ScanCount = 0;
     int FlushFailureLogged = 0;

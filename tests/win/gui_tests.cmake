@@ -13,6 +13,7 @@ set(NETSCRY_WINE_GUI_TESTS
     test_context_menu
     test_images
     test_scan_devsim
+    test_scanaddresses
     # the IP address properties dialog, its fields and the wait dialog
     test_address_fields
     test_devicecomm
@@ -65,6 +66,7 @@ set(NETSCRY_LINUX_ONLY_GUI_TESTS
     "test_command_line: the real program on an X server of its own, with stand-in programs as shell scripts on PATH"
     "test_desktop_programs: stand-in desktop programs as shell scripts on PATH"
     "test_autoip_netns: a LAN of network namespaces, veth pairs and a bridge"
+    "test_sitecommands_netns: LANs of network namespaces, a router among them"
     "test_session: Auto IP must make a device reachable, which under Wine the Windows simulator's device never is (see the skipped cases below)"
 )
 
