@@ -119,10 +119,6 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     };
     for (const auto &c : commandImages)
         c.action->setIcon(ImageList[c.image]);
-    ui->ProblemImage->setPixmap(OutlinedSvg(QString::fromLatin1(ImageFiles[NotReachableImage]),
-                                          QSize(16, 16), devicePixelRatioF()));
-    SharedAddressIcon = SvgIcon(SharedAddressFile);
-    ui->SharedImage->setPixmap(OutlinedSvg(SharedAddressFile, QSize(16, 16), devicePixelRatioF()));
 
     QHeaderView *header = ui->DeviceList->header();
     for (int c = 0; c < int(std::size(ColumnWidths)); ++c)
@@ -130,36 +126,9 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     header->setSectionsClickable(false);
     ui->DeviceList->setItemDelegate(new TNameEditDelegate(ui->DeviceList));
 
-    const struct
-    {
-        QAction *action;
-        const char *name;
-    } buttons[] = {
-        {ui->Scan, "ToolButton1"},      {ui->SetIPConfig, "ToolButton2"},
-        {ui->DoUpgrade, "ToolButton3"}, {ui->Webserver, "ToolButton4"},
-        {ui->Telnet, "TelnetExcu"},     {ui->AutoSetIP, "ToolButton5"},
-        {ui->Network, "ToolButton6"},
-    };
-    for (const auto &b : buttons) {
-        QWidget *button = ui->ToolBar1->widgetForAction(b.action);
-        button->setObjectName(QLatin1String(b.name));
-        button->setFixedSize(61, 36);
-        // reachable by Tab from the list, as the window's other controls
-        button->setFocusPolicy(Qt::TabFocus);
-        ApplyButtonHint(static_cast<QToolButton *>(button));
-        button->installEventFilter(this);
-    }
-    QStringList captions;
-    for (const auto &b : buttons)
-        captions << b.action->text();
-    ui->ToolBar1->setFont(FittingFont(ui->ToolBar1->font(), captions, 61 - 8));
+    SetUpToolButtons();
 
-    // The legend ends before the progress bar starts.
-    const int legendWidth = ui->Progress->x() - ui->ProblemLabel->x() - 4;
-    ui->ProblemLabel->setFont(
-        FittingFont(ui->ProblemLabel->font(), {ui->ProblemLabel->text()}, legendWidth));
-    ui->ProblemLabel->resize(legendWidth, ui->ProblemLabel->height());
-    ui->Panel1->installEventFilter(this);
+    SetUpLegends();
 
     // The selected row's commands, by mouse or keyboard.
     CopyRow = new QAction(QStringLiteral("Copy"), this);
@@ -191,6 +160,48 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     // the library's own log lines join the program's in the log window
     ProtocolInterface->OnLogLine = [](TTVPInterface *, const QString &Text) { LogLine(Text); };
     setWindowTitle(ApplicationTitle);
+}
+
+void TDeviceForm::SetUpToolButtons()
+{
+    const struct
+    {
+        QAction *action;
+        const char *name;
+    } buttons[] = {
+        {ui->Scan, "ToolButton1"},      {ui->SetIPConfig, "ToolButton2"},
+        {ui->DoUpgrade, "ToolButton3"}, {ui->Webserver, "ToolButton4"},
+        {ui->Telnet, "TelnetExcu"},     {ui->AutoSetIP, "ToolButton5"},
+        {ui->Network, "ToolButton6"},
+    };
+    for (const auto &b : buttons) {
+        QWidget *button = ui->ToolBar1->widgetForAction(b.action);
+        button->setObjectName(QLatin1String(b.name));
+        button->setFixedSize(61, 36);
+        // reachable by Tab from the list, as the window's other controls
+        button->setFocusPolicy(Qt::TabFocus);
+        ApplyButtonHint(static_cast<QToolButton *>(button));
+        button->installEventFilter(this);
+    }
+    QStringList captions;
+    for (const auto &b : buttons)
+        captions << b.action->text();
+    ui->ToolBar1->setFont(FittingFont(ui->ToolBar1->font(), captions, 61 - 8));
+}
+
+void TDeviceForm::SetUpLegends()
+{
+    ui->ProblemImage->setPixmap(OutlinedSvg(QString::fromLatin1(ImageFiles[NotReachableImage]),
+                                          QSize(16, 16), devicePixelRatioF()));
+    SharedAddressIcon = SvgIcon(SharedAddressFile);
+    ui->SharedImage->setPixmap(OutlinedSvg(SharedAddressFile, QSize(16, 16), devicePixelRatioF()));
+    // The legend ends before the progress bar starts.
+    const int legendWidth = ui->Progress->x() - ui->ProblemLabel->x() - 4;
+    ui->ProblemLabel->setFont(
+        FittingFont(ui->ProblemLabel->font(), {ui->ProblemLabel->text()}, legendWidth));
+    ui->ProblemLabel->resize(legendWidth, ui->ProblemLabel->height());
+    ui->Panel1->installEventFilter(this);
+    PlaceSharedLegend();
 }
 
 TDeviceForm::~TDeviceForm()

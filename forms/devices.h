@@ -105,6 +105,8 @@ protected:
 
 private:
     QTreeWidgetItem *SelectedRow() const;
+    void SetUpToolButtons();
+    void SetUpLegends();
     void FormShow();
     void InsertSorted(QTreeWidgetItem *Row);
     void ShowLegend(bool Visible);
