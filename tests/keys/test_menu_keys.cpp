@@ -94,6 +94,7 @@ TEST_F(MenuKeys, EachItemsLetterRunsItsCommand)
         {Qt::Key_E, "Edit1", 't', "Cut: "},
         {Qt::Key_E, "Edit1", 'c', "Copy: "},
         {Qt::Key_E, "Edit1", 'p', "Paste: "},
+        {Qt::Key_T, "Tools1", 'a', "Scan Addresses...: ScanAddresses"},
         {Qt::Key_H, "Help1", 'o', "Osmira Inc.: About,About1"},
         {Qt::Key_H, "Help1", 'h', "Homepages: Action1,Homepages1"},
         {Qt::Key_Menu, "DeviceListMenu", 'c', "Configure: SetIPConfig"},
