@@ -24,6 +24,7 @@
 #include "application.h"
 #include "devices.h"
 #include "devsim_process.h"
+#include "gui_helpers.h"
 #include "shell.h"
 #include "tvpinterface.h"
 
@@ -31,20 +32,6 @@ namespace {
 
 int kDevices = 1000;
 int kUnreachable = kDevices / 10;
-
-// The benchmark must not flush the machine's ARP cache.
-class QuietShell final : public Shell
-{
-public:
-    void OpenURL(const QString &, OpenResult done) override
-    {
-        if (done)
-            done(true);
-    }
-    void StartTelnet(const QString &) override {}
-    void OpenNetworkSettings() override {}
-    void FlushArpCache(const QStringList &, FlushFailure) override {}
-};
 
 struct Figures
 {
@@ -135,7 +122,8 @@ int main(int argc, char **argv)
     sim.UseFromThisProcess();
 
     TApplication app(argc, argv);
-    QuietShell shell;
+    // records instead of flushing the machine's ARP cache
+    testsupport::RecordingShell shell;
     SetShell(&shell);
     TDeviceForm form;
 

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <mutex>
 #include <set>
@@ -198,18 +199,19 @@ void Library::RequireInterfaces() const
         throw Failure(noInterface_);
 }
 
+uint16_t DevicePort()
+{
+    const char *text = std::getenv("TVP_PORT");
+    if (!text || !*text || std::strlen(text) > 5 || std::strspn(text, "0123456789") != std::strlen(text))
+        return TVP_DEFAULT_PORT;
+    const long port = std::strtol(text, nullptr, 10);
+    return port >= 1 && port <= 65535 ? uint16_t(port) : uint16_t(TVP_DEFAULT_PORT);
+}
+
 std::string BehindARouterHint()
 {
     return "broadcasts stay on the links in use; a device behind a router is found with discover --target "
            "and read or changed at its address with get or set --address";
-}
-
-site::SharedAddresses SharedAddresses(const std::vector<FoundDevice> &devices)
-{
-    std::vector<site::Sighting> scan;
-    for (const auto &d : devices)
-        scan.push_back({d.id, d.ip});
-    return site::FindSharedAddresses(scan);
 }
 
 void Library::Pump(Clock::time_point until, const std::function<bool()> &done)
@@ -430,12 +432,7 @@ std::vector<FoundDevice> Library::Discover(const DiscoveryPlan &plan)
     }
     if (run.total > 0 && run.refused == run.total && !run.broadcastWorked)
         throw Failure("no discovery request could be sent");
-    const auto shared = SharedAddresses(run.devices);
-    for (auto &d : run.devices) {
-        d.conflict = site::OthersAt(shared, d.ip, d.id);
-        if (!d.conflict.empty())
-            d.reachable = false;
-    }
+    MarkSharedAddresses(run.devices);
     std::sort(run.devices.begin(), run.devices.end(), [](const FoundDevice &a, const FoundDevice &b) {
         return a.name != b.name ? a.name < b.name : a.ip < b.ip;
     });

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "conflicts.h"
+#include "device_list.h"
 #include "sweep.h"
 
 #include <atomic>
@@ -29,15 +30,6 @@ struct UsageError : std::runtime_error
 struct Failure : std::runtime_error
 {
     using std::runtime_error::runtime_error;
-};
-
-struct FoundDevice
-{
-    std::string id, interface, ip, name, type;
-    // false too when another ID reported the same address: the probe's
-    // answer there names no device, so it can't be credited to this one
-    bool reachable = false;
-    std::vector<std::string> conflict; // the other IDs at its address
 };
 
 struct IpSettings
@@ -133,7 +125,8 @@ std::string CanonicalId(const std::string &text);
 // What a command by ID says when no broadcast found the device.
 std::string BehindARouterHint();
 
-// The addresses that two or more of the devices reported.
-site::SharedAddresses SharedAddresses(const std::vector<FoundDevice> &devices);
+// The device port the library uses: TVP_PORT when it holds a port, else
+// TVP_DEFAULT_PORT.
+uint16_t DevicePort();
 
 } // namespace cli

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // netscry-cli: every device operation of Netscry from a script.
 #include "common.h"
+#include "doctor_command.h"
 #include "glob.h"
 #include "library.h"
 #include "output.h"
@@ -8,6 +9,7 @@
 #include "system.h"
 #include "sweep.h"
 #include "upgrade.h"
+#include "watch_command.h"
 
 #include "address.h"
 #include "tvp.h"
@@ -16,6 +18,7 @@
 
 #include <iostream>
 #include <set>
+#include <sstream>
 
 using namespace cli;
 namespace wire = tvp::wire;
@@ -47,18 +50,6 @@ std::string DeviceAddressArgument(const std::string &text)
     return wire::FormatDottedQuad(address);
 }
 
-Record DeviceRecord(const FoundDevice &d)
-{
-    return {{"name", d.name}, {"type", d.type},           {"ip", d.ip},
-            {"id", d.id},     {"interface", d.interface}, {"reachable", d.reachable},
-            {"conflict", d.conflict}};
-}
-
-const std::vector<Column> kDeviceColumns = {{"name", "NAME"},           {"type", "TYPE"},
-                                            {"ip", "IP ADDRESS"},       {"id", "ID"},
-                                            {"interface", "INTERFACE"}, {"reachable", "REACHABLE"},
-                                            {"conflict", "CONFLICT"}};
-
 // Two IDs at one address: the user hears of it even when reading JSON.
 void WarnOfSharedAddresses(const std::vector<FoundDevice> &devices)
 {
@@ -81,7 +72,19 @@ struct DiscoverArgs
     std::vector<std::string> targets;
     double rate = site::kDefaultSweepRate;
     bool broadcast = false;
+    std::string save, compare; // site files
 };
+
+// The saved site against what was found, in the watch's event form; 0 when
+// nothing differs, 1 otherwise.
+int CompareWithSite(const std::vector<site::WatchDevice> &saved, const std::vector<FoundDevice> &found,
+                    const Common &common)
+{
+    const auto events = site::CompareSite(saved, WatchDevices(found), site::WallClock::now());
+    for (const auto &e : events)
+        std::cout << EventLine(e, common.json) << "\n";
+    return events.empty() ? 0 : 1;
+}
 
 int Discover(const DiscoverArgs &a)
 {
@@ -90,15 +93,39 @@ int Discover(const DiscoverArgs &a)
     plan.timeoutS = a.timeout;
     plan.rate = a.rate;
     plan.broadcast = a.targets.empty() || a.broadcast;
+    if (!a.compare.empty() && a.common.csv)
+        throw UsageError("--compare prints events as lines or, with --json, JSON Lines; not CSV");
+    // a broken site file is said before the discovery, not after
+    const auto saved = a.compare.empty() ? std::vector<site::WatchDevice>{} : ReadSite(a.compare);
     Library library(a.common.Options());
-    const auto devices = library.Discover(plan);
-    std::vector<Record> records;
-    for (const auto &d : devices)
-        records.push_back(DeviceRecord(d));
-    WarnOfSharedAddresses(devices);
-    PrintList(std::cout, records, kDeviceColumns, a.common.OutputFormat());
-    return 0;
+    const auto found = library.Discover(plan);
+    WarnOfSharedAddresses(found);
+    int code = 0;
+    if (!a.compare.empty())
+        code = CompareWithSite(saved, found, a.common);
+    else
+        PrintDevices(std::cout, found, a.common.OutputFormat());
+    if (!a.save.empty()) {
+        std::ostringstream site;
+        PrintDevices(site, found, Format::Json);
+        SaveSite(a.save, site.str());
+    }
+    return code;
 }
+
+// --- doctor / watch -------------------------------------------------------------
+
+struct DoctorArgs
+{
+    bool json = false;
+    bool verbose = false;
+};
+
+struct WatchArgs
+{
+    Common common;
+    double interval = 10;
+};
 
 // --- get / set ----------------------------------------------------------------
 
@@ -487,7 +514,34 @@ CLI::App *AddDiscover(CLI::App &app, DiscoverArgs &discover)
     d->add_option("--rate", discover.rate, "at most this many requests per second to --target (default 1000)")
         ->check(CLI::Range(site::kMinSweepRate, site::kMaxSweepRate));
     d->add_flag("--broadcast", discover.broadcast, "with --target, broadcast as well");
+    d->add_option("--save", discover.save, "also write the list to this site file (JSON), replacing it whole")
+        ->type_name("FILE");
+    d->add_option("--compare", discover.compare,
+                  "print what differs from this site file instead of the list: new, missing, moved, changed")
+        ->type_name("FILE");
     return d;
+}
+
+CLI::App *AddDoctor(CLI::App &app, DoctorArgs &doctor)
+{
+    auto *d = app.add_subcommand("doctor", "why devices may not be found: one discovery, then findings with what to "
+                                           "do");
+    d->add_flag("-v,--verbose", doctor.verbose, "the library's log lines on stderr");
+    d->add_flag("--json", doctor.json, "JSON output");
+    return d;
+}
+
+CLI::App *AddWatch(CLI::App &app, WatchArgs &watch)
+{
+    auto *w = app.add_subcommand("watch", "discover again and again and print each change until interrupted");
+    w->add_option("--interface", watch.common.interfaces,
+                  "use this network interface (repeatable); overrides TVP_INTERFACES")
+        ->type_name("NAME");
+    w->add_flag("-v,--verbose", watch.common.verbose, "the library's log lines on stderr");
+    w->add_flag("--json", watch.common.json, "one JSON object per event and line (JSON Lines)");
+    w->add_option("--interval", watch.interval, "seconds from one discovery to the next (default 10)")
+        ->check(CLI::Range(0.5, 86400.0));
+    return w;
 }
 
 CLI::App *AddGet(CLI::App &app, GetArgs &get)
@@ -566,6 +620,8 @@ struct Commands
     AutoIpArgs autoIp;
     UpgradeArgs upgrade;
     PingArgs ping;
+    DoctorArgs doctor;
+    WatchArgs watch;
 };
 
 // Runs the command that was parsed; the exit code.
@@ -588,6 +644,10 @@ int RunCommand(const CLI::App &app, const Commands &c, const PlanCommands &plan)
             return Ping(c.ping);
         if (name == "plan")
             return plan.Run();
+        if (name == "doctor")
+            return RunDoctor({c.doctor.json, c.doctor.verbose}, std::cout);
+        if (name == "watch")
+            return RunWatch({c.watch.common.Options(), c.watch.interval, c.watch.common.json}, std::cout);
     } catch (const UsageError &e) {
         std::cerr << "netscry-cli: " << e.what() << "\n";
         return 2;
@@ -628,6 +688,8 @@ int main(int argc, char **argv)
     AddUpgrade(app, commands.upgrade);
     AddPing(app, commands.ping);
     PlanCommands plan(app);
+    AddDoctor(app, commands.doctor);
+    AddWatch(app, commands.watch);
 
     // CLI11 would only say that a command is required
     if (argc > 1 && argv[1][0] != '-') {
@@ -636,7 +698,7 @@ int main(int argc, char **argv)
             known = known || sub->get_name() == argv[1];
         if (!known) {
             std::cerr << "netscry-cli: unknown command \"" << argv[1]
-                      << "\" (commands: discover, get, set, auto-ip, upgrade, ping, plan)\n";
+                      << "\" (commands: discover, get, set, auto-ip, upgrade, ping, plan, doctor, watch)\n";
             return 2;
         }
     }

@@ -2,10 +2,10 @@
 #include "site_facts.h"
 
 #include "address.h"
+#include "plan_make.h"
 #include "system.h"
 
 #include <algorithm>
-#include <memory>
 #include <set>
 
 namespace cli {
@@ -14,18 +14,11 @@ namespace {
 
 namespace wire = tvp::wire;
 
-// plan make asks a few addresses ahead at a time: an address check costs
-// about as much for one as for many.
-constexpr uint32_t kMakeBatch = 32;
-
 site::SiteDevice ToSiteDevice(const FoundDevice &d, const std::vector<sys::LocalInterface> &local)
 {
     site::SiteDevice s{d.id, d.name, d.type, d.ip, d.interface, std::nullopt, false};
-    // the library names a card "eth0 (10.1.0.1)"
-    for (const auto &i : local)
-        for (const auto &[address, mask] : i.subnets)
-            if (i.name + " (" + wire::FormatDottedQuad(address) + ")" == d.interface)
-                s.link = site::Subnet{address, mask};
+    if (const auto card = sys::CardOf(d.interface, local))
+        s.link = site::Subnet{card->first, card->second};
     return s;
 }
 
@@ -83,22 +76,13 @@ std::map<uint32_t, site::AddressUse> CheckAddresses(Library &library,
 
 std::function<bool(uint32_t)> InUseOnCard(Library &library, const std::string &interfaceText, const site::Subnet &card)
 {
-    auto known = std::make_shared<std::map<uint32_t, bool>>();
-    return [&library, interfaceText, card, known](uint32_t address) {
-        if (auto it = known->find(address); it != known->end())
-            return it->second;
-        std::vector<uint32_t> batch;
-        for (uint32_t a = address; batch.size() < kMakeBatch && card.Contains(a) && a != 0; ++a)
-            batch.push_back(a);
-        if (batch.empty())
-            return true; // off the card: nothing to give
-        const auto uses = CheckAddresses(library, {{interfaceText, batch}});
-        for (uint32_t a : batch) {
-            const auto use = uses.at(a);
-            (*known)[a] = use != site::AddressUse::Free;
-        }
-        return known->at(address);
-    };
+    return site::InUseInBatches(card, [&library, interfaceText](const std::vector<uint32_t> &addresses) {
+        const auto uses = CheckAddresses(library, {{interfaceText, addresses}});
+        std::vector<site::AddressUse> out;
+        for (uint32_t a : addresses)
+            out.push_back(uses.at(a));
+        return out;
+    });
 }
 
 } // namespace cli

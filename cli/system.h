@@ -36,6 +36,19 @@ FileState CheckFile(const std::string &path);
 // False when the wait itself failed (then nothing was waited for).
 bool WaitReadable(int handle, int ms);
 
+// From now on Ctrl+C (SIGINT and SIGTERM; on Windows the console's Ctrl+C,
+// Ctrl+Break and close events) only sets a flag that Interrupted() reads,
+// so a command that runs until interrupted ends cleanly. A wait in
+// WaitReadable ends at once on a signal, within its time on Windows.
+void CatchInterrupt();
+bool Interrupted();
+
+// A whole file (UTF-8 path) as text; nullopt with *error saying why.
+std::optional<std::string> ReadTextFile(const std::string &path, std::string *error);
+// Writes a file whole or not at all: a new file beside it, then renamed
+// over it; false with *error saying why.
+bool WriteFileWhole(const std::string &path, const std::string &text, std::string *error);
+
 // One local interface: its name as the library names it, and its IPv4
 // addresses with their masks (host byte order).
 struct LocalInterface
@@ -47,5 +60,10 @@ struct LocalInterface
 // Every interface the system knows, up or down; empty when the system's
 // list cannot be read.
 std::optional<std::vector<LocalInterface>> LocalInterfaces();
+
+// The card address and its mask that an Interface text of the library
+// names ("eth0 (10.1.0.1)"); nullopt when no card of `local` has it.
+std::optional<std::pair<uint32_t, uint32_t>> CardOf(const std::string &interfaceText,
+                                                    const std::vector<LocalInterface> &local);
 
 } // namespace cli::sys

@@ -3,7 +3,12 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -44,6 +49,72 @@ bool WaitReadable(int handle, int ms)
 {
     pollfd p{handle, POLLIN, 0};
     return poll(&p, 1, ms) >= 0 || errno == EINTR;
+}
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+} // namespace
+
+void CatchInterrupt()
+{
+    struct sigaction sa{};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0; // no SA_RESTART: a waiting poll() returns at once
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool Interrupted()
+{
+    return g_interrupted != 0;
+}
+
+std::optional<std::string> ReadTextFile(const std::string &path, std::string *error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = std::strerror(errno);
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        *error = "read error";
+        return std::nullopt;
+    }
+    return text.str();
+}
+
+bool WriteFileWhole(const std::string &path, const std::string &text, std::string *error)
+{
+    const std::string temporary = path + ".new";
+    FILE *f = std::fopen(temporary.c_str(), "wb");
+    if (!f) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0 &&
+                         fsync(fileno(f)) == 0;
+    const int saved = errno;
+    if (std::fclose(f) != 0 || !written) {
+        *error = std::strerror(written ? errno : saved);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        *error = std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::optional<std::vector<LocalInterface>> LocalInterfaces()

@@ -11,8 +11,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -134,6 +136,82 @@ bool WaitReadable(int handle, int ms)
     p.fd = static_cast<SOCKET>(handle);
     p.events = POLLRDNORM;
     return WSAPoll(&p, 1, ms) != SOCKET_ERROR;
+}
+
+namespace {
+
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    InterlockedExchange(&g_interrupted, 1);
+    // a close event ends the process once the handler returns: give the
+    // command its moment to finish the line it writes
+    if (event == CTRL_CLOSE_EVENT)
+        Sleep(1500);
+    return TRUE;
+}
+
+} // namespace
+
+void CatchInterrupt()
+{
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool Interrupted()
+{
+    return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0;
+}
+
+std::optional<std::string> ReadTextFile(const std::string &path, std::string *error)
+{
+    const auto wide = tvp::win::Wide(path.c_str());
+    FILE *f = wide ? _wfopen(wide->c_str(), L"rb") : nullptr;
+    if (!f) {
+        *error = wide ? std::strerror(errno) : "the name is not text";
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+        text.append(buffer, n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) {
+        *error = "read error";
+        return std::nullopt;
+    }
+    return text;
+}
+
+bool WriteFileWhole(const std::string &path, const std::string &text, std::string *error)
+{
+    const auto wide = tvp::win::Wide(path.c_str());
+    if (!wide) {
+        *error = "the name is not text";
+        return false;
+    }
+    const std::wstring temporary = *wide + L".new";
+    FILE *f = _wfopen(temporary.c_str(), L"wb");
+    if (!f) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
+    if (std::fclose(f) != 0 || !written) {
+        *error = std::strerror(errno);
+        _wremove(temporary.c_str());
+        return false;
+    }
+    if (!MoveFileExW(temporary.c_str(), wide->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = tvp::win::SystemMessage(GetLastError());
+        _wremove(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::optional<std::vector<LocalInterface>> LocalInterfaces()

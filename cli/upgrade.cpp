@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "upgrade.h"
 
+#include "fleet.h"
 #include "tvp.h"
 
 #include <algorithm>
@@ -80,7 +81,7 @@ std::string Outcome(const Job &job)
     else if (job.result == TVPUpgradeOK)
         text = job.attempts > 1 ? "upgraded at the second attempt" : "upgraded";
     else
-        text = "failed: " + UpgradeResultText(job.result) + (job.attempts > 1 ? ", also at the second attempt" : "");
+        text = "failed: " + site::UpgradeResultText(job.result) + (job.attempts > 1 ? ", also at the second attempt" : "");
     if (job.answers)
         text += *job.answers ? "; answers again" : "; does not answer since";
     return text;
@@ -97,7 +98,7 @@ Record ToRecord(const Job &job)
              {"ok", !t.ip.empty() && job.result == TVPUpgradeOK},
              {"result", t.ip.empty() ? Value{} : Value{int64_t(job.result)}},
              {"attempts", int64_t(job.attempts)},
-             {"message", t.ip.empty() ? t.problem : UpgradeResultText(job.result)}};
+             {"message", t.ip.empty() ? t.problem : site::UpgradeResultText(job.result)}};
     if (job.answers)
         r.push_back({"answers", *job.answers});
     return r;
@@ -119,24 +120,6 @@ std::string Bar(const Job &job)
     return line + "[" + std::string(size_t(filled), '#') + std::string(size_t(30 - filled), '-') + "] " +
            std::to_string(percent) + "%";
 }
-
-} // namespace
-
-std::string UpgradeResultText(int result)
-{
-    switch (result) {
-    case TVPUpgradeOK: return "done";
-    case TVPUpgradeNoAnswer: return "no answer, or the device is busy";
-    case TVPUpgradeFileError: return "the image file cannot be read";
-    case TVPUpgradeBadAddress: return "not a device address";
-    case TVPUpgradeDeviceError: return "the device refused the image";
-    case TVPUpgradeStalled: return "the device stopped answering during the transfer";
-    case TVPUpgradeLocalError: return "no local socket for the transfer";
-    default: return "library result " + std::to_string(result);
-    }
-}
-
-namespace {
 
 // Runs the jobs on `workers` threads, pumping the library's events and
 // drawing the progress bars meanwhile; text outcomes are printed as

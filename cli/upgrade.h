@@ -34,9 +34,6 @@ struct UpgradeSettings
     Format format = Format::Text;
 };
 
-// The text of a TVPUpgradeDevice result.
-std::string UpgradeResultText(int result);
-
 // Uploads to every resolved target, prints one outcome per device to
 // `out`, and returns the exit code: 0 when every upload (and, with verify,
 // every new answer) succeeded, else 1.

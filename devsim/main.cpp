@@ -80,7 +80,7 @@ void AddOptions(CLI::App &app, Options &o)
     const std::string devices = "Devices (default: the sample LAN)", network = "Network", faults = "Faults";
     app.add_option("--json,--config", o.jsonPath, "devices from a JSON file (see devsim/sample-lan.json)")
         ->type_name("FILE")->group(devices);
-    app.add_option("--devices", o.generated, "N generated devices Sim-0001... at 127.1.x.y/8")
+    app.add_option("--devices", o.generated, "N generated devices Sim-0001... at 127.1.0.2/8 on")
         ->type_name("N")->check(CLI::Range(0, 1000000))->group(devices);
     app.add_option("--unreachable", o.unreachable, "share of generated devices that answer no probe (0..1)")
         ->check(kShare)->group(devices);

@@ -26,6 +26,9 @@
 #include "accelerators.h"
 #include "addresssweep.h"
 #include "apptitle.h"
+#include "findbar.h"
+#include "fleetupgrade.h"
+#include "keepscanning.h"
 #include "log.h"
 #include "shell.h"
 #include "svgimages.h"
@@ -66,6 +69,8 @@ const int ColumnWidths[] = {120, 170, 100, 120, 100};
 const QString TelnetButtonHint = QStringLiteral("Load the Command-line Configuration Interface");
 
 const QString SharedAddressFile = QStringLiteral(":/devices/shared-address.svg");
+
+constexpr int ImageRole = Qt::UserRole;
 
 // Rows order by Name alone, case-sensitive in the user's locale.
 class TDeviceRow final : public QTreeWidgetItem
@@ -146,6 +151,14 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     for (QWidget *menu : QList<QWidget *>{ui->MainMenu, ui->File1, ui->Edit1, ui->Tools1, ui->Help1, ContextMenu})
         AddAccelerators(menu);
 
+    // Above the list, and hidden until Find: the window looks as ever.
+    FindBar = new TFindBar(ui->centralwidget);
+    FindBar->setObjectName(QStringLiteral("FindBar"));
+    ui->CentralLayout->insertWidget(0, FindBar);
+    connect(FindBar, &TFindBar::FilterChanged, this, &TDeviceForm::FilterRows);
+    connect(FindBar, &TFindBar::Closed, this, &TDeviceForm::FilterRows);
+    connect(FindBar, &TFindBar::GoToList, ui->DeviceList, [this] { ui->DeviceList->setFocus(); });
+
     ScanTimer = new QTimer(this);
     ScanTimer->setObjectName(QStringLiteral("ScanTimer"));
     ScanTimer->setInterval(125);
@@ -159,6 +172,7 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     ProtocolInterface = new TTVPInterface(this, DebugMode);
     // the library's own log lines join the program's in the log window
     ProtocolInterface->OnLogLine = [](TTVPInterface *, const QString &Text) { LogLine(Text); };
+    Rescanner = new TKeepScanning(this, ui->DeviceList, ProtocolInterface);
     setWindowTitle(ApplicationTitle);
 }
 
@@ -206,7 +220,26 @@ void TDeviceForm::SetUpLegends()
 
 TDeviceForm::~TDeviceForm()
 {
+    // its uploads end before the protocol object goes
+    if (FleetUpgradeForm && FleetUpgradeForm->parent() == this)
+        delete FleetUpgradeForm;
     delete ui;
+}
+
+QList<TDeviceInfo> TDeviceForm::ListedDevices() const
+{
+    QList<TDeviceInfo> devices;
+    for (int i = 0; i < ui->DeviceList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *row = ui->DeviceList->topLevelItem(i);
+        TDeviceInfo info;
+        info.Name = row->text(ColName);
+        info.Type = row->text(ColType);
+        info.IPAddress = row->text(ColIPAddress);
+        info.ID = row->text(ColID);
+        info.Interface = row->text(ColInterface);
+        devices << info;
+    }
+    return devices;
 }
 
 QTreeWidgetItem *TDeviceForm::SelectedRow() const
@@ -351,6 +384,8 @@ void TDeviceForm::ScanExecute()
     QTreeWidgetItem *row = SelectedRow();
     LastSelectedID = row ? row->text(ColID) : QString();
 
+    // a rescan under way would show what this scan is about to clear
+    Rescanner->ListCleared();
     ui->DeviceList->clear();
     ListedRows.clear();
     IDsAt.clear();
@@ -358,6 +393,7 @@ void TDeviceForm::ScanExecute()
     ShowSharedLegend();
     // a new scan ends the last one's sweep: its answers would join this list
     delete Sweep;
+    UpdateFindCount();
 
     ProtocolInterface->OnDeviceFound = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
         AddDevice(Sender, Info);
@@ -390,45 +426,71 @@ void TDeviceForm::InsertSorted(QTreeWidgetItem *Row)
     list->insertTopLevelItem(low, Row);
 }
 
-void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
+QTreeWidgetItem *TDeviceForm::DeviceRow(const QString &ID)
 {
     // Rows cleared behind our back take their IDs with them.
     if (ui->DeviceList->topLevelItemCount() == 0) {
         ListedRows.clear();
         IDsAt.clear();
     }
-    // The row that came first stays, whatever a later answer says.
-    if (ListedRows.contains(Info->ID))
-        return;
+    return ListedRows.value(ID);
+}
 
-    // once the broadcasts' answers are in, a new ID answered only its own address
-    const bool routed = Sweep && Sweep->Started();
-    auto *row = new TDeviceRow(QStringList{Info->Name, Info->Type, Info->IPAddress, Info->ID,
-                                           routed ? RoutedInterfaceText(Info->Interface) : Info->Interface});
-    row->setData(ColInterface, RoutedRole, routed);
+QTreeWidgetItem *TDeviceForm::InsertDeviceRow(const TDeviceInfo &Info)
+{
+    auto *row = new TDeviceRow(
+        QStringList{Info.Name, Info.Type, Info.IPAddress, Info.ID, Info.Interface});
+    row->setData(ColName, ReportedNameRole, Info.Name);
     // the user may rename a row in place; only the shown text changes
     row->setFlags(row->flags() | Qt::ItemIsEditable);
     InsertSorted(row);
-    ListedRows.insert(Info->ID, row);
+    ListedRows.insert(Info.ID, row);
+    return row;
+}
+
+void TDeviceForm::SetReachable(QTreeWidgetItem *Row, bool Reachable)
+{
+    // an answer at a shared address may be the other device's
+    if (!SharedWith(Row).isEmpty())
+        return;
+    SetImageIndex(Row, Reachable ? -1 : NotReachableImage);
+    if (!Reachable)
+        ShowLegend(true);
+}
+
+void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
+{
+    // A rescan of Keep Scanning shows its answers itself, without moving the selection.
+    if (Rescanner->Collecting())
+        return;
+    // The row that came first stays, whatever a later answer says.
+    if (DeviceRow(Info->ID))
+        return;
+    // once the broadcasts' answers are in, a new ID answered only its own address
+    const bool routed = Sweep && Sweep->Started();
+    TDeviceInfo shown = *Info;
+    if (routed)
+        shown.Interface = RoutedInterfaceText(Info->Interface);
+    QTreeWidgetItem *row = InsertDeviceRow(shown);
+    row->setData(ColInterface, RoutedRole, routed);
 
     // The library has probed the device by the time its answer arrives, so
     // this returns at once. Where another device reports the address too,
     // an answer there may be the other's: no probe can say.
     bool reachable = false;
-    const bool shared = NoteSharedAddress(row);
     try {
-        if (!shared)
-            reachable = routed ? PingAddress(Info->IPAddress) : PingDevice(Info->IPAddress);
+        reachable = routed ? PingAddress(Info->IPAddress) : PingDevice(Info->IPAddress);
     } catch (...) {
         // a failed probe is just an unreachable device
     }
-    if (!reachable && !shared) {
-        SetImageIndex(row, NotReachableImage);
-        ShowLegend(true);
-    }
+    if (!NoteSharedAddress(row) && !reachable)
+        SetReachable(row, false);
 
-    if (Info->ID == LastSelectedID || !SelectedRow())
+    // a row the filter hides is not the one the commands should act on
+    FilterRow(row);
+    if (!row->isHidden() && (Info->ID == LastSelectedID || !SelectedRow()))
         ui->DeviceList->setCurrentItem(row);
+    UpdateFindCount();
 }
 
 void TDeviceForm::ScanTimerTimer()
@@ -464,6 +526,11 @@ void TDeviceForm::DeviceListEdited(QTreeWidgetItem *Row, int ColumnIndex)
 {
     if (ColumnIndex != ColName || !Row)
         return;
+    // a renamed row is filtered by its new name; a new mark is counted
+    FilterRow(Row);
+    if (Row->isHidden() && Row->isSelected())
+        KeepSelectionShown();
+    UpdateFindCount();
     QTreeWidget *list = ui->DeviceList;
     const int index = list->indexOfTopLevelItem(Row);
     if (index < 0)

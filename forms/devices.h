@@ -14,17 +14,22 @@
 
 #include "ranges.h"
 
+#include <string>
+
 namespace Ui {
 class TDeviceForm;
 }
 
 class QAction;
+class QFileDialog;
 class QMenu;
 class QTimer;
 class QToolButton;
 class QTreeWidgetItem;
 class TAddressSweep;
 class TScanAddressesForm;
+class TFindBar;
+class TKeepScanning;
 class TTVPInterface;
 struct TDeviceInfo;
 
@@ -43,22 +48,41 @@ public:
     enum Column { ColName = 0, ColType, ColIPAddress, ColID, ColInterface };
     static constexpr int NotReachableImage = 4;
     static constexpr int ImageCount = 8;
-    // What a row holds besides its texts: its image index (Name), the
-    // other IDs at its address (ID), reached through a router (Interface).
-    enum Role { ImageRole = Qt::UserRole, SharedRole, RoutedRole };
+    // The Name the device reported, which an edit in place leaves as it was.
+    static constexpr int ReportedNameRole = Qt::UserRole + 1;
+    // Two more: the other IDs at a row's address (on ID), and reached
+    // through a router (on Interface).
+    // (Keep Scanning's own is Qt::UserRole + 2.)
+    static constexpr int SharedRole = Qt::UserRole + 3;
+    static constexpr int RoutedRole = Qt::UserRole + 4;
 
     TTVPInterface *ProtocolInterface = nullptr;
     QString LastSelectedID;
     QTimer *ScanTimer = nullptr;
     // Shared by the commands, the tool bar and the rows.
     QList<QIcon> ImageList;
+    // Tools > Keep Scanning.
+    TKeepScanning *Rescanner = nullptr;
 
     void AddDevice(TTVPInterface *Sender, const TDeviceInfo *Info);
+    // A listed device's row by its ID; nullptr when none.
+    QTreeWidgetItem *DeviceRow(const QString &ID);
+    // A new row in its sorted place, neither probed nor selected.
+    QTreeWidgetItem *InsertDeviceRow(const TDeviceInfo &Info);
+    // The not-reachable mark on or off, the legend with it.
+    void SetReachable(QTreeWidgetItem *Row, bool Reachable);
+
+    // Writes the rows the list shows, with netscry-cli discover's fields;
+    // false, after telling the user why, when the file cannot be written.
+    enum class ListFormat { Csv, Json };
+    bool ExportList(const QString &FileName, ListFormat Format);
 
     // A row's image index: -1 none, NotReachableImage for the mark.
     static int ImageIndex(const QTreeWidgetItem *Row);
     void SetImageIndex(QTreeWidgetItem *Row, int Index) const;
 
+    // The listed devices as their rows read, in list order.
+    QList<TDeviceInfo> ListedDevices() const;
     // The other IDs that reported a row's address in this scan; empty
     // when it has the address to itself.
     static QStringList SharedWith(const QTreeWidgetItem *Row);
@@ -91,10 +115,17 @@ public slots:
     // devices_ipcommands.cpp
     void SetIPConfigExecute();
     void AutoSetIPExecute();
+    void AddressPlanExecute();
     // devices_upgradecommands.cpp
     void DoUpgradeExecute();
     void UpgradeAnyExecute();
     void AboutExecute();
+    // Tools
+    void UpgradeSeveralExecute();
+    // devices_listcommands.cpp
+    void FindExecute();
+    void ExportListExecute();
+    void KeepScanningToggled(bool Checked);
     // devices_sitecommands.cpp
     void ScanAddressesExecute();
 
@@ -113,6 +144,12 @@ private:
     void ShowContextMenu(const QPoint &GlobalPos);
     void ShowContextMenuAtSelection();
     void ApplyButtonHint(QToolButton *Button);
+    // devices_listcommands.cpp
+    void FilterRow(QTreeWidgetItem *Row) const;
+    void FilterRows();
+    void KeepSelectionShown();
+    void UpdateFindCount();
+    std::string ListText(ListFormat Format) const;
     // devices_sitecommands.cpp
     bool NoteSharedAddress(QTreeWidgetItem *Row);
     void MarkShared(QTreeWidgetItem *Row, const QStringList &Others);
@@ -123,6 +160,8 @@ private:
     Ui::TDeviceForm *ui;
     QMenu *ContextMenu = nullptr;
     QAction *CopyRow = nullptr;
+    TFindBar *FindBar = nullptr;
+    QFileDialog *ExportDialog = nullptr;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
     // The IDs that reported each address in this scan.

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Configure and Auto IP commands of the main window.
+// Configure and Auto IP commands of the main window, and Tools > Address
+// Plan..., which re-addresses many devices.
 #include "devices.h"
 #include "ui_devices.h"
 
 #include <QMessageBox>
 
+#include "addressplan.h"
 #include "apptitle.h"
 #include "devicecomm.h"
 #include "ipconfig.h"
@@ -65,4 +67,17 @@ void TDeviceForm::AutoSetIPExecute()
     ProtocolInterface->SetIP(id, QString::fromUtf8(address), QString::fromUtf8(mask),
                              QString::fromUtf8(gateway), false);
     ScanExecute();
+}
+
+void TDeviceForm::AddressPlanExecute()
+{
+    if (!AddressPlanForm) {
+        AddressPlanForm = new TAddressPlanForm(ProtocolInterface, this);
+        // as after a Configure that ended with OK
+        connect(AddressPlanForm, &TAddressPlanForm::PlanApplied, this, &TDeviceForm::ScanExecute);
+    }
+    AddressPlanForm->SetListedDevices(ListedDevices());
+    // modal to this window, without a loop of its own: a check or an apply
+    // runs on the program's one event loop
+    AddressPlanForm->open();
 }

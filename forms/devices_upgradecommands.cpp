@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Upgrade, Upgrade... and About commands of the main window.
+// Upgrade, Upgrade..., About and the Tools menu of the main window.
 #include "devices.h"
 
 #include <QTreeWidgetItem>
 
 #include "about.h"
+#include "fleetupgrade.h"
+#include "keepscanning.h"
+#include "tvpinterface.h"
 #include "upgrade.h"
 
 void TDeviceForm::DoUpgradeExecute()
@@ -26,4 +29,17 @@ void TDeviceForm::UpgradeAnyExecute()
 void TDeviceForm::AboutExecute()
 {
     AboutForm->exec();
+}
+
+void TDeviceForm::UpgradeSeveralExecute()
+{
+    if (!FleetUpgradeForm)
+        FleetUpgradeForm = new TFleetUpgradeForm(ProtocolInterface, this);
+    FleetUpgradeForm->SetDevices(ListedDevices());
+    FleetUpgradeForm->exec();
+}
+
+void TDeviceForm::KeepScanningToggled(bool Checked)
+{
+    Rescanner->SetRunning(Checked);
 }

@@ -116,25 +116,7 @@ QString TUpgradeForm::IPAddressText() const
 
 void TUpgradeForm::ChooseButtonClick()
 {
-    if (!OpenDialog) {
-        OpenDialog = new QFileDialog(this, QStringLiteral("Choose the Upgrade File"));
-        OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
-        OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
-        OpenDialog->setFileMode(QFileDialog::ExistingFile);
-#ifdef _WIN32
-        const QString everyFile = QStringLiteral("All Files (*.*)");
-#else
-        // "*.*" would hide the files without a dot here
-        const QString everyFile = QStringLiteral("All Files (*)");
-#endif
-        OpenDialog->setNameFilters({QStringLiteral("Upgrade Files (*.bin)"), everyFile});
-        OpenDialog->setDefaultSuffix(QStringLiteral("bin"));
-    }
-    if (OpenDialog->exec() != QDialog::Accepted)
-        return;
-    const QStringList files = OpenDialog->selectedFiles();
-    if (!files.isEmpty())
-        ui->FileName->setText(QDir::toNativeSeparators(files.first()));
+    ChooseUpgradeFile(this, OpenDialog, ui->FileName);
 }
 
 void TUpgradeForm::CancelButtonClick()
@@ -254,6 +236,34 @@ void HandleUpgradeEvent(uint32_t Code, const void *Record)
     default:
         break;
     }
+}
+
+void ChooseUpgradeFile(QWidget *Parent, QFileDialog *&Dialog, QLineEdit *Field)
+{
+    if (!Dialog)
+        Dialog = NewUpgradeFileDialog(Parent);
+    if (Dialog->exec() != QDialog::Accepted)
+        return;
+    const QStringList files = Dialog->selectedFiles();
+    if (!files.isEmpty())
+        Field->setText(QDir::toNativeSeparators(files.first()));
+}
+
+QFileDialog *NewUpgradeFileDialog(QWidget *Parent)
+{
+    auto *dialog = new QFileDialog(Parent, QStringLiteral("Choose the Upgrade File"));
+    dialog->setObjectName(QStringLiteral("OpenDialog"));
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+#ifdef _WIN32
+    const QString everyFile = QStringLiteral("All Files (*.*)");
+#else
+    // "*.*" would hide the files without a dot here
+    const QString everyFile = QStringLiteral("All Files (*)");
+#endif
+    dialog->setNameFilters({QStringLiteral("Upgrade Files (*.bin)"), everyFile});
+    dialog->setDefaultSuffix(QStringLiteral("bin"));
+    return dialog;
 }
 
 QString CompactAddressText(const QString &Text)

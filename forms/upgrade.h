@@ -10,6 +10,9 @@ namespace Ui {
 class TUpgradeForm;
 }
 
+class QFileDialog;
+class QLineEdit;
+
 // What an upgrade run needs from outside the dialog: the library's transfer
 // and the clock of the retry pause. Tests give their own answers and time.
 class TUpgradeSystem
@@ -66,7 +69,7 @@ private:
 
     Ui::TUpgradeForm *ui;
     TUpgradeSystem *System;
-    class QFileDialog *OpenDialog = nullptr;
+    QFileDialog *OpenDialog = nullptr;
     bool Upgrading = false;
 };
 
@@ -74,6 +77,13 @@ extern TUpgradeForm *UpgradeForm;
 
 // Routes the library's upgrade events (code 4) to the one upgrade dialog.
 void HandleUpgradeEvent(uint32_t Code, const void *Record);
+
+// The file-open dialog for firmware images (title, filters, default
+// extension), owned by Parent; every dialog that takes an image uses it.
+QFileDialog *NewUpgradeFileDialog(QWidget *Parent);
+// Shows Dialog (made by NewUpgradeFileDialog on first use) and puts the
+// chosen image's path into Field; Field stays as it is on Cancel.
+void ChooseUpgradeFile(QWidget *Parent, QFileDialog *&Dialog, QLineEdit *Field);
 
 // Drops blanks, leading dots and repeated dots from a masked address text.
 QString CompactAddressText(const QString &Text);

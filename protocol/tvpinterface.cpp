@@ -2,6 +2,7 @@
 #include "tvpinterface.h"
 
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <vector>
@@ -9,6 +10,8 @@
 TTVPInterface *CurrentInterface = nullptr;
 
 namespace {
+
+thread_local TUpgradeSink *ThreadUpgradeSink = nullptr;
 
 QString text(const char *p)
 {
@@ -72,6 +75,11 @@ void TTVPInterface::Discover()
     TVPDiscover();
 }
 
+int TTVPInterface::DiscoverAddress(const QString &Address)
+{
+    return TVPDiscoverAddress(Address.toUtf8().constData());
+}
+
 int TTVPInterface::GetIP(const uint8_t *ID)
 {
     return TVPGetIP(ID);
@@ -96,13 +104,10 @@ int TTVPInterface::SetIPAt(const uint8_t *ID, const QString &DeviceAddress, cons
                       SubnetMask.toUtf8().constData(), DefaultGateway.toUtf8().constData(), UseDHCP ? 1 : 0);
 }
 
-int TTVPInterface::DiscoverAddress(const QString &Address)
-{
-    return TVPDiscoverAddress(Address.toUtf8().constData());
-}
-
 void TTVPInterface::DispatchEvent(uint32_t Code, TDeviceInfo Info)
 {
+    if (Code >= TVPEventDeviceFound && Code <= TVPEventSetIPReply)
+        emit DeviceEvent(Code, Info);
     switch (Code) {
     case TVPEventDeviceFound:
         Signal(OnDeviceFound, &Info);
@@ -125,10 +130,25 @@ void TVP_CALL LibraryCallback(uint32_t Code, const void *Record)
 {
     if (!Record)
         return;
+    if (Code == TVPEventUpgrade && ThreadUpgradeSink) {
+        ThreadUpgradeSink->UpgradeEvent(*static_cast<const TVPUpgradeRecord *>(Record));
+        return;
+    }
     // Nobody to hand an event to before the object exists or after it went.
     TTVPInterface *current = CurrentInterface;
     if (!current)
         return;
+    if (QThread::currentThread() != current->thread()) {
+        // An upload on a thread of its own: its log lines go to the
+        // object's thread; an upgrade event without a sink reaches no window.
+        if (Code == TVPEventLog) {
+            const QString line = text(static_cast<const TVPLogRecord *>(Record)->Text);
+            QMetaObject::invokeMethod(
+                current, [current, line] { current->Signal(current->OnLogLine, line); },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
     TDeviceInfo info;
     switch (Code) {
     case TVPEventLog:
@@ -167,6 +187,11 @@ void TVP_CALL LibraryCallback(uint32_t Code, const void *Record)
         return;
     }
     current->DispatchEvent(Code, std::move(info));
+}
+
+void SetThreadUpgradeSink(TUpgradeSink *Sink)
+{
+    ThreadUpgradeSink = Sink;
 }
 
 void MacToID(const QString &IDText, uint8_t *ID)

@@ -37,6 +37,21 @@ using TNotifyEvent = std::function<void(TTVPInterface *Sender)>;
 using TUpgradeEvent = std::function<void(TTVPInterface *Sender, uint32_t Code, const void *Record)>;
 using TLogLineEvent = std::function<void(TTVPInterface *Sender, const QString &Text)>;
 
+// Where the upgrade events of an upload on a thread of its own go. The
+// library delivers them on the thread that called TVPUpgradeDevice, so such
+// an upload sets its sink for that thread; its events never reach
+// OnUpgradeEvent, whose subscriber is a window.
+class TUpgradeSink
+{
+public:
+    virtual ~TUpgradeSink() = default;
+    // Called on the upload's own thread, during the library call.
+    virtual void UpgradeEvent(const TVPUpgradeRecord &Record) = 0;
+};
+
+// The sink of the calling thread's uploads; nullptr: none.
+void SetThreadUpgradeSink(TUpgradeSink *Sink);
+
 // The program's one link to the TVP library: registers the callback, runs
 // the discovery cycle and hands each library event to the subscribed window.
 class TTVPInterface final : public QObject
@@ -65,6 +80,9 @@ public:
 
     void StartDiscovery();
     void Discover();
+    // One Discover by unicast to an address (a device behind a router
+    // too); the library's result (0: sent).
+    int DiscoverAddress(const QString &Address);
     int GetIP(const uint8_t *ID);
     void SetIP(const uint8_t *ID, const QString &IPAddress, const QString &SubnetMask,
                const QString &DefaultGateway, bool UseDHCP);
@@ -74,10 +92,12 @@ public:
     int GetIPAt(const uint8_t *ID, const QString &DeviceAddress);
     int SetIPAt(const uint8_t *ID, const QString &DeviceAddress, const QString &IPAddress,
                 const QString &SubnetMask, const QString &DefaultGateway, bool UseDHCP);
-    // One Discover to an address, answered as the broadcast's are; 0 when
-    // sent, else a TVPNotSent value.
-    int DiscoverAddress(const QString &Address);
     void DispatchEvent(uint32_t Code, TDeviceInfo Info);
+
+signals:
+    // Every device event (codes 1 to 3) for any number of listeners, beside
+    // the one subscriber of each slot; the info is valid during the call.
+    void DeviceEvent(uint32_t Code, const TDeviceInfo &Info);
 
 public slots:
     void DiscoveryTick();

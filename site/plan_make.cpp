@@ -4,6 +4,8 @@
 #include "address.h"
 
 #include <algorithm>
+#include <map>
+#include <memory>
 
 namespace site {
 
@@ -79,6 +81,24 @@ MadePlan MakePlan(MakeRequest r, const std::function<bool(uint32_t)> &inUse)
         ++next;
     }
     return plan;
+}
+
+std::function<bool(uint32_t)> InUseInBatches(const Subnet &card, UseCheck check)
+{
+    auto known = std::make_shared<std::map<uint32_t, bool>>();
+    return [card, check = std::move(check), known](uint32_t address) {
+        if (auto it = known->find(address); it != known->end())
+            return it->second;
+        std::vector<uint32_t> ask;
+        for (uint32_t a = address; ask.size() < InUseBatch && card.Contains(a) && a != 0; ++a)
+            ask.push_back(a);
+        if (ask.empty())
+            return true; // off the card: nothing to give
+        const auto uses = check(ask);
+        for (size_t i = 0; i < ask.size(); ++i)
+            (*known)[ask[i]] = i >= uses.size() || uses[i] != AddressUse::Free;
+        return known->at(address);
+    };
 }
 
 } // namespace site

@@ -37,4 +37,15 @@ struct MadePlan
 // a router are left out.
 MadePlan MakePlan(MakeRequest request, const std::function<bool(uint32_t)> &inUse);
 
+// The address checks' uses of addresses, in their order.
+using UseCheck = std::function<std::vector<AddressUse>(const std::vector<uint32_t> &addresses)>;
+
+// An `inUse` for MakePlan on one card: asks `check` for the next
+// InUseBatch addresses of the card from the one asked about on (a check
+// costs about as much for one address as for many), each address once;
+// anything but Free is in use, and so is an address off the card. What
+// `check` throws goes to the caller of `inUse`.
+inline constexpr size_t InUseBatch = 32;
+std::function<bool(uint32_t)> InUseInBatches(const Subnet &card, UseCheck check);
+
 } // namespace site

@@ -108,6 +108,12 @@ int TVPGetInterfaces(char *names, size_t size)
     return engine ? engine->Interfaces(names, size) : -1;
 }
 
+int TVPGetDiagnostics(TVPInterfaceReport *reports, size_t capacity, int clear)
+{
+    auto engine = Get();
+    return engine ? engine->Diagnostics(capacity ? reports : nullptr, capacity, clear != 0) : -1;
+}
+
 int TVPPingDevice(const char *address)
 {
     auto engine = Get();

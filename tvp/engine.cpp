@@ -3,6 +3,7 @@
 
 #include "tvp.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -113,14 +114,14 @@ const std::vector<net::Interface> &Engine::InterfacesLocked(bool fresh)
     auto now = Clock::now();
     if (!fresh && ifacesAt_ != Clock::time_point{} && now - ifacesAt_ < kInterfaceCache)
         return ifaces_;
-    std::vector<net::Skipped> skipped;
-    ifaces_ = net::ListInterfaces(config_.interfaces, &skipped);
+    ifaces_ = net::ListInterfaces(config_.interfaces, &skipped_);
     ifacesAt_ = now;
     std::string summary, left;
     for (const auto &i : ifaces_)
         summary += (summary.empty() ? "" : ", ") + i.Text() + "/" + std::to_string(wire::PrefixLength(i.mask));
-    for (const auto &k : skipped)
-        left += (left.empty() ? "" : ", ") + k.Text();
+    for (const auto &k : skipped_)
+        if (k.code != net::SkipReason::NotNamed) // the user's own choice: not worth a line each
+            left += (left.empty() ? "" : ", ") + k.Text();
     if (summary + left != ifacesSummary_ || ifaces_.empty()) {
         ifacesSummary_ = summary + left;
         if (ifaces_.empty())
@@ -214,7 +215,7 @@ bool Engine::HoldForCardLocked(uint32_t address, const net::Interface *listed, E
 
 // Every host on each link hears a limited broadcast, whatever its own
 // subnet, so a device configured for another site still gets the request.
-size_t Engine::BroadcastLocked(const std::vector<uint8_t> &bytes, const std::string &what)
+size_t Engine::BroadcastLocked(const std::vector<uint8_t> &bytes, const std::string &what, bool discover)
 {
     size_t sent = 0;
     std::vector<unsigned> done;
@@ -224,11 +225,13 @@ size_t Engine::BroadcastLocked(const std::vector<uint8_t> &bytes, const std::str
         done.push_back(i.index);
         if (socket_.SendTo(bytes, wire::kLimitedBroadcast, config_.port, i.index, i.address)) {
             ++sent;
+            counters_.Sent(i.index, bytes.size(), discover);
             if (!what.empty())
                 LogLocked(what + " sent on " + i.Text() + " to 255.255.255.255:" + std::to_string(config_.port));
         } else {
-            LogLocked((what.empty() ? std::string("request") : what) + " not sent on " + i.Text() + ": " +
-                      std::strerror(errno));
+            const std::string why = std::strerror(errno);
+            counters_.SendFailed(i.index, why);
+            LogLocked((what.empty() ? std::string("request") : what) + " not sent on " + i.Text() + ": " + why);
         }
     }
     return sent;
@@ -252,7 +255,7 @@ int Engine::Discover()
     m.opcode = wire::Discover;
     m.txid = NewTxidLocked();
     discovery_.Sent(m.txid, Clock::now());
-    return BroadcastLocked(wire::Encode(m, wire::kMinRequest), "discovery " + std::to_string(m.txid)) ? 0 : -1;
+    return BroadcastLocked(wire::Encode(m, wire::kMinRequest), "discovery " + std::to_string(m.txid), true) ? 0 : -1;
 }
 
 int Engine::DiscoverAddress(const char *text)
@@ -263,7 +266,8 @@ int Engine::DiscoverAddress(const char *text)
     const auto source = os::RouteSource(address);
     std::lock_guard lock(mu_);
     InterfacesLocked(false);
-    if (!RouteInterfaceLocked(source)) {
+    const net::Interface *route = RouteInterfaceLocked(source);
+    if (!route) {
         LogLocked("discovery to " + Quad(address) + " not sent: its route leaves by no interface in use");
         return TVPNotSentNoRoute;
     }
@@ -271,11 +275,26 @@ int Engine::DiscoverAddress(const char *text)
     m.opcode = wire::Discover;
     m.txid = NewTxidLocked();
     discovery_.Sent(m.txid, Clock::now(), address);
-    if (!socket_.SendTo(wire::Encode(m, wire::kMinRequest), address, config_.port)) {
-        LogLocked("discovery to " + Quad(address) + " not sent: " + std::strerror(errno));
+    const auto bytes = wire::Encode(m, wire::kMinRequest);
+    if (!socket_.SendTo(bytes, address, config_.port)) {
+        const std::string why = std::strerror(errno);
+        counters_.SendFailed(route->index, why);
+        LogLocked("discovery to " + Quad(address) + " not sent: " + why);
         return TVPNotSentFailed;
     }
+    counters_.Sent(route->index, bytes.size(), true);
     return 0;
+}
+
+int Engine::Diagnostics(TVPInterfaceReport *reports, size_t capacity, bool clear)
+{
+    std::lock_guard lock(mu_);
+    const auto all = Reports(InterfacesLocked(true), skipped_, counters_);
+    if (reports)
+        std::copy_n(all.begin(), std::min(capacity, all.size()), reports);
+    if (clear)
+        counters_.Clear();
+    return int(all.size());
 }
 
 int Engine::Interfaces(char *names, size_t size)
@@ -694,6 +713,7 @@ void Engine::Receive()
             return;
         std::lock_guard lock(mu_);
         if (d->truncated || d->size > wire::kMaxMessage) {
+            counters_.Dropped(d->ifindex, Drop::Malformed);
             LogLocked("dropped an oversized datagram from " + Quad(d->from));
             continue;
         }
@@ -705,6 +725,7 @@ void Engine::Handle(const uint8_t *data, size_t size, const net::Datagram &d)
 {
     wire::Message m;
     if (!wire::Decode(data, size, &m)) {
+        counters_.Dropped(d.ifindex, Drop::Malformed);
         LogLocked("dropped a malformed message (" + std::to_string(size) + " bytes) from " + Quad(d.from));
         return;
     }
@@ -720,6 +741,7 @@ void Engine::Handle(const uint8_t *data, size_t size, const net::Datagram &d)
         return;
     }
     if (!wire::IsDeviceId(m.id)) {
+        counters_.Dropped(d.ifindex, Drop::Malformed);
         LogLocked("dropped an answer from " + Quad(d.from) + ": its ID is not a MAC address");
         return;
     }
@@ -728,6 +750,7 @@ void Engine::Handle(const uint8_t *data, size_t size, const net::Datagram &d)
     for (const auto &i : ifaces_)
         selected = selected || i.index == d.ifindex;
     if (!selected) {
+        counters_.Dropped(d.ifindex, Drop::NotInUse);
         LogLocked("dropped an answer from " + Quad(d.from) + " that arrived on an interface not in use");
         return;
     }
@@ -735,8 +758,10 @@ void Engine::Handle(const uint8_t *data, size_t size, const net::Datagram &d)
         HandleDiscoverReply(m, size, d);
     else if (m.opcode == wire::GetIPReply || m.opcode == wire::SetIPReply)
         HandleRequestReply(m, d);
-    else
+    else {
+        counters_.Dropped(d.ifindex, Drop::Malformed);
         LogLocked("dropped an answer with unknown opcode " + std::to_string(m.opcode) + " from " + Quad(d.from));
+    }
 }
 
 void Engine::HandleDiscoverReply(const wire::Message &m, size_t size, const net::Datagram &d)
@@ -744,21 +769,25 @@ void Engine::HandleDiscoverReply(const wire::Message &m, size_t size, const net:
     const std::string id = wire::FormatMac(m.id);
     const auto now = Clock::now();
     if (!discovery_.Accepts(m.txid, d.from, now)) {
+        counters_.Dropped(d.ifindex, Drop::Late);
         LogLocked("dropped an unsolicited discovery answer (or a late one) from " + id);
         return;
     }
     if (!m.address) {
+        counters_.Dropped(d.ifindex, Drop::Malformed);
         LogLocked("dropped a discovery answer without address from " + id);
         return;
     }
     const uint32_t address = *m.address;
     const net::Interface *arrival = ArrivalLocked(d.ifindex, address);
     if (!PlausibleDeviceAddress(address, arrival)) {
+        counters_.Dropped(d.ifindex, Drop::Impossible);
         if (impossibleLogged_.size() < kMaxImpossibleLogged && impossibleLogged_.insert(address).second)
             LogLocked("dropped discovery answers claiming " + Quad(address) + ", which no device can hold");
         return;
     }
     answerBytes_ += size;
+    counters_.Answered(d.ifindex, m.id);
     probes_.Credit(size);
     HeardLocked(m.id, d.ifindex, now);
     Event e;
@@ -794,6 +823,7 @@ void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
     auto request = requests_.Complete(m.txid, uint8_t(m.opcode & ~wire::ReplyFlag), m.id, d.from);
     if (!request) {
         const Request *open = requests_.Find(m.txid);
+        counters_.Dropped(d.ifindex, requests_.WasAnswered(m.txid) ? Drop::Duplicate : Drop::Late);
         LogLocked(std::string("dropped a late, duplicate or unsolicited ") + (get ? "GetIP" : "SetIP") + " answer " +
                   std::to_string(m.txid) + " from " + id + " at " + Quad(d.from) +
                   (open && open->id == m.id && !open->AnswerFrom(d.from) ? ": its request went to " + Quad(open->to)
@@ -802,11 +832,13 @@ void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
     }
     if (get) {
         if (!m.address || !m.mask) {
+            counters_.Dropped(d.ifindex, Drop::Malformed);
             LogLocked("dropped a GetIP answer without address or mask from " + id);
             requests_.Add(m.txid, std::move(*request)); // the real answer may still come
             return;
         }
         const auto now = Clock::now();
+        counters_.Answered(d.ifindex, m.id);
         HeardLocked(m.id, d.ifindex, now);
         Event e;
         e.code = TVPEventGetIPReply;
@@ -823,6 +855,7 @@ void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
             events_.Push(std::move(e));
         return;
     }
+    counters_.Answered(d.ifindex, m.id); // a refusal is an answer too
     if (m.status.value_or(wire::StatusOK) != wire::StatusOK || !m.address) {
         LogLocked("SetIP " + std::to_string(m.txid) + ": " + id + " refused the settings");
         return;

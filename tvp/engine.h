@@ -7,6 +7,7 @@
 
 #include "chooser.h"
 #include "config.h"
+#include "diagnostics.h"
 #include "discovery.h"
 #include "events.h"
 #include "moves.h"
@@ -56,6 +57,7 @@ public:
     int PingAddress(const char *address);
     int Choose(const char *interfaceText, char *address, char *mask, char *gateway);
     int AddressesInUse(const char *interfaceText, const char *const *addresses, size_t count, int32_t *uses);
+    int Diagnostics(TVPInterfaceReport *reports, size_t capacity, bool clear);
 
     // What answers brought in and what the engine sent in reaction to them.
     struct Traffic
@@ -84,7 +86,7 @@ private:
     const net::Interface *ListedInterfaceLocked(const wire::DeviceId &id, uint32_t address, Clock::time_point now);
     bool HoldForCardLocked(uint32_t address, const net::Interface *listed, Event &e, Clock::time_point now);
     std::vector<MovedAddresses::Link> LinksHoldingLocked(uint32_t address) const;
-    size_t BroadcastLocked(const std::vector<uint8_t> &bytes, const std::string &what);
+    size_t BroadcastLocked(const std::vector<uint8_t> &bytes, const std::string &what, bool discover = false);
     uint32_t NewTxidLocked();
     std::optional<wire::DeviceId> RequestedDeviceLocked(const uint8_t *id, const char *what);
     int SendRequestLocked(wire::Message &m, const std::string &details);
@@ -124,6 +126,8 @@ private:
     std::vector<net::Interface> ifaces_;
     Clock::time_point ifacesAt_{};
     std::string ifacesSummary_;
+    std::vector<net::Skipped> skipped_;
+    LinkCounters counters_;
     DiscoveryWindow discovery_;
     RequestTable requests_;
     ProbeTable probes_;

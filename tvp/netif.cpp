@@ -52,27 +52,29 @@ bool Selected(const LinkState &link, const std::vector<std::string> &names)
 std::vector<Skipped> SkippedLinks(const std::vector<LinkState> &links, const std::vector<std::string> &names,
                                   const std::vector<Interface> &used)
 {
-    std::vector<Skipped> out;
+    std::vector<Skipped> out, notNamed;
     for (const auto &n : names)
         if (std::none_of(links.begin(), links.end(), [&](const LinkState &l) { return l.name == n; }))
-            out.push_back({n, "does not exist"});
+            out.push_back({n, "does not exist", SkipReason::Missing});
     for (const auto &l : links) {
         if (std::any_of(used.begin(), used.end(), [&](const Interface &i) { return i.name == l.name; }))
             continue;
         const bool named = std::find(names.begin(), names.end(), l.name) != names.end();
+        auto skip = [&](const char *reason, SkipReason code) { out.push_back({l.name, reason, code, l.index}); };
         if (!names.empty() && !named)
-            continue; // left out by the user's choice
-        if (names.empty() && l.loopback)
-            out.push_back({l.name, "is loopback (used only when TVP_INTERFACES names it)"});
+            notNamed.push_back({l.name, "is not named in TVP_INTERFACES", SkipReason::NotNamed, l.index});
+        else if (names.empty() && l.loopback)
+            skip("is loopback (used only when TVP_INTERFACES names it)", SkipReason::Loopback);
         else if (!l.up)
-            out.push_back({l.name, "is down"});
+            skip("is down", SkipReason::Down);
         else if (!l.ipv4)
-            out.push_back({l.name, "has no IPv4 address"});
+            skip("has no IPv4 address", SkipReason::NoIPv4);
         else if (names.empty() && !l.broadcast)
-            out.push_back({l.name, "does not broadcast"});
+            skip("does not broadcast", SkipReason::NoBroadcast);
         else
-            out.push_back({l.name, "has no usable IPv4 address"});
+            skip("has no usable IPv4 address", SkipReason::NoUsableAddress);
     }
+    out.insert(out.end(), notNamed.begin(), notNamed.end());
     return out;
 }
 

@@ -40,18 +40,24 @@ struct Interface
 // Names listed in TVP_INTERFACES (comma-separated, blanks ignored).
 std::vector<std::string> SplitNames(const std::string &list);
 
+// Why the library leaves an interface out.
+enum class SkipReason { Loopback, Down, NoIPv4, NoBroadcast, NoUsableAddress, Missing, NotNamed };
+
 // An interface the library leaves out, and why ("is down").
 struct Skipped
 {
     std::string name, reason;
+    SkipReason code = SkipReason::NoUsableAddress;
+    unsigned index = 0; // 0 for one that does not exist
     std::string Text() const { return name + " " + reason; }
 };
 
 // The interfaces the library uses. `names` empty: every up,
 // broadcast-capable IPv4 interface except loopback; otherwise exactly the
 // named ones that are up (loopback included when named). `skipped`, when
-// given, receives the ones left out that the selection would take, and
-// every named one that does not exist.
+// given, receives the ones left out that the selection would take, every
+// named one that does not exist, and last those TVP_INTERFACES leaves out
+// (SkipReason::NotNamed).
 std::vector<Interface> ListInterfaces(const std::vector<std::string> &names, std::vector<Skipped> *skipped = nullptr);
 
 // What the system says of one interface, for the selection above.
@@ -59,6 +65,7 @@ struct LinkState
 {
     std::string name;
     bool up = false, loopback = false, broadcast = false, ipv4 = false;
+    unsigned index = 0;
 };
 LinkState &FindOrAdd(std::vector<LinkState> &links, const std::string &name);
 bool Selected(const LinkState &link, const std::vector<std::string> &names);

@@ -31,6 +31,8 @@ std::vector<Interface> ListInterfaces(const std::vector<std::string> &names, std
         link.up = ifa->ifa_flags & IFF_UP;
         link.loopback = ifa->ifa_flags & IFF_LOOPBACK;
         link.broadcast = ifa->ifa_flags & IFF_BROADCAST;
+        if (!link.index)
+            link.index = if_nametoindex(ifa->ifa_name);
         if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_netmask)
             continue;
         link.ipv4 = true;

@@ -139,6 +139,7 @@ std::vector<Interface> ListInterfaces(const std::vector<std::string> &names, std
         link.up = a->OperStatus == IfOperStatusUp;
         link.loopback = base.loopback;
         link.broadcast = !PointToPoint(a->IfType);
+        link.index = a->IfIndex;
         for (auto *u = a->FirstUnicastAddress; u; u = u->Next) {
             const SOCKADDR *sa = u->Address.lpSockaddr;
             if (!sa || sa->sa_family != AF_INET || u->OnLinkPrefixLength > 32)

@@ -25,7 +25,15 @@ std::optional<Request> RequestTable::Complete(uint32_t txid, uint8_t requestOpco
         return std::nullopt;
     Request r = std::move(p->second);
     pending_.erase(p);
+    if (answered_.size() >= kRemembered)
+        answered_.pop_front();
+    answered_.push_back(txid);
     return r;
+}
+
+bool RequestTable::WasAnswered(uint32_t txid) const
+{
+    return std::find(answered_.begin(), answered_.end(), txid) != answered_.end();
 }
 
 void RequestTable::Tick(Clock::time_point now, const std::function<void(uint32_t, const Request &)> &resend,

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <unordered_map>
@@ -53,6 +54,10 @@ public:
     // nullopt for a late, duplicate or unsolicited answer, or one from an
     // address a unicast request did not go to.
     std::optional<Request> Complete(uint32_t txid, uint8_t requestOpcode, const wire::DeviceId &id, uint32_t from);
+    // Whether one of the last kRemembered requests completed was `txid`'s:
+    // a later answer to it is a duplicate, not a late or unsolicited one.
+    bool WasAnswered(uint32_t txid) const;
+    static constexpr size_t kRemembered = 256;
 
     // Resends what is due and gives up what is past its deadline.
     void Tick(Clock::time_point now, const std::function<void(uint32_t, const Request &)> &resend,
@@ -61,6 +66,7 @@ public:
 
 private:
     std::unordered_map<uint32_t, Request> pending_;
+    std::deque<uint32_t> answered_;
 };
 
 } // namespace tvp

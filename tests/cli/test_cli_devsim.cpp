@@ -274,10 +274,12 @@ TEST_F(CliOnSimulator, UsageErrorsExitTwoWithOneLineNamingTheFault)
     const std::string image = Image(100);
     const std::string badPlan = dir_.path() + "/bad.csv";
     std::ofstream(badPlan) << "id,ip,mask,gateway\n" << kBoiler << ",127.0.0.61,255.0.0.0,\nnot-an-id,127.0.0.62,255.0.0.0,\n";
+    const std::string noId = dir_.path() + "/no-id.json";
+    std::ofstream(noId) << R"([{"id": "00:1A:2B:00:00:01"}, {"name": "Boiler"}])";
     struct Case
     {
         std::vector<std::string> args;
-        const char *named; // in the message
+        std::string named; // in the message
     } cases[] = {
         {{"frobnicate"}, "frobnicate"},
         {{"discover", "--bogus"}, "--bogus"},
@@ -306,6 +308,9 @@ TEST_F(CliOnSimulator, UsageErrorsExitTwoWithOneLineNamingTheFault)
         {{"plan", "apply", badPlan, "--jobs", "0"}, "jobs"},
         {{"plan", "make", "--from", "300.1.1.1"}, "300.1.1.1"},
         {{"plan", "make", "--from", "127.0.0.50", "-o", image}, "exists"},
+        {{"discover", "--compare", dir_.path() + "/missing.json"}, "missing.json"},
+        {{"discover", "--compare", noId}, "device 2 has no \"id\""},
+        {{"discover", "--compare", noId, "--csv"}, "CSV"},
     };
     for (const auto &c : cases) {
         Result r = Cli(c.args);
@@ -319,6 +324,58 @@ TEST_F(CliOnSimulator, UsageErrorsExitTwoWithOneLineNamingTheFault)
     // nothing was asked of the simulator by any of them
     for (const auto &line : sim_->LogLines())
         EXPECT_EQ(line.find("txid"), std::string::npos) << line;
+}
+
+// A site saved, compared unchanged, then edited as a user would: each
+// difference one event, exit 1.
+TEST_F(CliOnSimulator, DiscoverSavesASiteAndComparesTheLanWithIt)
+{
+    Start();
+    const std::string path = dir_.path() + "/site.json";
+    const json list = CliJson({"discover", "--save", path});
+    json saved;
+    ASSERT_NO_THROW(saved = json::parse(std::ifstream(path)));
+    EXPECT_EQ(saved, list) << "the file holds the list discover --json prints";
+    Result same = Cli({"discover", "--compare", path});
+    EXPECT_EQ(same.exitCode, 0) << same.out << same.err;
+    EXPECT_EQ(same.out, "");
+
+    json edited = json::array();
+    for (auto d : saved) {
+        if (d["id"] == kLine2)
+            continue;
+        if (d["id"] == kBoiler)
+            d["ip"] = "127.0.0.99";
+        if (d["id"] == kWarehouse)
+            d["name"] = "Old Warehouse";
+        edited.push_back(d);
+    }
+    edited.push_back({{"id", "02:99:00:00:00:01"}, {"name", "Retired"}, {"ip", "127.0.0.98"}});
+    std::ofstream(path) << edited.dump(1);
+    Result diff = Cli({"discover", "--compare", path, "--json"});
+    EXPECT_EQ(diff.exitCode, 1) << diff.err;
+    std::map<std::string, json> events; // by ID
+    for (const auto &line : Lines(diff.out))
+        events[json::parse(line).value("id", "")] = json::parse(line);
+    ASSERT_EQ(events.size(), 4u) << diff.out;
+    const struct
+    {
+        const char *id, *event, *field, *before, *after;
+    } expected[] = {
+        {kBoiler, "moved", "ip", "127.0.0.99", "127.0.0.11"},
+        {kLine2, "new", "", "", ""},
+        {kWarehouse, "changed", "name", "Old Warehouse", ""},
+        {"02:99:00:00:00:01", "missing", "", "", ""},
+    };
+    for (const auto &e : expected) {
+        const json &got = events[e.id];
+        EXPECT_EQ(got.value("event", ""), e.event) << got.dump();
+        EXPECT_EQ(got.value("field", ""), e.field) << got.dump();
+        EXPECT_EQ(got.value("old", ""), e.before) << got.dump();
+        if (*e.after) {
+            EXPECT_EQ(got.value("new", ""), e.after) << got.dump();
+        }
+    }
 }
 
 TEST_F(CliOnSimulator, HelpAndVersionOnEveryLevel)

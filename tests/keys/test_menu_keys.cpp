@@ -19,6 +19,7 @@
 #include "devices.h"
 #include "gui_helpers.h"
 #include "mainwindow_support.h"
+#include "qt_printers.h"
 
 using mwtest::DeviceList;
 using testsupport::WaitFor;
@@ -94,7 +95,12 @@ TEST_F(MenuKeys, EachItemsLetterRunsItsCommand)
         {Qt::Key_E, "Edit1", 't', "Cut: "},
         {Qt::Key_E, "Edit1", 'c', "Copy: "},
         {Qt::Key_E, "Edit1", 'p', "Paste: "},
-        {Qt::Key_T, "Tools1", 'a', "Scan Addresses...: ScanAddresses"},
+        {Qt::Key_T, "Tools1", 'u', "Upgrade Several Devices...: UpgradeSeveral"},
+        {Qt::Key_T, "Tools1", 'a', "Address Plan...: AddressPlan"},
+        {Qt::Key_T, "Tools1", 'f', "Find: Find"},
+        {Qt::Key_T, "Tools1", 'e', "Export List...: ExportList"},
+        {Qt::Key_T, "Tools1", 'k', "Keep Scanning: KeepScanning"},
+        {Qt::Key_T, "Tools1", 's', "Scan Addresses...: ScanAddresses"},
         {Qt::Key_H, "Help1", 'o', "Osmira Inc.: About,About1"},
         {Qt::Key_H, "Help1", 'h', "Homepages: Action1,Homepages1"},
         {Qt::Key_Menu, "DeviceListMenu", 'c', "Configure: SetIPConfig"},
@@ -153,6 +159,31 @@ TEST_F(MenuKeys, ToolButtonsKeepTheirCaptionsAndShowOnlyTheirOwnHints)
         QHelpEvent help(QEvent::ToolTip, QPoint(4, 4), b->mapToGlobal(QPoint(4, 4)));
         QApplication::sendEvent(b, &help);
         EXPECT_EQ((QToolTip::isVisible() ? QToolTip::text() : QString()).toStdString(), c.hint);
+    }
+}
+
+TEST_F(MenuKeys, ToolsComesAfterEditAndTheOtherMenusKeepTheirItems)
+{
+    auto captions = [](QWidget *menu) {
+        QStringList texts;
+        for (const QAction *a : menu->actions())
+            texts << QString(a->text()).remove(QLatin1Char('&'));
+        return texts;
+    };
+    const struct {
+        const char *menu;
+        QStringList items;
+    } cases[] = {
+        {"MainMenu", {"File", "Edit", "Tools", "Help"}},
+        {"File1", {"Scan", "", "Upgrade...", "", "Exit"}},
+        {"Edit1", {"Undo", "", "Cut", "Copy", "Paste"}},
+        {"Help1", {"Osmira Inc.", "Homepages"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.menu);
+        auto *menu = form->findChild<QWidget *>(QLatin1String(c.menu));
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(captions(menu), c.items);
     }
 }
 

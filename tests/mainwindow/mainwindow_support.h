@@ -7,9 +7,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include "gui_helpers.h"
 
 class QTreeWidget;
+class QTreeWidgetItem;
 class TDeviceForm;
 struct TDeviceInfo;
 
@@ -28,5 +31,14 @@ QTreeWidget *DeviceList(TDeviceForm &form);
 QStringList Column(TDeviceForm &form, int column);
 
 TDeviceInfo Device(const QString &name, const QString &id, const QString &ip = QString());
+
+// One rescan of Keep Scanning (the one under way, or one started now), with
+// `during` run while it collects answers; true when its end was shown on
+// the rows, false when it did not start, was dropped or did not end in time.
+bool KeepScanningRescan(TDeviceForm &form, const std::function<void()> &during = {});
+
+// Whether a row shows as new (bold) or missing (greyed, with its tooltip).
+bool ShownNew(const QTreeWidgetItem *row);
+QString MissingTip(const QTreeWidgetItem *row);
 
 } // namespace mwtest

@@ -6,8 +6,11 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <QThread>
+
 #include <array>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "devices.h"
@@ -156,6 +159,64 @@ TEST(LibraryCallback, LogLinesReachTheLogOnlyInDebugMode)
         }
     }
     DebugMode = wasDebug;
+}
+
+TEST(LibraryCallback, DeviceEventsReachEveryListenerBesideTheSlots)
+{
+    Recorder r;
+    std::vector<uint32_t> first, second;
+    QObject::connect(r.tvp, &TTVPInterface::DeviceEvent, [&](uint32_t code, const TDeviceInfo &) { first.push_back(code); });
+    QObject::connect(r.tvp, &TTVPInterface::DeviceEvent, [&](uint32_t code, const TDeviceInfo &info) {
+        second.push_back(code);
+        EXPECT_EQ(info.ID, "00:1A:2B:00:00:09");
+    });
+    TDeviceInfo info;
+    info.ID = QStringLiteral("00:1A:2B:00:00:09");
+    for (uint32_t code : {0u, 1u, 2u, 3u, 4u, 7u})
+        r.tvp->DispatchEvent(code, info);
+    EXPECT_EQ(first, (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(r.got.found + r.got.replies, 3);
+}
+
+// An upload on a thread of its own (several run at once) reports its
+// transfer to its own sink, never to the one upgrade dialog, and its log
+// lines reach the log on the object's thread.
+TEST(LibraryCallback, AnUploadOnAThreadOfItsOwnReportsToItsSinkOnly)
+{
+    Recorder r;
+    int dialogEvents = 0;
+    r.tvp->OnUpgradeEvent = [&](TTVPInterface *, uint32_t, const void *) { ++dialogEvents; };
+    QStringList lines;
+    QThread *lineThread = nullptr;
+    r.tvp->OnLogLine = [&](TTVPInterface *, const QString &text) {
+        lines << text;
+        lineThread = QThread::currentThread();
+    };
+    struct Sink final : TUpgradeSink
+    {
+        std::vector<int32_t> values;
+        void UpgradeEvent(const TVPUpgradeRecord &record) override { values.push_back(record.Value); }
+    } sink;
+    const TVPUpgradeRecord started{TVPUpgradeStarted, 100}, progress{TVPUpgradeProgress, 40};
+    const TVPLogRecord line{"tftp: 10.0.0.5 block 1"};
+    std::thread([&] {
+        LibraryCallback(TVPEventUpgrade, &started); // no sink: nobody
+        SetThreadUpgradeSink(&sink);
+        LibraryCallback(TVPEventUpgrade, &started);
+        LibraryCallback(TVPEventUpgrade, &progress);
+        LibraryCallback(TVPEventLog, &line);
+        SetThreadUpgradeSink(nullptr);
+    }).join();
+    EXPECT_EQ(sink.values, (std::vector<int32_t>{100, 40}));
+    EXPECT_EQ(dialogEvents, 0);
+    EXPECT_TRUE(lines.isEmpty());
+    ASSERT_TRUE(testsupport::WaitFor([&] { return !lines.isEmpty(); }));
+    EXPECT_EQ(lines, QStringList{"tftp: 10.0.0.5 block 1"});
+    EXPECT_EQ(lineThread, QThread::currentThread());
+    // the upgrade dialog's own upload, on this thread, still reaches it
+    LibraryCallback(TVPEventUpgrade, &progress);
+    EXPECT_EQ(dialogEvents, 1);
 }
 
 bool sentinelAlive = false;

@@ -172,4 +172,38 @@ TEST(PlanMake, ConsecutiveFreeAddressesInNameOrder)
     EXPECT_EQ(MakePlan(r, hosts).error, "10.50.0.1 lies in the subnet of no card the selected devices were found on");
 }
 
+// The address checks asked ahead in batches, each address once, never
+// beyond the card; only Free is free.
+TEST(PlanMake, InUseAsksTheCardAheadInBatchesEachAddressOnce)
+{
+    std::vector<std::vector<uint32_t>> batches;
+    const auto inUse = InUseInBatches(kCard, [&](const std::vector<uint32_t> &addresses) {
+        batches.push_back(addresses);
+        std::vector<AddressUse> uses(addresses.size(), AddressUse::Free);
+        uses[1] = AddressUse::Arp;
+        uses.pop_back(); // an answer short: the last one unknown
+        return uses;
+    });
+    const struct {
+        const char *address;
+        bool inUse;
+        size_t batches; // asked so far
+    } cases[] = {
+        {"10.1.0.10", false, 1}, {"10.1.0.11", true, 1}, {"10.1.0.12", false, 1},
+        {"10.1.0.41", true, 1},  {"10.1.0.42", false, 2}, {"10.1.0.10", false, 2},
+        {"10.1.0.250", false, 3}, {"10.9.0.1", true, 3},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.address);
+        EXPECT_EQ(inUse(A(c.address)), c.inUse);
+        EXPECT_EQ(batches.size(), c.batches);
+    }
+    ASSERT_EQ(batches.size(), 3u);
+    EXPECT_EQ(batches[0].size(), InUseBatch);
+    EXPECT_EQ(batches[0].front(), A("10.1.0.10"));
+    // the card's last addresses only: .250 to .255
+    EXPECT_EQ(batches[2], (std::vector<uint32_t>{A("10.1.0.250"), A("10.1.0.251"), A("10.1.0.252"),
+                                                 A("10.1.0.253"), A("10.1.0.254"), A("10.1.0.255")}));
+}
+
 } // namespace

@@ -140,7 +140,8 @@ std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevi
     const auto slash = d.cidr.find('/');
     std::ofstream(path) << R"({"devices": [{"name": ")" << d.name << R"(", "type": ")" << d.type << R"(", "mac": ")"
                         << d.mac << R"(", "ip": ")" << d.cidr.substr(0, slash) << R"(", "mask": "255.255.255.0")"
-                        << (d.gateway.empty() ? "" : R"(, "gateway": ")" + d.gateway + "\"") << "}]}";
+                        << (d.gateway.empty() ? "" : R"(, "gateway": ")" + d.gateway + "\"")
+                        << (d.answersProbes ? "" : R"(, "answersProbes": false)") << "}]}";
     std::vector<std::string> args{"--json", path, "--interface", "eth0", "--own-address", "--port", "30718",
                                   "--tftp-port", "69"};
     args.insert(args.end(), simulatorArgs.begin(), simulatorArgs.end());

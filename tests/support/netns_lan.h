@@ -63,6 +63,7 @@ struct LanDevice
 {
     std::string name, mac, cidr, gateway;
     std::string type = "Serial Server";
+    bool answersProbes = true; // false: firmware that keeps silent to unicast probes
 };
 // The started simulator (nullptr when it did not start); its JSON goes to
 // `dir`. `simulatorArgs` are more of its options, faults such as "--loss".

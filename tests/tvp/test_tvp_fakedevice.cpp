@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cstring>
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
@@ -344,6 +345,55 @@ TEST_F(FakeDevice, GetIPIsRetransmittedWithTheSameTransaction)
     Send(wire::Encode(GetIPReply(txid)));
     EXPECT_TRUE(PumpUntil([&] { return LogContains("duplicate"); }, 1000));
     EXPECT_EQ(EventsOf(TVPEventGetIPReply).size(), 1u);
+}
+
+// Each answer the library drops is counted on its interface under its
+// reason; what it sent and accepted is counted beside them.
+TEST_F(FakeDevice, DiagnosticsCountWhatWasSentAcceptedAndDroppedAndWhy)
+{
+    ASSERT_EQ(TVPDiscover(), 0);
+    wire::Message discover;
+    size_t discoverSize = 0;
+    ASSERT_TRUE(Receive(&discover, &discoverSize));
+    auto impossible = DiscoverReply(discover.txid);
+    impossible.address = 0x7f000000; // the network address of lo's subnet
+    Send(wire::Encode(DiscoverReply(discover.txid)));
+    Send(wire::Encode(DiscoverReply(discover.txid ^ 1)));
+    Send(wire::Encode(impossible));
+    auto cut = wire::Encode(DiscoverReply(discover.txid));
+    cut.resize(cut.size() - 1);
+    Send(cut);
+    const uint32_t get = RequestGetIP();
+    Send(wire::Encode(GetIPReply(get)));
+    Send(wire::Encode(GetIPReply(get)));
+    ASSERT_TRUE(PumpUntil([&] { return LogContains("duplicate"); }, 2000));
+
+    ASSERT_EQ(TVPGetDiagnostics(nullptr, 0, 0), 1) << "only lo in the test's namespace";
+    TVPInterfaceReport r[2];
+    std::memset(r, 0x5a, sizeof r);
+    ASSERT_EQ(TVPGetDiagnostics(r, 2, 1), 1);
+    EXPECT_STREQ(r[0].Name, "lo");
+    EXPECT_STREQ(r[0].Address, "127.0.0.1");
+    EXPECT_EQ(r[0].PrefixLength, 8u);
+    EXPECT_EQ(r[0].Use, uint32_t(TVPInterfaceUsed));
+    EXPECT_STREQ(r[0].Reason, "");
+    EXPECT_EQ(r[0].DiscoversSent, 1u);
+    EXPECT_GE(r[0].BytesSent, 2 * discoverSize) << "the Discover and the GetIP";
+    EXPECT_EQ(r[0].SendErrors, 0u);
+    EXPECT_EQ(r[0].Answers, 2u);
+    EXPECT_EQ(r[0].Devices, 1u);
+    EXPECT_EQ(r[0].DroppedLate, 1u);
+    EXPECT_EQ(r[0].DroppedImpossible, 1u);
+    EXPECT_EQ(r[0].DroppedMalformed, 1u);
+    EXPECT_EQ(r[0].DroppedDuplicate, 1u);
+    EXPECT_EQ(r[0].DroppedNotInUse, 0u);
+    EXPECT_EQ(r[1].Name[0], 0x5a) << "nothing written past the records filled";
+
+    // cleared by the last call: the next one starts from zero
+    ASSERT_EQ(TVPGetDiagnostics(r, 1, 0), 1);
+    EXPECT_EQ(r[0].DiscoversSent, 0u);
+    EXPECT_EQ(r[0].Answers, 0u);
+    EXPECT_EQ(r[0].DroppedLate, 0u);
 }
 
 } // namespace

@@ -10,20 +10,13 @@ set -euo pipefail
 
 win=${1:?windows build directory}
 here=$(cd "$(dirname "$0")" && pwd)
-wine=$(command -v wine64 || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
-if [[ -z $wine ]]; then
-    echo "wine GUI tests skipped: wine64 is not installed"
-    exit 0
-fi
+. "$here/wine-common.sh"
+need_wine "wine GUI tests"
 if ! ctest --test-dir "$win" -N -L wine_gui | grep -q 'Total Tests: [1-9]'; then
     echo "wine GUI tests skipped: the Windows build in $win has no program (no Qt for Windows; scripts/build-qt-windows.sh builds it)"
     exit 0
 fi
-if [[ ${NETSCRY_NETNS:-} != 1 ]]; then
-    echo "wine GUI tests skipped: no network namespace of its own (NETSCRY_NETNS=1)"
-    exit 0
-fi
+need_netns "wine GUI tests"
 qt_dir=$(sed -n 's/^Qt6_DIR:[A-Z]*=//p' "$win/CMakeCache.txt")
 qt=$(cd "$qt_dir/../../.." && pwd)
 compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$win"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
@@ -32,21 +25,11 @@ for dll in libstdc++-6.dll libwinpthread-1.dll; do
     runtime+=("$(dirname "$(realpath "$("$compiler" -print-file-name=$dll)")")")
 done
 
-server=$(dirname "$wine")/wineserver
-[[ -x $server ]] || server=$(command -v wineserver || echo true)
-work=$(mktemp -d /tmp/netscry-wine-gui.XXXXXX)
-cleanup() {
-    WINEPREFIX=$work/prefix "$server" -k 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
 # no browser, mail or shell integration with the host
-export WINEDLLOVERRIDES="mscoree,mshtml,winebrowser.exe,winemenubuilder.exe="
+wine_prefix netscry-wine-gui "mscoree,mshtml,winebrowser.exe,winemenubuilder.exe="
 mkdir -p "$WINEPREFIX"
 "$server" -p
-"$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
+wine_boot
 "$here/wine-fonts.sh"
 
 # The test programs load Qt and the compiler's runtime from where they lie.

@@ -15,14 +15,13 @@ set -euo pipefail
 win=${1:?windows build directory}
 linux=${2:?linux build directory}
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-common.sh"
 lan=$here/../../devsim/sample-lan.json
 
 skip() {
     echo "installer test skipped: $*"
     exit 0
 }
-wine=$(command -v wine64 || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
 [[ -n $wine ]] || skip "wine64 is not installed"
 setup=$(ls "$win"/netscry-*-win64-setup.exe 2>/dev/null | head -n 1 || true)
 [[ -n $setup ]] || skip "no setup program in $win (scripts/build-windows.sh makes it)"
@@ -42,41 +41,30 @@ fi
 
 win=$(cd "$win" && pwd)
 setup=$(cd "$(dirname "$setup")" && pwd)/$(basename "$setup")
-server=$(dirname "$wine")/wineserver
-[[ -x $server ]] || server=$(command -v wineserver || echo true)
-work=$(mktemp -d /tmp/netscry-wine-setup.XXXXXX)
 sim=
 cover=
-cleanup() {
+on_exit() {
     [[ -n $cover ]] && kill "$cover" 2>/dev/null
     if [[ -n $sim ]]; then
         kill "$sim" 2>/dev/null || true
         wait "$sim" 2>/dev/null || true
     fi
-    WINEPREFIX=$work/prefix "$server" -k 2>/dev/null || true
-    rm -rf "$work"
 }
-trap cleanup EXIT
 
-passed=0
-failed=0
 check() { # check DESCRIPTION COMMAND...
     local what=$1
     shift
     if "$@" >"$work/check.log" 2>&1; then
-        echo "ok   $what"
-        passed=$((passed + 1))
+        pass "$what"
     else
-        echo "FAIL $what"
+        fail "$what"
         sed 's/^/     /' "$work/check.log"
-        failed=$((failed + 1))
     fi
 }
 
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
 # the recording netsh in place of Wine's; no browser or menu integration
-export WINEDLLOVERRIDES="mscoree,mshtml,winebrowser.exe,winemenubuilder.exe=;netsh.exe=n"
-"$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
+wine_prefix netscry-wine-setup "mscoree,mshtml,winebrowser.exe,winemenubuilder.exe=;netsh.exe=n"
+wine_boot
 "$here/wine-fonts.sh"
 "$server" -w
 drive=$WINEPREFIX/drive_c

@@ -22,6 +22,18 @@ if command -v x86_64-w64-mingw32-objdump >/dev/null; then
         echo "FAIL tarvextvp.dll imports the MinGW runtime: $runtime"
         exit 1
     fi
+    # every call of the header leaves the DLL, and nothing else does
+    declared=$(grep -oE 'TVP_API [^(]* TVP_CALL (TVP[A-Za-z]+)' "$here/../../tvp/include/tvp.h" |
+        awk '{print $NF}' | sort)
+    exported=$(x86_64-w64-mingw32-objdump -p "$win/bin/tarvextvp.dll" |
+        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -oE '\] [A-Za-z_][A-Za-z0-9_]*' |
+        awk '{print $2}' | sort)
+    if [[ $declared != "$exported" ]]; then
+        echo "FAIL tarvextvp.dll exports $(echo $exported | wc -w) names, tvp.h declares $(echo $declared | wc -w):"
+        diff <(echo "$declared") <(echo "$exported") || true
+        exit 1
+    fi
+    echo "tarvextvp.dll exports the $(echo $declared | wc -w) calls of tvp.h"
 fi
 
 sim=

@@ -12,8 +12,7 @@ win=${1:?windows build directory}
 linux=${2:?linux build directory}
 out=${3:?folder for the pictures}
 here=$(cd "$(dirname "$0")" && pwd)
-wine=$(command -v wine64 || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
+. "$here/wine-common.sh"
 [[ -n $wine ]] || { echo "screenshots: wine64 is not installed" >&2; exit 1; }
 [[ ${NETSCRY_NETNS:-} == 1 ]] || { echo "screenshots: no network namespace of its own (NETSCRY_NETNS=1)" >&2; exit 1; }
 deploy=$(ls -d "$win"/deploy/netscry-*-win64 2>/dev/null | head -n 1)
@@ -24,23 +23,15 @@ fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
-server=$(dirname "$wine")/wineserver
-[[ -x $server ]] || server=$(command -v wineserver || echo true)
-work=$(mktemp -d /tmp/netscry-wine-shots.XXXXXX)
 sim=
-cleanup() {
+on_exit() {
     if [[ -n $sim ]]; then
         kill "$sim" 2>/dev/null || true
         wait "$sim" 2>/dev/null || true
     fi
-    WINEPREFIX=$work/prefix "$server" -k 2>/dev/null || true
-    rm -rf "$work"
 }
-trap cleanup EXIT
-
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml,winebrowser.exe,winemenubuilder.exe="
-"$wine" wineboot --init >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; exit 1; }
+wine_prefix netscry-wine-shots "mscoree,mshtml,winebrowser.exe,winemenubuilder.exe="
+wine_boot
 "$here/wine-fonts.sh"
 "$server" -w
 

@@ -217,6 +217,23 @@ void LanChecks(const std::vector<Device> &devices, const std::string &wanted)
           "old settings acknowledged from " + moved);
 }
 
+// What the library counted on the loopback adapter during the checks above.
+void DiagnosticsChecks(const std::vector<Device> &devices, const std::string &wanted)
+{
+    TVPInterfaceReport reports[32];
+    const int count = TVPGetDiagnostics(reports, 32, 1);
+    Check(count >= 1, "diagnostics of " + std::to_string(count) + " interfaces");
+    const TVPInterfaceReport *lo = nullptr;
+    for (int i = 0; i < count && i < 32; ++i)
+        if (wanted == reports[i].Name)
+            lo = &reports[i];
+    Check(lo && lo->Use == TVPInterfaceUsed && lo->DiscoversSent >= 1 && lo->BytesSent > 0,
+          "diagnostics: the loopback adapter in use, the Discover counted");
+    Check(lo && lo->Devices >= devices.size() && lo->Answers >= lo->Devices,
+          "diagnostics: " + std::to_string(lo ? lo->Devices : 0) + " devices answered");
+    Check(TVPGetDiagnostics(reports, 32, 0) == count && reports[0].DiscoversSent == 0, "diagnostics cleared");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -275,8 +292,10 @@ int main(int argc, char **argv)
     Check(length > 0 && names == wanted, "interfaces in use: \"" + std::string(names) + "\"");
     Check(TVPEventHandle() != -1, "the event handle is a socket");
 
-    if (!upgradesOnly)
+    if (!upgradesOnly) {
         LanChecks(devices, wanted);
+        DiagnosticsChecks(devices, wanted);
+    }
 
     if (store.empty())
         std::printf("upgrades skipped: no --store folder given\n");

@@ -8,8 +8,7 @@
 # serif fallback at other widths than on Windows.
 #   tests/win/wine-fonts.sh          (WINEPREFIX names the prefix)
 set -euo pipefail
-wine=$(command -v wine64 || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
+. "$(cd "$(dirname "$0")" && pwd)/wine-common.sh"
 fonts=${WINEPREFIX:?no WINEPREFIX}/drive_c/windows/Fonts
 mkdir -p "$fonts"
 for font in marlett symbol webdings wingding; do

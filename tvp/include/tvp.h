@@ -230,6 +230,65 @@ TVP_API int TVP_CALL TVPDiscoverAddress(const char *address);
  */
 TVP_API int TVP_CALL TVPGetInterfaces(char *names, size_t size);
 
+/** Size of the Name text of TVPInterfaceReport, terminator included. */
+#define TVP_REPORT_NAME_SIZE 128
+/** Size of the Reason and LastSendError texts of TVPInterfaceReport. */
+#define TVP_REPORT_TEXT_SIZE 128
+
+/** Why the library does not use an interface (TVPInterfaceReport). */
+enum TVPInterfaceUse {
+    TVPInterfaceUsed = 0,         /**< in use */
+    TVPInterfaceDown = 1,         /**< the interface is down */
+    TVPInterfaceNoIPv4 = 2,       /**< it has no IPv4 address */
+    TVPInterfaceNoBroadcast = 3,  /**< it cannot broadcast (a tunnel, point-to-point) */
+    TVPInterfaceNotNamed = 4,     /**< TVP_INTERFACES names others, not this one */
+    TVPInterfaceLoopback = 5,     /**< loopback, used only when TVP_INTERFACES names it */
+    TVPInterfaceMissing = 6,      /**< TVP_INTERFACES names it, but it does not exist */
+    TVPInterfaceUnusable = 7      /**< its IPv4 addresses cannot be used */
+};
+
+/**
+ * One interface of the PC as TVPGetDiagnostics() reports it: whether the
+ * library uses it and, if not, why; what it sent there and what came back
+ * since the library started or the counters were last cleared. Texts are
+ * zero-terminated UTF-8, cut to fit their arrays.
+ */
+typedef struct TVPInterfaceReport {
+    char Name[TVP_REPORT_NAME_SIZE];     /**< as TVP_INTERFACES names it */
+    char Address[TVP_ADDRESS_TEXT_SIZE]; /**< first IPv4 address in use; empty when not used */
+    uint32_t PrefixLength;               /**< of Address; 0 when not used */
+    uint32_t Use;                        /**< a TVPInterfaceUse */
+    char Reason[TVP_REPORT_TEXT_SIZE];   /**< why not used, in words ("is down"); empty when used */
+    uint32_t DiscoversSent;    /**< Discover requests sent on it, broadcast or to an address it routes to */
+    uint32_t SendErrors;       /**< requests the system refused to send on it */
+    uint64_t BytesSent;        /**< bytes of every request sent on it (Discover, GetIP, SetIP; not probes) */
+    char LastSendError[TVP_REPORT_TEXT_SIZE]; /**< the system's words for the last refusal; empty when none */
+    uint32_t Answers;          /**< answers accepted (discovery, GetIP, SetIP), repeats included */
+    uint32_t Devices;          /**< distinct device IDs among them */
+    uint32_t DroppedLate;      /**< answers to no open request: after its window, or unsolicited */
+    uint32_t DroppedImpossible; /**< discovery answers claiming an address no device can hold */
+    uint32_t DroppedMalformed; /**< datagrams that are no well-formed answer (oversized included) */
+    uint32_t DroppedDuplicate; /**< GetIP or SetIP answers to a request already answered */
+    uint32_t DroppedNotInUse;  /**< answers that arrived here while the library does not use it */
+    uint32_t Reserved;         /**< zero */
+} TVPInterfaceReport;
+
+/**
+ * Extension beside the fixed calls, for diagnosis: every network interface
+ * of the PC with what the library sent and received on it (probes are not
+ * counted). Interfaces in use come first, in the order the system lists
+ * them, then the ones not used with their reasons. Nothing is sent; the
+ * interface list is read anew.
+ * \param[out] reports  room for `capacity` records; may be NULL when
+ *                      capacity is 0 (to learn how many there are)
+ * \param[in]  capacity the number of records `reports` holds
+ * \param[in]  clear    non-zero: the counters start from zero after this
+ *                      call, so the next one reports one discovery cycle
+ * \return the number of interfaces (records filled: the smaller of this and
+ *         capacity), or -1 if the library could not start
+ */
+TVP_API int TVP_CALL TVPGetDiagnostics(TVPInterfaceReport *reports, size_t capacity, int clear);
+
 /**
  * Whether a device answers a probe at an address. An address outside the
  * subnet of every selected interface is not reachable, and nothing is sent.
@@ -414,6 +473,9 @@ static_assert(offsetof(TVPGetIPReplyRecord, UseDHCP) == 20, "record layout");
 static_assert(offsetof(TVPSetIPReplyRecord, IPAddress) == 4, "record layout");
 static_assert(offsetof(TVPUpgradeRecord, Value) == 4, "record layout");
 #endif
+// one layout for every compiler: the 64-bit counter on an 8-byte boundary
+static_assert(offsetof(TVPInterfaceReport, BytesSent) == 288, "record layout");
+static_assert(sizeof(TVPInterfaceReport) == 456, "record layout");
 #endif
 
 #endif /* TARVEX_TVP_H */
