@@ -23,17 +23,13 @@ uint32_t AddressArgument(const std::string &what, const std::string &text)
     return *a;
 }
 
-std::vector<Range> TargetArguments(const std::vector<std::string> &targets)
+std::vector<site::Range> TargetArguments(const std::vector<std::string> &targets)
 {
-    std::vector<Range> ranges;
-    for (const auto &t : targets) {
-        std::string error;
-        auto r = ParseTarget(t, &error);
-        if (!r)
-            throw UsageError("--target: " + error);
-        ranges.push_back(*r);
-    }
-    return MergeRanges(ranges);
+    std::string error;
+    auto ranges = site::ParseTargets(targets, &error);
+    if (!ranges)
+        throw UsageError("--target: " + error);
+    return *ranges;
 }
 
 } // namespace cli

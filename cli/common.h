@@ -5,7 +5,7 @@
 
 #include "library.h"
 #include "output.h"
-#include "targets.h"
+#include "ranges.h"
 
 #include <CLI/CLI.hpp>
 
@@ -31,6 +31,6 @@ void AddCommon(CLI::App *app, Common &c);
 // An IPv4 address argument; UsageError naming `what` otherwise.
 uint32_t AddressArgument(const std::string &what, const std::string &text);
 // The --target arguments, merged; UsageError for one that is no range.
-std::vector<Range> TargetArguments(const std::vector<std::string> &targets);
+std::vector<site::Range> TargetArguments(const std::vector<std::string> &targets);
 
 } // namespace cli

@@ -2,6 +2,7 @@
 #include "library.h"
 
 #include "address.h"
+#include "sweep.h"
 #include "system.h"
 #include "tvp.h"
 
@@ -306,7 +307,7 @@ struct DiscoveryRun
     explicit DiscoveryRun(const DiscoveryPlan &p)
         : plan(p),
           timeout(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(p.timeoutS))),
-          walker(p.targets), total(TotalSize(p.targets)), sweepDone(total == 0)
+          pacer(p.targets, p.rate), total(pacer.Total()), sweepDone(total == 0)
     {
     }
 
@@ -324,20 +325,16 @@ struct DiscoveryRun
     {
         if (sweepDone)
             return;
-        // never ahead of the rate: the n-th request leaves at n / rate
         const double elapsed = std::chrono::duration<double>(now - start).count();
-        const uint64_t allowed = std::min<uint64_t>(total, uint64_t(std::floor(elapsed * plan.rate)) + 1);
-        uint32_t address = 0;
-        while (asked < allowed && walker.Next(&address)) {
+        for (const uint32_t address : pacer.Due(elapsed)) {
             if (const int sent = TVPDiscoverAddress(tvp::wire::FormatDottedQuad(address).c_str()); sent != 0) {
                 ++refused;
                 if (notAsked.size() < kNamedNotAsked)
                     notAsked.emplace_back(address, sent);
             }
-            ++asked;
             lastAsked = Clock::now();
         }
-        sweepDone = asked >= total;
+        sweepDone = pacer.Done();
     }
 
     void Collect()
@@ -354,7 +351,7 @@ struct DiscoveryRun
             // once; an address the user named is probed through the routes,
             // a broadcast answer's only on the link
             const auto a = tvp::wire::ParseDottedQuad(d.ip);
-            const bool named = a && Contains(plan.targets, *a);
+            const bool named = a && site::Contains(plan.targets, *a);
             d.reachable = (named ? TVPPingAddress(d.ip.c_str()) : TVPPingDevice(d.ip.c_str())) == 1;
             devices.push_back(std::move(d));
         }
@@ -376,7 +373,7 @@ struct DiscoveryRun
             wake = std::min(wake, start + broadcastsSent * kBroadcastGap);
         if (!sweepDone)
             wake = std::min(wake, start + std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::duration<double>(double(asked) / plan.rate)));
+                                              std::chrono::duration<double>(pacer.NextDueS())));
         return wake;
     }
 
@@ -385,9 +382,9 @@ struct DiscoveryRun
     const Clock::duration timeout;
     int broadcastsSent = 0;
     bool broadcastWorked = false;
-    RangeWalker walker;
+    site::SweepPacer pacer;
     const uint64_t total;
-    uint64_t asked = 0, refused = 0;
+    uint64_t refused = 0;
     std::vector<std::pair<uint32_t, int>> notAsked; // the first few, with why
     Clock::time_point lastAsked = start;
     bool sweepDone;

@@ -3,8 +3,9 @@
 // interfaces, its events collected on this thread, discovery runs.
 #pragma once
 
+#include "conflicts.h"
 #include "device_list.h"
-#include "targets.h"
+#include "sweep.h"
 
 #include <atomic>
 #include <chrono>
@@ -47,8 +48,8 @@ struct DiscoveryPlan
 {
     double timeoutS = 2.5;
     bool broadcast = true;
-    std::vector<Range> targets; // merged; asked one by one
-    double rate = 1000;         // requests per second to the targets
+    std::vector<site::Range> targets;       // merged; asked one by one
+    double rate = site::kDefaultSweepRate; // requests per second to the targets
     // ends the run early once it returns true
     std::function<bool(const std::vector<FoundDevice> &)> enough;
 };

@@ -7,7 +7,7 @@
 #include "output.h"
 #include "plan.h"
 #include "system.h"
-#include "targets.h"
+#include "sweep.h"
 #include "upgrade.h"
 #include "watch_command.h"
 
@@ -70,7 +70,7 @@ struct DiscoverArgs
     Common common;
     double timeout = 2.5;
     std::vector<std::string> targets;
-    double rate = 1000;
+    double rate = site::kDefaultSweepRate;
     bool broadcast = false;
     std::string save, compare; // site files
 };
@@ -512,7 +512,7 @@ CLI::App *AddDiscover(CLI::App &app, DiscoverArgs &discover)
                   "ask each address of this range (10.2.0.0/16) or this address directly (repeatable)")
         ->type_name("CIDR_OR_ADDRESS");
     d->add_option("--rate", discover.rate, "at most this many requests per second to --target (default 1000)")
-        ->check(CLI::Range(1.0, 1000000.0));
+        ->check(CLI::Range(site::kMinSweepRate, site::kMaxSweepRate));
     d->add_flag("--broadcast", discover.broadcast, "with --target, broadcast as well");
     d->add_option("--save", discover.save, "also write the list to this site file (JSON), replacing it whole")
         ->type_name("FILE");

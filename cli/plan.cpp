@@ -2,6 +2,7 @@
 #include "plan.h"
 
 #include "common.h"
+#include "sweep.h"
 #include "glob.h"
 #include "plan_check.h"
 #include "plan_make.h"
@@ -28,7 +29,7 @@ struct PlanArgs
     std::string file;
     double timeout = 2.5;
     std::vector<std::string> targets;
-    double rate = 1000;
+    double rate = site::kDefaultSweepRate;
     // apply
     bool force = false;
     int jobs = 4;
@@ -249,7 +250,7 @@ void AddDiscovery(CLI::App *c, PlanArgs &a, bool targets)
                   "also ask each address of this range (10.2.0.0/16) directly: devices behind a router (repeatable)")
         ->type_name("CIDR_OR_ADDRESS");
     c->add_option("--rate", a.rate, "at most this many requests per second to --target (default 1000)")
-        ->check(CLI::Range(1.0, 1000000.0));
+        ->check(CLI::Range(site::kMinSweepRate, site::kMaxSweepRate));
 }
 
 } // namespace

@@ -45,10 +45,10 @@ SiteScan ScanSite(Library &library, const SiteScanPlan &plan)
     sweep.timeoutS = plan.timeoutS;
     sweep.rate = plan.rate;
     sweep.broadcast = false;
-    std::vector<Range> ranges = plan.targets;
+    std::vector<site::Range> ranges = plan.targets;
     for (uint32_t a : plan.alsoAsk)
         ranges.push_back({a, a});
-    sweep.targets = MergeRanges(ranges);
+    sweep.targets = site::MergeRanges(ranges);
     for (const auto &d : library.Discover(sweep))
         if (ids.insert(d.id).second) {
             scan.devices.push_back(ToSiteDevice(d, local));

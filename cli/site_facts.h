@@ -6,7 +6,7 @@
 
 #include "found.h"
 #include "library.h"
-#include "targets.h"
+#include "ranges.h"
 
 #include <cstdint>
 #include <functional>
@@ -28,7 +28,7 @@ struct SiteScanPlan
     double rate = 1000;
     // With targets, a second run asks them and `alsoAsk` by unicast; a
     // device that only it finds is behind a router.
-    std::vector<Range> targets;
+    std::vector<site::Range> targets;
     std::vector<uint32_t> alsoAsk;
 };
 

@@ -24,6 +24,7 @@
 #include <QToolButton>
 
 #include "accelerators.h"
+#include "addresssweep.h"
 #include "apptitle.h"
 #include "findbar.h"
 #include "fleetupgrade.h"
@@ -66,6 +67,8 @@ const char *const ImageFiles[TDeviceForm::ImageCount] = {
 const int ColumnWidths[] = {120, 170, 100, 120, 100};
 
 const QString TelnetButtonHint = QStringLiteral("Load the Command-line Configuration Interface");
+
+const QString SharedAddressFile = QStringLiteral(":/devices/shared-address.svg");
 
 constexpr int ImageRole = Qt::UserRole;
 
@@ -121,8 +124,6 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     };
     for (const auto &c : commandImages)
         c.action->setIcon(ImageList[c.image]);
-    ui->ProblemImage->setPixmap(OutlinedSvg(QString::fromLatin1(ImageFiles[NotReachableImage]),
-                                          QSize(16, 16), devicePixelRatioF()));
 
     QHeaderView *header = ui->DeviceList->header();
     for (int c = 0; c < int(std::size(ColumnWidths)); ++c)
@@ -130,36 +131,9 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     header->setSectionsClickable(false);
     ui->DeviceList->setItemDelegate(new TNameEditDelegate(ui->DeviceList));
 
-    const struct
-    {
-        QAction *action;
-        const char *name;
-    } buttons[] = {
-        {ui->Scan, "ToolButton1"},      {ui->SetIPConfig, "ToolButton2"},
-        {ui->DoUpgrade, "ToolButton3"}, {ui->Webserver, "ToolButton4"},
-        {ui->Telnet, "TelnetExcu"},     {ui->AutoSetIP, "ToolButton5"},
-        {ui->Network, "ToolButton6"},
-    };
-    for (const auto &b : buttons) {
-        QWidget *button = ui->ToolBar1->widgetForAction(b.action);
-        button->setObjectName(QLatin1String(b.name));
-        button->setFixedSize(61, 36);
-        // reachable by Tab from the list, as the window's other controls
-        button->setFocusPolicy(Qt::TabFocus);
-        ApplyButtonHint(static_cast<QToolButton *>(button));
-        button->installEventFilter(this);
-    }
-    QStringList captions;
-    for (const auto &b : buttons)
-        captions << b.action->text();
-    ui->ToolBar1->setFont(FittingFont(ui->ToolBar1->font(), captions, 61 - 8));
+    SetUpToolButtons();
 
-    // The legend ends before the progress bar starts.
-    const int legendWidth = ui->Progress->x() - ui->ProblemLabel->x() - 4;
-    ui->ProblemLabel->setFont(
-        FittingFont(ui->ProblemLabel->font(), {ui->ProblemLabel->text()}, legendWidth));
-    ui->ProblemLabel->resize(legendWidth, ui->ProblemLabel->height());
-    ui->Panel1->installEventFilter(this);
+    SetUpLegends();
 
     // The selected row's commands, by mouse or keyboard.
     CopyRow = new QAction(QStringLiteral("Copy"), this);
@@ -200,6 +174,48 @@ TDeviceForm::TDeviceForm(QWidget *parent)
     ProtocolInterface->OnLogLine = [](TTVPInterface *, const QString &Text) { LogLine(Text); };
     Rescanner = new TKeepScanning(this, ui->DeviceList, ProtocolInterface);
     setWindowTitle(ApplicationTitle);
+}
+
+void TDeviceForm::SetUpToolButtons()
+{
+    const struct
+    {
+        QAction *action;
+        const char *name;
+    } buttons[] = {
+        {ui->Scan, "ToolButton1"},      {ui->SetIPConfig, "ToolButton2"},
+        {ui->DoUpgrade, "ToolButton3"}, {ui->Webserver, "ToolButton4"},
+        {ui->Telnet, "TelnetExcu"},     {ui->AutoSetIP, "ToolButton5"},
+        {ui->Network, "ToolButton6"},
+    };
+    for (const auto &b : buttons) {
+        QWidget *button = ui->ToolBar1->widgetForAction(b.action);
+        button->setObjectName(QLatin1String(b.name));
+        button->setFixedSize(61, 36);
+        // reachable by Tab from the list, as the window's other controls
+        button->setFocusPolicy(Qt::TabFocus);
+        ApplyButtonHint(static_cast<QToolButton *>(button));
+        button->installEventFilter(this);
+    }
+    QStringList captions;
+    for (const auto &b : buttons)
+        captions << b.action->text();
+    ui->ToolBar1->setFont(FittingFont(ui->ToolBar1->font(), captions, 61 - 8));
+}
+
+void TDeviceForm::SetUpLegends()
+{
+    ui->ProblemImage->setPixmap(OutlinedSvg(QString::fromLatin1(ImageFiles[NotReachableImage]),
+                                          QSize(16, 16), devicePixelRatioF()));
+    SharedAddressIcon = SvgIcon(SharedAddressFile);
+    ui->SharedImage->setPixmap(OutlinedSvg(SharedAddressFile, QSize(16, 16), devicePixelRatioF()));
+    // The legend ends before the progress bar starts.
+    const int legendWidth = ui->Progress->x() - ui->ProblemLabel->x() - 4;
+    ui->ProblemLabel->setFont(
+        FittingFont(ui->ProblemLabel->font(), {ui->ProblemLabel->text()}, legendWidth));
+    ui->ProblemLabel->resize(legendWidth, ui->ProblemLabel->height());
+    ui->Panel1->installEventFilter(this);
+    PlaceSharedLegend();
 }
 
 TDeviceForm::~TDeviceForm()
@@ -292,6 +308,7 @@ bool TDeviceForm::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == ui->Panel1 && event->type() == QEvent::Resize) {
         ui->Bevel1->setGeometry(0, 0, ui->Panel1->width(), ui->Bevel1->height());
+        PlaceSharedLegend();
     } else if (event->type() == QEvent::ActionChanged && watched->parent() == ui->ToolBar1) {
         // The button would take its command's hint again, or its caption
         // where the command has none.
@@ -371,6 +388,11 @@ void TDeviceForm::ScanExecute()
     Rescanner->ListCleared();
     ui->DeviceList->clear();
     ListedRows.clear();
+    IDsAt.clear();
+    AnyShared = false;
+    ShowSharedLegend();
+    // a new scan ends the last one's sweep: its answers would join this list
+    delete Sweep;
     UpdateFindCount();
 
     ProtocolInterface->OnDeviceFound = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
@@ -407,8 +429,10 @@ void TDeviceForm::InsertSorted(QTreeWidgetItem *Row)
 QTreeWidgetItem *TDeviceForm::DeviceRow(const QString &ID)
 {
     // Rows cleared behind our back take their IDs with them.
-    if (ui->DeviceList->topLevelItemCount() == 0)
+    if (ui->DeviceList->topLevelItemCount() == 0) {
         ListedRows.clear();
+        IDsAt.clear();
+    }
     return ListedRows.value(ID);
 }
 
@@ -426,6 +450,9 @@ QTreeWidgetItem *TDeviceForm::InsertDeviceRow(const TDeviceInfo &Info)
 
 void TDeviceForm::SetReachable(QTreeWidgetItem *Row, bool Reachable)
 {
+    // an answer at a shared address may be the other device's
+    if (!SharedWith(Row).isEmpty())
+        return;
     SetImageIndex(Row, Reachable ? -1 : NotReachableImage);
     if (!Reachable)
         ShowLegend(true);
@@ -439,17 +466,24 @@ void TDeviceForm::AddDevice(TTVPInterface *, const TDeviceInfo *Info)
     // The row that came first stays, whatever a later answer says.
     if (DeviceRow(Info->ID))
         return;
-    QTreeWidgetItem *row = InsertDeviceRow(*Info);
+    // once the broadcasts' answers are in, a new ID answered only its own address
+    const bool routed = Sweep && Sweep->Started();
+    TDeviceInfo shown = *Info;
+    if (routed)
+        shown.Interface = RoutedInterfaceText(Info->Interface);
+    QTreeWidgetItem *row = InsertDeviceRow(shown);
+    row->setData(ColInterface, RoutedRole, routed);
 
     // The library has probed the device by the time its answer arrives, so
-    // this returns at once.
+    // this returns at once. Where another device reports the address too,
+    // an answer there may be the other's: no probe can say.
     bool reachable = false;
     try {
-        reachable = PingDevice(Info->IPAddress);
+        reachable = routed ? PingAddress(Info->IPAddress) : PingDevice(Info->IPAddress);
     } catch (...) {
         // a failed probe is just an unreachable device
     }
-    if (!reachable)
+    if (!NoteSharedAddress(row) && !reachable)
         SetReachable(row, false);
 
     // a row the filter hides is not the one the commands should act on
@@ -465,6 +499,7 @@ void TDeviceForm::ScanTimerTimer()
     if (ui->Progress->value() == ui->Progress->maximum()) {
         ui->Progress->hide();
         ScanTimer->stop();
+        ShowSharedLegend();
     }
 }
 
@@ -477,7 +512,8 @@ void TDeviceForm::ActionList1Update()
     for (QAction *command : {ui->SetIPConfig, ui->DoUpgrade, ui->Webserver, ui->Telnet})
         command->setEnabled(selected);
     ui->Network->setEnabled(true);
-    ui->AutoSetIP->setEnabled(selected && ImageIndex(row) == NotReachableImage);
+    // a routed row's Auto IP says why it can't help there
+    ui->AutoSetIP->setEnabled(selected && (ImageIndex(row) == NotReachableImage || Routed(row)));
     CopyRow->setEnabled(selected);
 }
 

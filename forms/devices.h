@@ -6,7 +6,13 @@
 #include <QList>
 #include <QMainWindow>
 #include <QHash>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
+
+#include <vector>
+
+#include "ranges.h"
 
 #include <string>
 
@@ -20,6 +26,8 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class QTreeWidgetItem;
+class TAddressSweep;
+class TScanAddressesForm;
 class TFindBar;
 class TKeepScanning;
 class TTVPInterface;
@@ -42,6 +50,11 @@ public:
     static constexpr int ImageCount = 8;
     // The Name the device reported, which an edit in place leaves as it was.
     static constexpr int ReportedNameRole = Qt::UserRole + 1;
+    // Two more: the other IDs at a row's address (on ID), and reached
+    // through a router (on Interface).
+    // (Keep Scanning's own is Qt::UserRole + 2.)
+    static constexpr int SharedRole = Qt::UserRole + 3;
+    static constexpr int RoutedRole = Qt::UserRole + 4;
 
     TTVPInterface *ProtocolInterface = nullptr;
     QString LastSelectedID;
@@ -70,6 +83,21 @@ public:
 
     // The listed devices as their rows read, in list order.
     QList<TDeviceInfo> ListedDevices() const;
+    // The other IDs that reported a row's address in this scan; empty
+    // when it has the address to itself.
+    static QStringList SharedWith(const QTreeWidgetItem *Row);
+    // Whether a row's device answered only a request to its own address:
+    // it is behind a router.
+    static bool Routed(const QTreeWidgetItem *Row);
+    // The Interface column of such a row.
+    static QString RoutedInterfaceText(const QString &Interface);
+    // The mark of a row whose address another device reports too.
+    QIcon SharedAddressIcon;
+
+    // The usual scan, then each address of `Targets` asked directly at
+    // `Rate` requests per second; what answers only then is listed as
+    // behind a router.
+    void ScanAddresses(std::vector<site::Range> Targets, double Rate);
 
 public slots:
     void ScanExecute();
@@ -98,6 +126,8 @@ public slots:
     void FindExecute();
     void ExportListExecute();
     void KeepScanningToggled(bool Checked);
+    // devices_sitecommands.cpp
+    void ScanAddressesExecute();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -106,6 +136,8 @@ protected:
 
 private:
     QTreeWidgetItem *SelectedRow() const;
+    void SetUpToolButtons();
+    void SetUpLegends();
     void FormShow();
     void InsertSorted(QTreeWidgetItem *Row);
     void ShowLegend(bool Visible);
@@ -118,6 +150,12 @@ private:
     void KeepSelectionShown();
     void UpdateFindCount();
     std::string ListText(ListFormat Format) const;
+    // devices_sitecommands.cpp
+    bool NoteSharedAddress(QTreeWidgetItem *Row);
+    void MarkShared(QTreeWidgetItem *Row, const QStringList &Others);
+    void ShowSharedLegend();
+    void PlaceSharedLegend();
+    void SweepFinished();
 
     Ui::TDeviceForm *ui;
     QMenu *ContextMenu = nullptr;
@@ -126,6 +164,15 @@ private:
     QFileDialog *ExportDialog = nullptr;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
+    // The IDs that reported each address in this scan.
+    QHash<QString, QStringList> IDsAt;
+    bool AnyShared = false;
+    // The addresses of the last Scan Addresses, asked again after a routed
+    // device was given new settings (no broadcast finds it again).
+    QPointer<TAddressSweep> Sweep;
+    std::vector<site::Range> SweepTargets;
+    double SweepRate = 0;
+    TScanAddressesForm *ScanAddressesDialog = nullptr;
     bool Centred = false;
     int ScanCount = 0;
     int FlushFailureLogged = 0;

@@ -4,7 +4,10 @@
 #include "devices.h"
 #include "ui_devices.h"
 
+#include <QMessageBox>
+
 #include "addressplan.h"
+#include "apptitle.h"
 #include "devicecomm.h"
 #include "ipconfig.h"
 #include "tvp.h"
@@ -16,9 +19,22 @@ void TDeviceForm::SetIPConfigExecute()
     if (!row)
         return;
     IPConfigForm->DeviceID = row->text(ColID);
+    // a device behind a router hears only what is sent to its own address
+    const bool routed = Routed(row);
+    IPConfigForm->DeviceAddress = routed ? row->text(ColIPAddress) : QString();
     // only acknowledged new settings are worth a new scan
-    if (IPConfigForm->exec() == mrOk)
+    if (IPConfigForm->exec() != mrOk)
+        return;
+    if (!routed) {
         ScanExecute();
+        return;
+    }
+    // no broadcast finds it again: ask where it was found, and where it went
+    std::vector<site::Range> targets = SweepTargets;
+    std::string ignored;
+    if (const auto moved = site::ParseTarget(IPConfigForm->SentAddress.toStdString(), &ignored))
+        targets.push_back(*moved);
+    ScanAddresses(site::MergeRanges(std::move(targets)), SweepRate);
 }
 
 void TDeviceForm::AutoSetIPExecute()
@@ -26,6 +42,19 @@ void TDeviceForm::AutoSetIPExecute()
     const QTreeWidgetItem *row = SelectedRow();
     if (!row)
         return;
+    if (Routed(row)) {
+        QMessageBox box(QMessageBox::Information, ApplicationTitle,
+                        QStringLiteral("Auto IP works only on the PC's own link: it chooses a free address "
+                                       "where the PC's broadcasts reach the device. ")
+                            + row->text(ColName) + QStringLiteral(" at ") + row->text(ColIPAddress)
+                            + QStringLiteral(" was reached through a router; give it an address with "
+                                             "Configure."),
+                        QMessageBox::Ok, this);
+        // the name comes from the network: never let it render as markup
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return;
+    }
     char address[TVP_ADDRESS_TEXT_SIZE] = {};
     char mask[TVP_ADDRESS_TEXT_SIZE] = {};
     char gateway[TVP_ADDRESS_TEXT_SIZE] = {};

@@ -76,8 +76,10 @@ void TIPConfigForm::hideEvent(QHideEvent *event)
 {
     QDialog::hideEvent(event);
     // shown again where it last stood
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         setAttribute(Qt::WA_Moved);
+        DeviceAddress.clear();
+    }
 }
 
 void TIPConfigForm::reject()
@@ -104,7 +106,10 @@ void TIPConfigForm::FormShow()
         CurrentInterface->OnDeviceReply = [this](TTVPInterface *Sender, const TDeviceInfo *Info) {
             GetIPReply(Sender, Info);
         };
-        CurrentInterface->GetIP(id);
+        if (DeviceAddress.isEmpty())
+            CurrentInterface->GetIP(id);
+        else
+            CurrentInterface->GetIPAt(id, DeviceAddress);
     }
     DeviceCommForm->exec();
 }
@@ -155,8 +160,11 @@ void TIPConfigForm::ApplyExecute()
         const QString gateway = StripBlanks(ui->DefaultGateway->displayText());
         const bool useDHCP = ui->AddrAuto->isChecked();
         const QString address = StripBlanks(ui->IPAddress->displayText());
-        if (CurrentInterface)
+        SentAddress = useDHCP ? QString() : address;
+        if (CurrentInterface && DeviceAddress.isEmpty())
             CurrentInterface->SetIP(id, address, mask, gateway, useDHCP);
+        else if (CurrentInterface)
+            CurrentInterface->SetIPAt(id, DeviceAddress, address, mask, gateway, useDHCP);
         if (DeviceCommForm->exec() == mrOk)
             done(mrOk);
     });

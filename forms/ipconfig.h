@@ -24,6 +24,11 @@ public:
 
     // The device list's ID text of the device this dialog addresses.
     QString DeviceID;
+    // Where to ask it by unicast (a device behind a router); empty: by
+    // broadcast. Set before each showing, forgotten when the dialog closes.
+    QString DeviceAddress;
+    // The static address Apply last sent; empty for DHCP.
+    QString SentAddress;
 
     void GetIPReply(TTVPInterface *Sender, const TDeviceInfo *Info);
     void SetIPReply(TTVPInterface *Sender, const TDeviceInfo *Info);

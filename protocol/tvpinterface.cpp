@@ -92,6 +92,18 @@ void TTVPInterface::SetIP(const uint8_t *ID, const QString &IPAddress, const QSt
              DefaultGateway.toUtf8().constData(), UseDHCP ? 1 : 0);
 }
 
+int TTVPInterface::GetIPAt(const uint8_t *ID, const QString &DeviceAddress)
+{
+    return TVPGetIPAt(ID, DeviceAddress.toUtf8().constData());
+}
+
+int TTVPInterface::SetIPAt(const uint8_t *ID, const QString &DeviceAddress, const QString &IPAddress,
+                           const QString &SubnetMask, const QString &DefaultGateway, bool UseDHCP)
+{
+    return TVPSetIPAt(ID, DeviceAddress.toUtf8().constData(), IPAddress.toUtf8().constData(),
+                      SubnetMask.toUtf8().constData(), DefaultGateway.toUtf8().constData(), UseDHCP ? 1 : 0);
+}
+
 void TTVPInterface::DispatchEvent(uint32_t Code, TDeviceInfo Info)
 {
     if (Code >= TVPEventDeviceFound && Code <= TVPEventSetIPReply)
@@ -190,6 +202,23 @@ void MacToID(const QString &IDText, uint8_t *ID)
 bool PingDevice(const QString &IPAddress)
 {
     return (TVPPingDevice(IPAddress.toUtf8().constData()) & 0xff) != 0;
+}
+
+bool PingAddress(const QString &IPAddress)
+{
+    return TVPPingAddress(IPAddress.toUtf8().constData()) == 1;
+}
+
+QString NotSentReason(int Result)
+{
+    switch (Result) {
+    case TVPNotSentInvalid:
+        return QStringLiteral("no device can hold it");
+    case TVPNotSentNoRoute:
+        return QStringLiteral("no route to it leaves by an interface in use");
+    default:
+        return QStringLiteral("the send failed");
+    }
 }
 
 QStringList UsedInterfaces()

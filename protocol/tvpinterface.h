@@ -86,6 +86,12 @@ public:
     int GetIP(const uint8_t *ID);
     void SetIP(const uint8_t *ID, const QString &IPAddress, const QString &SubnetMask,
                const QString &DefaultGateway, bool UseDHCP);
+    // The same by unicast to the device's present address, for a device
+    // behind a router; the answers come as those of GetIP and SetIP. 0 when
+    // sent, else a TVPNotSent value.
+    int GetIPAt(const uint8_t *ID, const QString &DeviceAddress);
+    int SetIPAt(const uint8_t *ID, const QString &DeviceAddress, const QString &IPAddress,
+                const QString &SubnetMask, const QString &DefaultGateway, bool UseDHCP);
     void DispatchEvent(uint32_t Code, TDeviceInfo Info);
 
 signals:
@@ -122,5 +128,9 @@ extern TTVPInterface *CurrentInterface;
 void TVP_CALL LibraryCallback(uint32_t Code, const void *Record);
 void MacToID(const QString &IDText, uint8_t *ID);
 bool PingDevice(const QString &IPAddress);
+// The probe through the routing table, for an address beyond the PC's links.
+bool PingAddress(const QString &IPAddress);
+// Why the library sent nothing, in words, for a TVPNotSent value.
+QString NotSentReason(int Result);
 // The interfaces the library uses, by name; empty when it could not start.
 QStringList UsedInterfaces();

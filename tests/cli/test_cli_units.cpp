@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The command line's address ranges, output formats and name patterns,
+// The command line's output formats and name patterns,
 // and its view of the local interfaces, without a network.
 #include "cli_run.h"
 #include "glob.h"
 #include "output.h"
 #include "system.h"
-#include "targets.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -17,65 +16,6 @@
 using namespace cli;
 
 namespace {
-
-TEST(CliTargets, RangesLeaveOutWhatNoDeviceHolds)
-{
-    struct Case
-    {
-        const char *text;
-        uint32_t first, last;
-    } good[] = {
-        {"10.1.2.3", 0x0a010203, 0x0a010203},
-        {"10.1.2.0/24", 0x0a010201, 0x0a0102fe},   // no network, no broadcast address
-        {"10.1.2.77/24", 0x0a010201, 0x0a0102fe},  // host bits ignored
-        {"10.1.2.4/31", 0x0a010204, 0x0a010205},   // a point-to-point pair: both
-        {"10.1.2.4/32", 0x0a010204, 0x0a010204},
-        {"127.1.0.0/16", 0x7f010001, 0x7f01fffe},
-    };
-    for (const auto &c : good) {
-        std::string error;
-        auto r = ParseTarget(c.text, &error);
-        ASSERT_TRUE(r) << c.text << ": " << error;
-        EXPECT_EQ(r->first, c.first) << c.text;
-        EXPECT_EQ(r->last, c.last) << c.text;
-    }
-    for (const char *bad : {"300.1.1.1", "10.0.0.0/33", "10.0.0.0/", "10.0.0.0/-1", "10.0.0.0/7", "10.0.0.0/24/2",
-                            "10.0.0.0/2x", "224.0.0.1", "255.255.255.255", "0.0.0.0", "0.0.0.0/8", "eth0"}) {
-        std::string error;
-        EXPECT_FALSE(ParseTarget(bad, &error)) << bad;
-        EXPECT_FALSE(error.empty()) << bad;
-    }
-}
-
-TEST(CliTargets, MergedRangesAskEachAddressOnce)
-{
-    auto merged = MergeRanges({{20, 30}, {5, 10}, {11, 12}, {25, 40}, {100, 100}, {8, 9}});
-    ASSERT_EQ(merged.size(), 3u);
-    EXPECT_EQ(merged[0].first, 5u);
-    EXPECT_EQ(merged[0].last, 12u);
-    EXPECT_EQ(merged[1].first, 20u);
-    EXPECT_EQ(merged[1].last, 40u);
-    EXPECT_EQ(TotalSize(merged), 8u + 21u + 1u);
-    for (uint32_t a : {5u, 12u, 20u, 40u, 100u})
-        EXPECT_TRUE(Contains(merged, a)) << a;
-    for (uint32_t a : {0u, 4u, 13u, 19u, 41u, 99u, 101u})
-        EXPECT_FALSE(Contains(merged, a)) << a;
-
-    RangeWalker walk(merged);
-    std::vector<uint32_t> seen;
-    uint32_t a = 0;
-    while (walk.Next(&a))
-        seen.push_back(a);
-    ASSERT_EQ(seen.size(), 30u);
-    EXPECT_EQ(seen.front(), 5u);
-    EXPECT_EQ(seen[8], 20u);
-    EXPECT_EQ(seen.back(), 100u);
-
-    // the top of the address space does not wrap around
-    auto top = MergeRanges({{0xfffffff0u, 0xffffffffu}, {0xfffffff5u, 0xffffffffu}});
-    ASSERT_EQ(top.size(), 1u);
-    EXPECT_EQ(TotalSize(top), 16u);
-}
 
 TEST(CliOutput, CsvQuotingFollowsRfc4180)
 {

@@ -14,6 +14,7 @@ set(NETSCRY_WINE_GUI_TESTS
     test_images
     test_scan_devsim
     test_listcommands_devsim
+    test_scanaddresses
     # the IP address properties dialog, its fields and the wait dialog
     test_address_fields
     test_devicecomm
@@ -80,6 +81,7 @@ set(NETSCRY_LINUX_ONLY_GUI_TESTS
     "test_desktop_programs: stand-in desktop programs as shell scripts on PATH"
     "test_autoip_netns: a LAN of network namespaces, veth pairs and a bridge"
     "test_keepscanning_netns: a LAN of network namespaces whose devices come, move, go silent and go"
+    "test_sitecommands_netns: LANs of network namespaces, a router among them"
     "test_session: Auto IP must make a device reachable, which under Wine the Windows simulator's device never is (see the skipped cases below)"
 )
 

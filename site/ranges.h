@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Address ranges as the command line takes them; single addresses are the
-// library's address texts (address.h).
+// Address ranges as the command line's --target and the program's Scan
+// Addresses take them; single addresses are the library's address texts
+// (address.h).
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace site {
 
 // An inclusive range of addresses.
 struct Range
@@ -25,6 +26,10 @@ struct Range
 // to ask one by one) and for addresses no device can hold (0.0.0.0,
 // multicast, 255.255.255.255).
 std::optional<Range> ParseTarget(const std::string &text, std::string *error);
+
+// Each text parsed and the ranges merged; empty with a message in *error
+// naming the first text that is no range.
+std::optional<std::vector<Range>> ParseTargets(const std::vector<std::string> &texts, std::string *error);
 
 // The ranges sorted, overlapping and adjacent ones joined, so no address
 // is asked twice.
@@ -45,4 +50,4 @@ private:
     uint64_t offset_ = 0;
 };
 
-} // namespace cli
+} // namespace site

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "targets.h"
+#include "ranges.h"
 
 #include "address.h"
 
 #include <algorithm>
 
-namespace cli {
+namespace site {
 
 namespace wire = tvp::wire;
 
@@ -46,6 +46,18 @@ std::optional<Range> ParseTarget(const std::string &text, std::string *error)
         return std::nullopt;
     }
     return r;
+}
+
+std::optional<std::vector<Range>> ParseTargets(const std::vector<std::string> &texts, std::string *error)
+{
+    std::vector<Range> ranges;
+    for (const auto &t : texts) {
+        auto r = ParseTarget(t, error);
+        if (!r)
+            return std::nullopt;
+        ranges.push_back(*r);
+    }
+    return MergeRanges(std::move(ranges));
 }
 
 std::vector<Range> MergeRanges(std::vector<Range> ranges)
@@ -89,4 +101,4 @@ bool RangeWalker::Next(uint32_t *address)
     return false;
 }
 
-} // namespace cli
+} // namespace site
