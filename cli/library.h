@@ -135,8 +135,5 @@ std::string BehindARouterHint();
 
 // The addresses that two or more of the devices reported.
 site::SharedAddresses SharedAddresses(const std::vector<FoundDevice> &devices);
-// The device port the library uses: TVP_PORT when it holds a port, else
-// TVP_DEFAULT_PORT.
-uint16_t DevicePort();
 
 } // namespace cli

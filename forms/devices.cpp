@@ -26,6 +26,7 @@
 #include "accelerators.h"
 #include "apptitle.h"
 #include "fleetupgrade.h"
+#include "networkdiagnosis.h"
 #include "log.h"
 #include "shell.h"
 #include "svgimages.h"
@@ -196,6 +197,9 @@ TDeviceForm::~TDeviceForm()
     // its uploads end before the protocol object goes
     if (FleetUpgradeForm && FleetUpgradeForm->parent() == this)
         delete FleetUpgradeForm;
+    // its readings' thread ends before the protocol object goes
+    if (NetworkDiagnosisForm && NetworkDiagnosisForm->parent() == this)
+        delete NetworkDiagnosisForm;
     delete ui;
 }
 

@@ -13,6 +13,7 @@ class TDeviceForm;
 }
 
 class QAction;
+class QFileDialog;
 class QMenu;
 class QTimer;
 class QToolButton;
@@ -73,6 +74,9 @@ public slots:
     void AboutExecute();
     // Tools
     void UpgradeSeveralExecute();
+    // devices_toolcommands.cpp
+    void NetworkDiagnosisExecute();
+    void CompareWithSavedExecute();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -87,10 +91,13 @@ private:
     void ShowContextMenu(const QPoint &GlobalPos);
     void ShowContextMenuAtSelection();
     void ApplyButtonHint(QToolButton *Button);
+    // The saved list at Path against the rows, once no scan is filling them.
+    void CompareWithSaved(const QString &Path);
 
     Ui::TDeviceForm *ui;
     QMenu *ContextMenu = nullptr;
     QAction *CopyRow = nullptr;
+    QFileDialog *SavedListDialog = nullptr;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
     bool Centred = false;

@@ -96,6 +96,8 @@ TEST_F(MenuKeys, EachItemsLetterRunsItsCommand)
         {Qt::Key_E, "Edit1", 'c', "Copy: "},
         {Qt::Key_E, "Edit1", 'p', "Paste: "},
         {Qt::Key_T, "Tools1", 'u', "Upgrade Several Devices...: UpgradeSeveral"},
+        {Qt::Key_T, "Tools1", 'n', "Network Diagnosis...: NetworkDiagnosis"},
+        {Qt::Key_T, "Tools1", 'c', "Compare With Saved List...: CompareWithSaved"},
         {Qt::Key_H, "Help1", 'o', "Osmira Inc.: About,About1"},
         {Qt::Key_H, "Help1", 'h', "Homepages: Action1,Homepages1"},
         {Qt::Key_Menu, "DeviceListMenu", 'c', "Configure: SetIPConfig"},
@@ -172,7 +174,7 @@ TEST_F(MenuKeys, ToolsComesAfterEditAndTheOtherMenusKeepTheirItems)
         {"MainMenu", {"File", "Edit", "Tools", "Help"}},
         {"File1", {"Scan", "", "Upgrade...", "", "Exit"}},
         {"Edit1", {"Undo", "", "Cut", "Copy", "Paste"}},
-        {"Tools1", {"Upgrade Several Devices..."}},
+        {"Tools1", {"Upgrade Several Devices...", "", "Network Diagnosis...", "Compare With Saved List..."}},
         {"Help1", {"Osmira Inc.", "Homepages"}},
     };
     for (const auto &c : cases) {

@@ -23,8 +23,9 @@ set(NETSCRY_WINE_GUI_TESTS
     test_upgrade_commands
     test_upgrade_devsim
     test_about
-    # Tools: upgrading several devices
+    # Tools: upgrading several devices, comparing the list with a saved one
     test_fleetupgrade
+    test_compare_saved_devsim
     # the keys of every dialog and menu
     test_dialog_keys
     test_menu_keys
@@ -67,6 +68,7 @@ set(NETSCRY_LINUX_ONLY_GUI_TESTS
     "test_command_line: the real program on an X server of its own, with stand-in programs as shell scripts on PATH"
     "test_desktop_programs: stand-in desktop programs as shell scripts on PATH"
     "test_autoip_netns: a LAN of network namespaces, veth pairs and a bridge"
+    "test_networkdiagnosis_netns: a LAN of network namespaces, and netscry-cli doctor run beside the window"
     "test_session: Auto IP must make a device reachable, which under Wine the Windows simulator's device never is (see the skipped cases below)"
 )
 
