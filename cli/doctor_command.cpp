@@ -1,62 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "doctor_command.h"
 
-#include "readings.h"
-#include "system.h"
-#include "watch.h"
+#include "diagnosis.h"
 
 #include "address.h"
 #include "tvp.h"
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <cstdlib>
-#include <sstream>
+#include <optional>
 
 namespace cli {
 
 namespace {
 
 using json = nlohmann::ordered_json;
-
-std::vector<std::string> SplitNames(const std::string &list)
-{
-    std::vector<std::string> out;
-    std::stringstream in(list);
-    for (std::string name; std::getline(in, name, ',');)
-        if (!name.empty())
-            out.push_back(name);
-    return out;
-}
-
-void CopyReport(site::DoctorInterface &i, const TVPInterfaceReport &r)
-{
-    i.use = static_cast<site::InterfaceUse>(std::min<uint32_t>(r.Use, uint32_t(site::InterfaceUse::Unusable)));
-    i.notUsedWhy = r.Reason;
-    i.discovers = r.DiscoversSent;
-    i.sendErrors = r.SendErrors;
-    i.bytesSent = r.BytesSent;
-    i.lastSendError = r.LastSendError;
-    i.answers = r.Answers;
-    i.devices = r.Devices;
-    i.late = r.DroppedLate;
-    i.impossible = r.DroppedImpossible;
-    i.malformed = r.DroppedMalformed;
-    i.duplicate = r.DroppedDuplicate;
-    i.notInUse = r.DroppedNotInUse;
-}
-
-std::vector<TVPInterfaceReport> LibraryReports()
-{
-    const int count = TVPGetDiagnostics(nullptr, 0, 0);
-    if (count <= 0)
-        return {};
-    std::vector<TVPInterfaceReport> reports(size_t(count) + 8); // room for one that appears meanwhile
-    const int filled = TVPGetDiagnostics(reports.data(), reports.size(), 0);
-    reports.resize(size_t(std::clamp(filled, 0, int(reports.size()))));
-    return reports;
-}
 
 json InterfaceJson(const site::DoctorFacts &facts, const site::DoctorInterface &i)
 {
@@ -88,29 +46,6 @@ std::string Dump(const json &j, int indent)
 
 } // namespace
 
-void MergeLibraryReports(std::vector<site::DoctorInterface> &interfaces)
-{
-    const auto reports = LibraryReports();
-    for (auto &i : interfaces) {
-        const auto r = std::find_if(reports.begin(), reports.end(),
-                                    [&](const TVPInterfaceReport &k) { return i.name == k.Name; });
-        if (r != reports.end()) {
-            CopyReport(i, *r);
-        } else {
-            i.use = site::InterfaceUse::Unusable;
-            i.notUsedWhy = "is not seen by the library";
-        }
-    }
-    for (const auto &r : reports)
-        if (std::none_of(interfaces.begin(), interfaces.end(),
-                         [&](const site::DoctorInterface &i) { return i.name == r.Name; })) {
-            site::DoctorInterface i;
-            i.name = r.Name;
-            CopyReport(i, r);
-            interfaces.push_back(i);
-        }
-}
-
 void PrintDoctor(std::ostream &out, const site::DoctorFacts &facts, const site::DoctorReport &report, bool asJson)
 {
     if (asJson) {
@@ -128,55 +63,32 @@ void PrintDoctor(std::ostream &out, const site::DoctorFacts &facts, const site::
             << "\n";
         return;
     }
-    out << "Findings, most likely cause first:\n";
-    for (size_t n = 0; n < report.findings.size(); ++n)
-        out << "  " << n + 1 << ". " << report.findings[n].text << "\n";
-    out << "Interfaces:\n";
-    for (const auto &i : facts.interfaces)
-        out << "  " << site::InterfaceLine(facts, i) << "\n";
-    out << "Devices found: " << facts.devices.size() << "\n";
-    for (const auto &d : facts.devices)
-        out << "  " << d.ip << "  " << d.id << "  " << d.name << "  on " << d.interfaceText
-            << (d.reachable ? "" : ", not reachable") << "\n";
+    out << DoctorText(facts, report);
 }
 
 int RunDoctor(const DoctorOptions &options, std::ostream &out)
 {
-    site::DoctorFacts facts;
-    if (const char *selected = std::getenv("TVP_INTERFACES"))
-        facts.selection = selected;
-    facts.port = DevicePort();
+    DiagnosisRun run;
+    std::optional<Library> library; // running until the counters are read
     std::vector<FoundDevice> found;
     try {
-        Library library(LibraryOptions{{}, options.verbose});
-        TVPGetDiagnostics(nullptr, 0, 1); // count this cycle alone
-        const auto used = SplitNames(library.InterfaceNames());
-        sys::AnswerTap tap;
-        const bool tapping = tap.Open(used, facts.port);
-        const auto before = sys::RpFilterDrops();
-        if (!used.empty()) {
+        library.emplace(LibraryOptions{{}, options.verbose});
+        run.Begin();
+        if (!run.Used().empty()) {
             DiscoveryPlan plan;
             plan.enough = [&](const std::vector<FoundDevice> &) {
-                if (tapping)
-                    tap.Drain();
+                run.Poll();
                 return false;
             };
-            found = library.Discover(plan);
+            found = library->Discover(plan);
         }
-        tap.Drain();
-        if (const auto after = sys::RpFilterDrops(); before && after)
-            facts.rpFilterDrops = *after - *before;
-        if (tapping)
-            facts.wire = tap.Answers();
-        facts.interfaces = sys::SystemInterfaces();
-        MergeLibraryReports(facts.interfaces);
     } catch (const Failure &) {
-        facts.libraryStarted = false;
-        facts.interfaces = sys::SystemInterfaces();
+        library.reset();
     }
+    std::vector<site::DoctorDevice> devices;
     for (const auto &d : found)
-        facts.devices.push_back({d.id, d.name, d.ip, d.interface, d.reachable});
-    sys::ReadSystemFacts(facts);
+        devices.push_back({d.id, d.name, d.ip, d.interface, d.reachable});
+    const site::DoctorFacts facts = run.Finish(devices, library.has_value());
     const site::DoctorReport report = site::Diagnose(facts);
     PrintDoctor(out, facts, report, options.json);
     return report.exitCode;

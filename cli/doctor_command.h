@@ -22,12 +22,6 @@ struct DoctorOptions
 // code: 0 when a device answered and nothing blocks answers, else 1.
 int RunDoctor(const DoctorOptions &options, std::ostream &out);
 
-// The library's view of each interface (TVPGetDiagnostics) merged into the
-// system's: counters and whether it is used, and why not. Interfaces only
-// the library names (one TVP_INTERFACES names that does not exist) are
-// added.
-void MergeLibraryReports(std::vector<site::DoctorInterface> &interfaces);
-
 // The facts as JSON and as text, findings first.
 void PrintDoctor(std::ostream &out, const site::DoctorFacts &facts, const site::DoctorReport &report, bool json);
 

@@ -199,15 +199,6 @@ void Library::RequireInterfaces() const
         throw Failure(noInterface_);
 }
 
-uint16_t DevicePort()
-{
-    const char *text = std::getenv("TVP_PORT");
-    if (!text || !*text || std::strlen(text) > 5 || std::strspn(text, "0123456789") != std::strlen(text))
-        return TVP_DEFAULT_PORT;
-    const long port = std::strtol(text, nullptr, 10);
-    return port >= 1 && port <= 65535 ? uint16_t(port) : uint16_t(TVP_DEFAULT_PORT);
-}
-
 std::string BehindARouterHint()
 {
     return "broadcasts stay on the links in use; a device behind a router is found with discover --target "

@@ -125,8 +125,5 @@ std::string CanonicalId(const std::string &text);
 // What a command by ID says when no broadcast found the device.
 std::string BehindARouterHint();
 
-// The device port the library uses: TVP_PORT when it holds a port, else
-// TVP_DEFAULT_PORT.
-uint16_t DevicePort();
 
 } // namespace cli

@@ -113,6 +113,10 @@ std::wstring ThisProgram()
     return n > 0 && n < std::size(path) ? std::wstring(path, n) : std::wstring();
 }
 
+// A rule for every protocol: NET_FW_IP_PROTOCOL_ANY of the Windows SDK,
+// which MinGW-w64's icftypes.h does not define.
+constexpr LONG kAnyProtocol = 256;
+
 // One inbound rule: whether it lets the program's UDP in, and on which profiles.
 bool AllowsProgram(INetFwRule *rule, const std::wstring &program, long *profiles)
 {
@@ -123,7 +127,7 @@ bool AllowsProgram(INetFwRule *rule, const std::wstring &program, long *profiles
     if (FAILED(rule->get_Direction(&direction)) || direction != NET_FW_RULE_DIR_IN ||
         FAILED(rule->get_Enabled(&enabled)) || enabled != VARIANT_TRUE || FAILED(rule->get_Action(&action)) ||
         action != NET_FW_ACTION_ALLOW || FAILED(rule->get_Protocol(&protocol)) ||
-        (protocol != NET_FW_IP_PROTOCOL_UDP && protocol != NET_FW_IP_PROTOCOL_ANY))
+        (protocol != NET_FW_IP_PROTOCOL_UDP && protocol != kAnyProtocol))
         return false;
     BSTR application = nullptr;
     if (FAILED(rule->get_ApplicationName(&application)) || !application)

@@ -29,6 +29,7 @@
 #include "findbar.h"
 #include "fleetupgrade.h"
 #include "keepscanning.h"
+#include "networkdiagnosis.h"
 #include "log.h"
 #include "shell.h"
 #include "svgimages.h"
@@ -223,6 +224,9 @@ TDeviceForm::~TDeviceForm()
     // its uploads end before the protocol object goes
     if (FleetUpgradeForm && FleetUpgradeForm->parent() == this)
         delete FleetUpgradeForm;
+    // its readings' thread ends before the protocol object goes
+    if (NetworkDiagnosisForm && NetworkDiagnosisForm->parent() == this)
+        delete NetworkDiagnosisForm;
     delete ui;
 }
 

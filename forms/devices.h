@@ -128,6 +128,9 @@ public slots:
     void KeepScanningToggled(bool Checked);
     // devices_sitecommands.cpp
     void ScanAddressesExecute();
+    // devices_toolcommands.cpp
+    void NetworkDiagnosisExecute();
+    void CompareWithSavedExecute();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -156,12 +159,15 @@ private:
     void ShowSharedLegend();
     void PlaceSharedLegend();
     void SweepFinished();
+    // The saved list at Path against the rows, once no scan is filling them.
+    void CompareWithSaved(const QString &Path);
 
     Ui::TDeviceForm *ui;
     QMenu *ContextMenu = nullptr;
     QAction *CopyRow = nullptr;
     TFindBar *FindBar = nullptr;
     QFileDialog *ExportDialog = nullptr;
+    QFileDialog *SavedListDialog = nullptr;
     // Rows of this scan by ID, so that a repeated answer costs no list walk.
     QHash<QString, QTreeWidgetItem *> ListedRows;
     // The IDs that reported each address in this scan.

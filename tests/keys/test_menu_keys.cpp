@@ -101,6 +101,8 @@ TEST_F(MenuKeys, EachItemsLetterRunsItsCommand)
         {Qt::Key_T, "Tools1", 'e', "Export List...: ExportList"},
         {Qt::Key_T, "Tools1", 'k', "Keep Scanning: KeepScanning"},
         {Qt::Key_T, "Tools1", 's', "Scan Addresses...: ScanAddresses"},
+        {Qt::Key_T, "Tools1", 'n', "Network Diagnosis...: NetworkDiagnosis"},
+        {Qt::Key_T, "Tools1", 'c', "Compare With Saved List...: CompareWithSaved"},
         {Qt::Key_H, "Help1", 'o', "Osmira Inc.: About,About1"},
         {Qt::Key_H, "Help1", 'h', "Homepages: Action1,Homepages1"},
         {Qt::Key_Menu, "DeviceListMenu", 'c', "Configure: SetIPConfig"},

@@ -61,6 +61,7 @@ void ModalWatcher::poll()
         ShownBox shown;
         shown.title = box->windowTitle();
         shown.text = box->text();
+        shown.informativeText = box->informativeText();
         shown.icon = box->icon();
         for (QAbstractButton *b : box->buttons())
             shown.buttons << b->text();

@@ -33,6 +33,7 @@ struct ShownBox
 {
     QString title;
     QString text;
+    QString informativeText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
     bool applicationModal = false;

@@ -25,12 +25,13 @@ set(NETSCRY_WINE_GUI_TESTS
     test_upgrade_commands
     test_upgrade_devsim
     test_about
-    # Tools: upgrading several devices, keeping the list scanned
+    # Tools: upgrading several devices, keeping the list scanned, comparing it with a saved one
     test_fleetupgrade
     # Tools > Address Plan...
     test_addressplan
     # Tools > Keep Scanning
     test_keepscanning
+    test_compare_saved_devsim
     # the keys of every dialog and menu
     test_dialog_keys
     test_menu_keys
@@ -82,6 +83,7 @@ set(NETSCRY_LINUX_ONLY_GUI_TESTS
     "test_autoip_netns: a LAN of network namespaces, veth pairs and a bridge"
     "test_keepscanning_netns: a LAN of network namespaces whose devices come, move, go silent and go"
     "test_sitecommands_netns: LANs of network namespaces, a router among them"
+    "test_networkdiagnosis_netns: a LAN of network namespaces, and netscry-cli doctor run beside the window"
     "test_session: Auto IP must make a device reachable, which under Wine the Windows simulator's device never is (see the skipped cases below)"
 )
 
