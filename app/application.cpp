@@ -11,8 +11,7 @@
 
 TApplication::TApplication(int &argc, char **argv)
     : QApplication(argc, argv)
-{
-}
+{}
 
 bool TApplication::notify(QObject *receiver, QEvent *event)
 {

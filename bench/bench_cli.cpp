@@ -51,12 +51,12 @@ bool Sweep()
     std::printf("discover --target 127.1.0.0/16 --rate %.0f, 5000 devices, --timeout %.1f\n", rate, timeout);
     for (int run = 1; run <= 3; ++run) {
         const auto start = Clock::now();
-        auto r = clitest::RunCli({"discover", "--target", "127.1.0.0/16", "--rate", "20000", "--csv"}, Env(sim),
-                                 120000);
+        auto r =
+            clitest::RunCli({"discover", "--target", "127.1.0.0/16", "--rate", "20000", "--csv"}, Env(sim), 120000);
         const double wall = Seconds(Clock::now() - start);
         const double goal = addresses / rate + timeout;
-        std::printf("  run %d: exit %d, %zu devices found, %.2f s wall; 65536/rate + timeout = %.2f s (%+.1f %%)\n", run,
-                    r.exitCode, r.exitCode == 0 ? CsvRows(r.out) : 0, wall, goal, (wall / goal - 1) * 100);
+        std::printf("  run %d: exit %d, %zu devices found, %.2f s wall; 65536/rate + timeout = %.2f s (%+.1f %%)\n",
+                    run, r.exitCode, r.exitCode == 0 ? CsvRows(r.out) : 0, wall, goal, (wall / goal - 1) * 100);
     }
     return true;
 }
@@ -99,15 +99,17 @@ bool Upgrades()
         for (const auto &row : clitest::ParseCsv(r.out))
             ok += row.size() > 4 && row[4] == "true";
     start = Clock::now();
-    auto quick = clitest::RunCli({"upgrade", image, "--all", "--jobs", "8", "--timeout", "0.5", "--csv"}, Env(sim), 600000);
+    auto quick =
+        clitest::RunCli({"upgrade", image, "--all", "--jobs", "8", "--timeout", "0.5", "--csv"}, Env(sim), 600000);
     const double quickTotal = Seconds(Clock::now() - start);
     std::printf("  the same with --timeout 0.5 for its discovery: exit %d, %.2f s total\n", quick.exitCode, quickTotal);
     const double goal = 100.0 / 8 * single;
     std::printf("  upgrade --all --jobs 8: exit %d, %zu of 100 upgraded, %.2f s total, %.2f s after the discovery\n",
                 r.exitCode, ok, total, total - discovery);
-    std::printf("  (100/8) x one upload = %.2f s; total / that = %.2f (%.2f with --timeout 0.5), uploads alone / that = "
-                "%.2f (goal <= 1.5)\n",
-                goal, total / goal, quickTotal / goal, (total - discovery) / goal);
+    std::printf(
+        "  (100/8) x one upload = %.2f s; total / that = %.2f (%.2f with --timeout 0.5), uploads alone / that = "
+        "%.2f (goal <= 1.5)\n",
+        goal, total / goal, quickTotal / goal, (total - discovery) / goal);
     return true;
 }
 

@@ -146,8 +146,7 @@ int main(int argc, char **argv)
 
     std::printf("%d devices, %d at a time, a %d-byte image\n", devices, jobs, 16384);
     std::printf("longest event-loop gap while the dialog filled its rows: %.1f ms (target 100 ms)\n", filling);
-    std::printf("longest event-loop gap while filtering and checking every row: %.1f ms (target 100 ms)\n",
-                filtering);
+    std::printf("longest event-loop gap while filtering and checking every row: %.1f ms (target 100 ms)\n", filtering);
     std::printf("longest event-loop gap while upgrading and waiting for the answers: %.1f ms (target 100 ms)\n",
                 running);
     std::printf("whole run: %.1f s\n", runMs / 1000);

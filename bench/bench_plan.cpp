@@ -56,7 +56,8 @@ Timing Apply(const std::map<std::string, std::string> &env, const std::string &p
     t.wall = std::chrono::duration<double>(Clock::now() - start).count();
     t.exit = r.exitCode;
     std::smatch m;
-    if (std::regex_search(r.err, m, std::regex("checked in ([0-9.e+-]+) s, applied in ([0-9.e+-]+) s: ([0-9]+) applied"))) {
+    if (std::regex_search(r.err, m,
+                          std::regex("checked in ([0-9.e+-]+) s, applied in ([0-9.e+-]+) s: ([0-9]+) applied"))) {
         t.check = std::stod(m[1]);
         t.apply = std::stod(m[2]);
         t.applied = std::stoul(m[3]);

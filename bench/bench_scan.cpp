@@ -147,8 +147,8 @@ int main(int argc, char **argv)
     }
     auto report = [](const char *what, std::vector<double> v) {
         std::sort(v.begin(), v.end());
-        std::printf("%s: median %.1f ms, min %.1f ms, max %.1f ms (%zu scans)\n", what, v[v.size() / 2],
-                    v.front(), v.back(), v.size());
+        std::printf("%s: median %.1f ms, min %.1f ms, max %.1f ms (%zu scans)\n", what, v[v.size() / 2], v.front(),
+                    v.back(), v.size());
     };
     std::printf("%d devices, %d of them silent\n", kDevices, kUnreachable);
     report("every row listed after ScanExecute (target 1000 ms at 1,000 devices, 2000 ms at 10,000)", listed);

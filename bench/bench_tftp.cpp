@@ -52,7 +52,8 @@ double MiBps(double seconds)
 }
 
 // Median seconds of `runs` timed calls; negative when one failed.
-template <class F> double Median(int runs, F once)
+template <class F>
+double Median(int runs, F once)
 {
     std::vector<double> t;
     for (int i = 0; i < runs; ++i) {
@@ -114,7 +115,8 @@ void Simulator(const std::vector<uint8_t> &image)
         return;
     }
     std::printf("simulator, 1 ms reply delay, 4 MiB:\n");
-    std::printf("  blksize 1428, windowsize 16: %8.3f s  %8.2f MiB/s (median of %d)\n", windowed, MiBps(windowed), kRuns);
+    std::printf("  blksize 1428, windowsize 16: %8.3f s  %8.2f MiB/s (median of %d)\n", windowed, MiBps(windowed),
+                kRuns);
     std::printf("  512-byte lock-step:          %8.3f s  %8.2f MiB/s\n", lockstep, MiBps(lockstep));
     std::printf("  ratio: %.1fx\n", lockstep / windowed);
     // A window in flight per round trip is all a windowed sender can do.

@@ -125,9 +125,9 @@ int Choices()
     json << "{\"devices\": [";
     const auto crowd = Candidates(64);
     for (size_t i = 0; i < crowd.size(); ++i)
-        json << (i ? "," : "") << "{\"name\": \"Crowd " << i << "\", \"type\": \"t\", \"mac\": \"02:00:01:00:00:"
-             << (i < 16 ? "0" : "") << std::hex << i << std::dec << "\", \"ip\": \""
-             << tvp::wire::FormatDottedQuad(crowd[i]) << "\", \"mask\": \"255.0.0.0\"}";
+        json << (i ? "," : "") << "{\"name\": \"Crowd " << i
+             << "\", \"type\": \"t\", \"mac\": \"02:00:01:00:00:" << (i < 16 ? "0" : "") << std::hex << i << std::dec
+             << "\", \"ip\": \"" << tvp::wire::FormatDottedQuad(crowd[i]) << "\", \"mask\": \"255.0.0.0\"}";
     json << "]}";
     json.close();
     TimeChoice("an empty subnet", {"--devices", "0", "--quiet"});
@@ -147,7 +147,8 @@ int Choices()
         worst = std::max(worst, Ms(Clock::now() - start));
     }
     std::printf("choose on a subnet crowded with plain hosts (every candidate refuses): worst of 3 calls %.0f ms, "
-                "%d of 3 chose an address\n", worst, chosen);
+                "%d of 3 chose an address\n",
+                worst, chosen);
     TVPCleanup();
     return 0;
 }

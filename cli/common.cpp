@@ -7,8 +7,7 @@ namespace cli {
 
 void AddCommon(CLI::App *app, Common &c)
 {
-    app->add_option("--interface", c.interfaces,
-                    "use this network interface (repeatable); overrides TVP_INTERFACES")
+    app->add_option("--interface", c.interfaces, "use this network interface (repeatable); overrides TVP_INTERFACES")
         ->type_name("NAME");
     app->add_flag("-v,--verbose", c.verbose, "the library's log lines on stderr");
     auto *json = app->add_flag("--json", c.json, "JSON output");

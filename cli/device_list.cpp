@@ -7,15 +7,13 @@ namespace {
 
 Record DeviceRecord(const FoundDevice &d)
 {
-    return {{"name", d.name}, {"type", d.type},           {"ip", d.ip},
-            {"id", d.id},     {"interface", d.interface}, {"reachable", d.reachable},
-            {"conflict", d.conflict}};
+    return {{"name", d.name},           {"type", d.type},        {"ip", d.ip}, {"id", d.id}, {"interface", d.interface},
+            {"reachable", d.reachable}, {"conflict", d.conflict}};
 }
 
-const std::vector<Column> kDeviceColumns = {{"name", "NAME"},           {"type", "TYPE"},
-                                            {"ip", "IP ADDRESS"},       {"id", "ID"},
-                                            {"interface", "INTERFACE"}, {"reachable", "REACHABLE"},
-                                            {"conflict", "CONFLICT"}};
+const std::vector<Column> kDeviceColumns = {
+    {"name", "NAME"},           {"type", "TYPE"},           {"ip", "IP ADDRESS"},    {"id", "ID"},
+    {"interface", "INTERFACE"}, {"reachable", "REACHABLE"}, {"conflict", "CONFLICT"}};
 
 } // namespace
 

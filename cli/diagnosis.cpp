@@ -58,8 +58,8 @@ void MergeLibraryReports(std::vector<site::DoctorInterface> &interfaces)
 {
     const auto reports = LibraryReports();
     for (auto &i : interfaces) {
-        const auto r = std::find_if(reports.begin(), reports.end(),
-                                    [&](const TVPInterfaceReport &k) { return i.name == k.Name; });
+        const auto r =
+            std::find_if(reports.begin(), reports.end(), [&](const TVPInterfaceReport &k) { return i.name == k.Name; });
         if (r != reports.end()) {
             CopyReport(i, *r);
         } else {

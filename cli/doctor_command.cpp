@@ -31,11 +31,20 @@ json InterfaceJson(const site::DoctorFacts &facts, const site::DoctorInterface &
             {"reason", i.use == site::InterfaceUse::Used ? json() : json(i.notUsedWhy)},
             {"rp_filter", rp ? json(*rp) : json()},
             {"firewall_profile", i.firewallProfile.empty() ? json() : json(i.firewallProfile)},
-            {"sent", {{"discovers", i.discovers}, {"bytes", i.bytesSent}, {"errors", i.sendErrors},
-                      {"last_error", i.lastSendError.empty() ? json() : json(i.lastSendError)}}},
-            {"received", {{"answers", i.answers}, {"devices", i.devices},
-                          {"dropped", {{"late", i.late}, {"impossible", i.impossible}, {"malformed", i.malformed},
-                                       {"duplicate", i.duplicate}, {"not_in_use", i.notInUse}}}}}};
+            {"sent",
+             {{"discovers", i.discovers},
+              {"bytes", i.bytesSent},
+              {"errors", i.sendErrors},
+              {"last_error", i.lastSendError.empty() ? json() : json(i.lastSendError)}}},
+            {"received",
+             {{"answers", i.answers},
+              {"devices", i.devices},
+              {"dropped",
+               {{"late", i.late},
+                {"impossible", i.impossible},
+                {"malformed", i.malformed},
+                {"duplicate", i.duplicate},
+                {"not_in_use", i.notInUse}}}}}};
 }
 
 std::string Dump(const json &j, int indent)
@@ -55,9 +64,14 @@ void PrintDoctor(std::ostream &out, const site::DoctorFacts &facts, const site::
         for (const auto &i : facts.interfaces)
             interfaces.push_back(InterfaceJson(facts, i));
         for (const auto &d : facts.devices)
-            devices.push_back({{"name", d.name}, {"ip", d.ip}, {"id", d.id}, {"interface", d.interfaceText},
+            devices.push_back({{"name", d.name},
+                               {"ip", d.ip},
+                               {"id", d.id},
+                               {"interface", d.interfaceText},
                                {"reachable", d.reachable}});
-        out << Dump({{"findings", findings}, {"interfaces", interfaces}, {"devices", devices},
+        out << Dump({{"findings", findings},
+                     {"interfaces", interfaces},
+                     {"devices", devices},
                      {"exit", report.exitCode}},
                     2)
             << "\n";

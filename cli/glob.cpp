@@ -43,18 +43,30 @@ bool InClass(std::string_view name, uint32_t c)
     const bool upper = ch >= 'A' && ch <= 'Z', lower = ch >= 'a' && ch <= 'z', digit = ch >= '0' && ch <= '9';
     const bool alpha = upper || lower, print = ch >= 0x20 && ch < 0x7f;
     const bool space = ch == ' ' || (ch >= '\t' && ch <= '\r');
-    if (name == "alpha") return alpha;
-    if (name == "digit") return digit;
-    if (name == "alnum") return alpha || digit;
-    if (name == "upper") return upper;
-    if (name == "lower") return lower;
-    if (name == "space") return space;
-    if (name == "blank") return ch == ' ' || ch == '\t';
-    if (name == "punct") return print && ch != ' ' && !alpha && !digit;
-    if (name == "print") return print;
-    if (name == "graph") return print && ch != ' ';
-    if (name == "cntrl") return ch < 0x20 || ch == 0x7f;
-    if (name == "xdigit") return digit || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+    if (name == "alpha")
+        return alpha;
+    if (name == "digit")
+        return digit;
+    if (name == "alnum")
+        return alpha || digit;
+    if (name == "upper")
+        return upper;
+    if (name == "lower")
+        return lower;
+    if (name == "space")
+        return space;
+    if (name == "blank")
+        return ch == ' ' || ch == '\t';
+    if (name == "punct")
+        return print && ch != ' ' && !alpha && !digit;
+    if (name == "print")
+        return print;
+    if (name == "graph")
+        return print && ch != ' ';
+    if (name == "cntrl")
+        return ch < 0x20 || ch == 0x7f;
+    if (name == "xdigit")
+        return digit || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
     return false;
 }
 

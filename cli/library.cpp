@@ -83,8 +83,7 @@ void TVP_CALL OnEvent(uint32_t code, const void *record)
             }
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -149,8 +148,8 @@ Library::Library(const LibraryOptions &options)
     if (!local && !options.interfaces.empty())
         throw Failure("the system's list of network interfaces cannot be read");
     auto known = [&](const std::string &name) {
-        return local && std::any_of(local->begin(), local->end(),
-                                    [&](const sys::LocalInterface &i) { return i.name == name; });
+        return local &&
+               std::any_of(local->begin(), local->end(), [&](const sys::LocalInterface &i) { return i.name == name; });
     };
     std::string list;
     for (const auto &name : options.interfaces) {
@@ -181,10 +180,10 @@ Library::Library(const LibraryOptions &options)
         std::string why;
         for (const auto &name : Split(selected ? selected : ""))
             why += (why.empty() ? "" : ", ") + name + " " + UnusableReason(local, name);
-        noInterface_ = why.empty() ? "no interface in use: none is up with an IPv4 address (name one with "
-                                     "--interface; -v lists each left out and why)"
-                                   : "no interface in use: TVP_INTERFACES names only interfaces that cannot be used (" +
-                                         why + ")";
+        noInterface_ =
+            why.empty() ? "no interface in use: none is up with an IPv4 address (name one with "
+                          "--interface; -v lists each left out and why)"
+                        : "no interface in use: TVP_INTERFACES names only interfaces that cannot be used (" + why + ")";
     }
 }
 
@@ -298,9 +297,10 @@ struct DiscoveryRun
     explicit DiscoveryRun(const DiscoveryPlan &p)
         : plan(p),
           timeout(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(p.timeoutS))),
-          pacer(p.targets, p.rate), total(pacer.Total()), sweepDone(total == 0)
-    {
-    }
+          pacer(p.targets, p.rate),
+          total(pacer.Total()),
+          sweepDone(total == 0)
+    {}
 
     void Broadcast(Clock::time_point now)
     {
@@ -437,7 +437,8 @@ std::vector<std::string> Library::AwaitAnswers(const std::vector<std::string> &a
         g_events.found.clear();
     }
     std::set<std::string> pending(addresses.begin(), addresses.end()), answered;
-    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutS));
+    const auto end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutS));
     while (!pending.empty() && Clock::now() < end) {
         TVPDiscover();
         for (const auto &a : pending)

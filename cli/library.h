@@ -48,7 +48,7 @@ struct DiscoveryPlan
 {
     double timeoutS = 2.5;
     bool broadcast = true;
-    std::vector<site::Range> targets;       // merged; asked one by one
+    std::vector<site::Range> targets;      // merged; asked one by one
     double rate = site::kDefaultSweepRate; // requests per second to the targets
     // ends the run early once it returns true
     std::function<bool(const std::vector<FoundDevice> &)> enough;
@@ -124,6 +124,5 @@ std::string CanonicalId(const std::string &text);
 
 // What a command by ID says when no broadcast found the device.
 std::string BehindARouterHint();
-
 
 } // namespace cli

@@ -217,8 +217,10 @@ std::string WaitForAcknowledgement(Library &library, const std::string &id, cons
         return acknowledged.has_value();
     });
     if (!acknowledged)
-        throw Failure(address.empty() ? "device " + id + " did not acknowledge the settings (no answer, or it refused "
-                                                         "them; " + BehindARouterHint() + ")"
+        throw Failure(address.empty() ? "device " + id +
+                                            " did not acknowledge the settings (no answer, or it refused "
+                                            "them; " +
+                                            BehindARouterHint() + ")"
                                       : Unanswered(id, address, "did not acknowledge the settings (or refused them)"));
     return *acknowledged;
 }
@@ -258,9 +260,9 @@ int Set(const SetArgs &a)
     TVPMacToID(id.c_str(), binary);
     const uint8_t dhcp = a.dhcp ? 1 : 0;
     RequireSent(library,
-                address.empty() ? TVPSetIP(binary, a.ip.c_str(), a.mask.c_str(), a.gateway.c_str(), dhcp)
-                                : TVPSetIPAt(binary, address.c_str(), a.ip.c_str(), a.mask.c_str(), a.gateway.c_str(),
-                                             dhcp),
+                address.empty()
+                    ? TVPSetIP(binary, a.ip.c_str(), a.mask.c_str(), a.gateway.c_str(), dhcp)
+                    : TVPSetIPAt(binary, address.c_str(), a.ip.c_str(), a.mask.c_str(), a.gateway.c_str(), dhcp),
                 "the settings for " + id, address);
     PrintAddress(a.common, id, WaitForAcknowledgement(library, id, address));
     return 0;
@@ -559,8 +561,9 @@ CLI::App *AddSet(CLI::App &app, SetArgs &set)
     auto *s = app.add_subcommand("set", "give a device new IP settings and wait for its acknowledgement");
     AddCommon(s, set.common);
     s->add_option("ID", set.id, "the device's ID (its MAC address)")->required();
-    s->add_option("--address", set.address, "send the settings to the device at this address directly (behind a "
-                                            "router too)")
+    s->add_option("--address", set.address,
+                  "send the settings to the device at this address directly (behind a "
+                  "router too)")
         ->type_name("ADDRESS");
     auto *dhcp = s->add_flag("--dhcp", set.dhcp, "obtain the address by DHCP");
     s->add_option("--ip", set.ip, "static address")->type_name("A")->excludes(dhcp);
@@ -678,7 +681,8 @@ int main(int argc, char **argv)
     app.require_subcommand(1);
     // "/x" stays an argument (a file or a pattern), as on every other system
     app.allow_windows_style_options(false);
-    app.failure_message([](const CLI::App *, const CLI::Error &e) { return "netscry-cli: " + std::string(e.what()) + "\n"; });
+    app.failure_message(
+        [](const CLI::App *, const CLI::Error &e) { return "netscry-cli: " + std::string(e.what()) + "\n"; });
 
     Commands commands;
     AddDiscover(app, commands.discover);

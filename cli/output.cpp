@@ -89,8 +89,7 @@ std::string ToJson(const Record &record)
     return Dump(JsonObject(record));
 }
 
-void PrintList(std::ostream &out, const std::vector<Record> &records, const std::vector<Column> &columns,
-               Format format)
+void PrintList(std::ostream &out, const std::vector<Record> &records, const std::vector<Column> &columns, Format format)
 {
     if (format == Format::Json) {
         out << ToJson(records) << "\n";

@@ -142,7 +142,8 @@ int Apply(const PlanArgs &a)
     const auto checkStart = Clock::now();
     const auto checks = RunCheck(library, plan.lines, a);
     const double checked = Since(checkStart);
-    const auto problems = size_t(std::count_if(checks.begin(), checks.end(), [](const auto &c) { return !c.Passed(); }));
+    const auto problems =
+        size_t(std::count_if(checks.begin(), checks.end(), [](const auto &c) { return !c.Passed(); }));
     const bool text = a.common.OutputFormat() == Format::Text;
 
     // nothing is sent while a line has problems, unless --force
@@ -181,8 +182,9 @@ int Apply(const PlanArgs &a)
     std::map<std::string, size_t> count;
     for (const auto &r : results)
         ++count[r.outcome];
-    std::fprintf(stderr, "netscry-cli: checked in %.3g s, applied in %.3g s: %zu applied, %zu rolled back, %zu failed, "
-                         "%zu not applied\n",
+    std::fprintf(stderr,
+                 "netscry-cli: checked in %.3g s, applied in %.3g s: %zu applied, %zu rolled back, %zu failed, "
+                 "%zu not applied\n",
                  checked, applied, count["applied"], count["rolled back"], count["failed"], count["not applied"]);
     return count["applied"] == results.size() ? 0 : 1;
 }
@@ -255,7 +257,8 @@ void AddDiscovery(CLI::App *c, PlanArgs &a, bool targets)
 
 } // namespace
 
-PlanCommands::PlanCommands(CLI::App &app) : args_(std::make_unique<PlanArgs>())
+PlanCommands::PlanCommands(CLI::App &app)
+    : args_(std::make_unique<PlanArgs>())
 {
     PlanArgs &a = *args_;
     plan_ = app.add_subcommand("plan", "address plans: check, apply or make a plan for many devices");
@@ -273,8 +276,9 @@ PlanCommands::PlanCommands(CLI::App &app) : args_(std::make_unique<PlanArgs>())
     AddDiscovery(apply, a, true);
     apply->add_flag("--force", a.force, "apply the lines that passed the check even when others did not");
     apply->add_option("--jobs", a.jobs, "devices re-addressed at a time (default 4)")->check(CLI::Range(1, 64));
-    apply->add_option("--verify-timeout", a.verifyTimeout,
-                      "wait this long for each device to answer at its planned address, in seconds (default 30)")
+    apply
+        ->add_option("--verify-timeout", a.verifyTimeout,
+                     "wait this long for each device to answer at its planned address, in seconds (default 30)")
         ->check(CLI::Range(0.1, 3600.0));
 
     auto *make = plan_->add_subcommand("make", "write a plan that gives the devices found consecutive free "

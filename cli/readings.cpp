@@ -27,8 +27,7 @@ bool HasAny(const std::string &text, std::initializer_list<const char *> words)
 bool ContainerBridgeName(const std::string &name)
 {
     static const std::array<const char *, 7> prefixes = {"docker", "virbr", "lxcbr", "lxdbr", "cni", "podman", "br-"};
-    return std::any_of(prefixes.begin(), prefixes.end(),
-                       [&](const char *p) { return name.rfind(p, 0) == 0; });
+    return std::any_of(prefixes.begin(), prefixes.end(), [&](const char *p) { return name.rfind(p, 0) == 0; });
 }
 
 } // namespace

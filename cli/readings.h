@@ -24,9 +24,9 @@ struct LinuxLinkFacts
     int type = 1;        // ARPHRD_*: 1 Ethernet, 772 loopback, 65534 none (tun), ...
     std::string devtype; // DEVTYPE of its uevent: "wlan", "bridge", "vlan", "wireguard", ...
     bool wireless = false, bridge = false, physical = false; // wireless/, bridge/, device
-    int tunFlags = -1;   // tun_flags; -1 when it is no tun or tap
-    bool physicalPort = false;  // a bridge: one of its ports is a physical card
-    bool physicalLower = false; // a VLAN or macvlan: the card under it is physical
+    int tunFlags = -1;                                       // tun_flags; -1 when it is no tun or tap
+    bool physicalPort = false;                               // a bridge: one of its ports is a physical card
+    bool physicalLower = false;                              // a VLAN or macvlan: the card under it is physical
 };
 site::InterfaceKind ClassifyLinux(const LinuxLinkFacts &facts);
 

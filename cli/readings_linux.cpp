@@ -60,7 +60,8 @@ std::optional<int> ReadNumber(const std::string &path)
 
 bool Exists(const std::string &path)
 {
-    struct stat st{};
+    struct stat st
+    {};
     return stat(path.c_str(), &st) == 0;
 }
 
@@ -155,7 +156,8 @@ int RunProgram(const std::vector<std::string> &args, std::string *out, std::stri
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kToolTimeoutMs);
     bool cut = false;
     while (spawned == 0 && (fds[0].fd >= 0 || fds[1].fd >= 0)) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             kill(pid, SIGKILL);
             cut = true;

@@ -28,7 +28,8 @@ namespace cli::sys {
 namespace {
 
 // A COM interface pointer, released when it goes.
-template <class T> struct Com
+template <class T>
+struct Com
 {
     T *p = nullptr;
     Com() = default;
@@ -95,8 +96,8 @@ std::map<std::wstring, std::string> NetworkCategories()
         wchar_t text[64];
         if (StringFromGUID2(adapter, text, 64) > 0)
             out[Lower(text)] = category == NLM_NETWORK_CATEGORY_DOMAIN_AUTHENTICATED ? "domain"
-                               : category == NLM_NETWORK_CATEGORY_PRIVATE             ? "private"
-                                                                                      : "public";
+                               : category == NLM_NETWORK_CATEGORY_PRIVATE            ? "private"
+                                                                                     : "public";
     }
     return out;
 }
@@ -168,7 +169,8 @@ void ReadRules(INetFwPolicy2 *policy, const std::wstring &program, site::Windows
         }
         VariantClear(&item);
     }
-    for (auto [bit, name] : {std::pair{NET_FW_PROFILE2_DOMAIN, "domain"}, {NET_FW_PROFILE2_PRIVATE, "private"},
+    for (auto [bit, name] : {std::pair{NET_FW_PROFILE2_DOMAIN, "domain"},
+                             {NET_FW_PROFILE2_PRIVATE, "private"},
                              {NET_FW_PROFILE2_PUBLIC, "public"}})
         if (covered & bit)
             fw.ruleProfiles.push_back(name);
@@ -191,7 +193,8 @@ site::WindowsFirewall ReadFirewall()
         fw.unreadable = HresultText("opening the firewall's policy (INetFwPolicy2)", hr);
         return fw;
     }
-    for (auto [profile, name] : {std::pair{NET_FW_PROFILE2_DOMAIN, "domain"}, {NET_FW_PROFILE2_PRIVATE, "private"},
+    for (auto [profile, name] : {std::pair{NET_FW_PROFILE2_DOMAIN, "domain"},
+                                 {NET_FW_PROFILE2_PRIVATE, "private"},
                                  {NET_FW_PROFILE2_PUBLIC, "public"}}) {
         VARIANT_BOOL on = VARIANT_FALSE;
         if (SUCCEEDED(policy->get_FirewallEnabled(profile, &on)))
@@ -253,6 +256,7 @@ bool AnswerTap::Open(const std::vector<std::string> &, uint16_t)
     return false; // no capture without a driver of one's own
 }
 
-void AnswerTap::Drain() {}
+void AnswerTap::Drain()
+{}
 
 } // namespace cli::sys

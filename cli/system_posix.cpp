@@ -23,7 +23,8 @@ std::vector<std::string> Utf8Arguments(int argc, char **argv)
     return {argv, argv + argc};
 }
 
-void PrepareOutput() {}
+void PrepareOutput()
+{}
 
 bool ProgressTerminal()
 {
@@ -37,7 +38,8 @@ bool SetEnvironment(const std::string &name, const std::string &value)
 
 FileState CheckFile(const std::string &path)
 {
-    struct stat st{};
+    struct stat st
+    {};
     if (stat(path.c_str(), &st) != 0)
         return FileState::Missing;
     if (!S_ISREG(st.st_mode) || access(path.c_str(), R_OK) != 0)
@@ -64,7 +66,8 @@ void OnInterrupt(int)
 
 void CatchInterrupt()
 {
-    struct sigaction sa{};
+    struct sigaction sa
+    {};
     sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0; // no SA_RESTART: a waiting poll() returns at once
@@ -101,8 +104,8 @@ bool WriteFileWhole(const std::string &path, const std::string &text, std::strin
         *error = std::strerror(errno);
         return false;
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0 &&
-                         fsync(fileno(f)) == 0;
+    const bool written =
+        std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
     const int saved = errno;
     if (std::fclose(f) != 0 || !written) {
         *error = std::strerror(written ? errno : saved);

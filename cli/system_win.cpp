@@ -109,7 +109,8 @@ bool SetEnvironment(const std::string &name, const std::string &value)
 FileState CheckFile(const std::string &path)
 {
     const auto wide = tvp::win::Wide(path.c_str());
-    struct _stat64 st{};
+    struct _stat64 st
+    {};
     if (!wide || wide->empty() || _wstat64(wide->c_str(), &st) != 0)
         return FileState::Missing;
     if ((st.st_mode & _S_IFMT) != _S_IFREG)

@@ -81,7 +81,8 @@ std::string Outcome(const Job &job)
     else if (job.result == TVPUpgradeOK)
         text = job.attempts > 1 ? "upgraded at the second attempt" : "upgraded";
     else
-        text = "failed: " + site::UpgradeResultText(job.result) + (job.attempts > 1 ? ", also at the second attempt" : "");
+        text =
+            "failed: " + site::UpgradeResultText(job.result) + (job.attempts > 1 ? ", also at the second attempt" : "");
     if (job.answers)
         text += *job.answers ? "; answers again" : "; does not answer since";
     return text;
@@ -176,8 +177,8 @@ void Verify(Library &library, std::vector<std::unique_ptr<Job>> &jobs, double ti
             addresses.push_back(job->target->ip);
     const auto answered = library.AwaitAnswers(addresses, timeoutS);
     for (auto &job : jobs)
-        job->answers = !job->target->ip.empty() &&
-                       std::find(answered.begin(), answered.end(), job->target->ip) != answered.end();
+        job->answers =
+            !job->target->ip.empty() && std::find(answered.begin(), answered.end(), job->target->ip) != answered.end();
 }
 
 } // namespace

@@ -95,8 +95,7 @@ int RunWatch(const WatchOptions &options, std::ostream &out)
     Library library(options.library);
     library.RequireInterfaces();
     site::Watch watch;
-    const auto interval =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.intervalS));
+    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.intervalS));
     auto next = Clock::now();
     while (!sys::Interrupted()) {
         DiscoveryPlan plan;

@@ -148,7 +148,8 @@ std::vector<Device> GenerateDevices(int count, double unreachableShare)
         d.type = types[i % 4];
         d.id = {0x02, 0x00, 0x00, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i), 0, 0};
         // 250 hosts a third octet, 64,000 a second: a million stay distinct
-        d.address = (127u << 24) | uint32_t(1 + i / 64000) << 16 | uint32_t((i / 250) % 256) << 8 | uint32_t(i % 250 + 2);
+        d.address =
+            (127u << 24) | uint32_t(1 + i / 64000) << 16 | uint32_t((i / 250) % 256) << 8 | uint32_t(i % 250 + 2);
         d.mask = 0xff000000u;
         d.home = d.address;
         int wantSilent = int(std::floor((i + 1) * unreachableShare + 1e-9));

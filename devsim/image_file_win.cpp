@@ -47,7 +47,8 @@ bool WriteWhole(const std::filesystem::path &target, const std::vector<uint8_t> 
         // CREATE_NEW: never someone else's file, nor one a link points to
         file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
-            *error = "cannot create a file in " + PathToUtf8(target.parent_path()) + ": " + SystemMessage(GetLastError());
+            *error =
+                "cannot create a file in " + PathToUtf8(target.parent_path()) + ": " + SystemMessage(GetLastError());
             return false;
         }
     }

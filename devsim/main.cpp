@@ -79,36 +79,52 @@ void AddOptions(CLI::App &app, Options &o)
     auto &c = o.server;
     const std::string devices = "Devices (default: the sample LAN)", network = "Network", faults = "Faults";
     app.add_option("--json,--config", o.jsonPath, "devices from a JSON file (see devsim/sample-lan.json)")
-        ->type_name("FILE")->group(devices);
+        ->type_name("FILE")
+        ->group(devices);
     app.add_option("--devices", o.generated, "N generated devices Sim-0001... at 127.1.0.2/8 on")
-        ->type_name("N")->check(CLI::Range(0, 1000000))->group(devices);
+        ->type_name("N")
+        ->check(CLI::Range(0, 1000000))
+        ->group(devices);
     app.add_option("--unreachable", o.unreachable, "share of generated devices that answer no probe (0..1)")
-        ->check(kShare)->group(devices);
+        ->check(kShare)
+        ->group(devices);
     app.add_option("--port", c.port, "TVP UDP port (default 30718; 0: ephemeral)")->type_name("N")->group(network);
     app.add_option("--tftp-port", o.tftpPort, "TFTP port (default 69; 0: ephemeral)")
-        ->type_name("N")->check(CLI::Range(0, 65535))->group(network);
-    app.add_option("--interface", c.interface, "tie the sockets to this interface (default: loopback, lo; \"\" for none)")
-        ->type_name("NAME")->group(network);
+        ->type_name("N")
+        ->check(CLI::Range(0, 65535))
+        ->group(network);
+    app.add_option("--interface", c.interface,
+                   "tie the sockets to this interface (default: loopback, lo; \"\" for none)")
+        ->type_name("NAME")
+        ->group(network);
     app.add_option("--bind", c.bindAddress, "TVP bind address (default 0.0.0.0, limited by --interface)")
-        ->type_name("ADDRESS")->group(network);
+        ->type_name("ADDRESS")
+        ->group(network);
     app.add_flag("--own-address", o.ownAddress,
                  "play one device that holds its own address on --interface (set at start and on every SetIP; "
                  "needs the ip tool and the right to change that interface, e.g. in a namespace)")
         ->group(network);
     app.add_option("--tftp-bind", o.tftpBind, "TFTP bind address (default 0.0.0.0, limited by --interface)")
-        ->type_name("ADDRESS")->group(network);
+        ->type_name("ADDRESS")
+        ->group(network);
     app.add_option("--store", o.storeDir, "keep each received image as DIR/<device address>/<file name>")
-        ->type_name("DIR")->group("Upgrades");
+        ->type_name("DIR")
+        ->group("Upgrades");
     app.add_option("--reply-delay-ms", c.replyDelayMs, "delay every answer")
-        ->type_name("N")->check(CLI::Range(0, 60000))->group(faults);
-    app.add_option("--loss", c.lossRate, "ignore this share of requests (TFTP: of packets)")->check(kShare)->group(faults);
+        ->type_name("N")
+        ->check(CLI::Range(0, 60000))
+        ->group(faults);
+    app.add_option("--loss", c.lossRate, "ignore this share of requests (TFTP: of packets)")
+        ->check(kShare)
+        ->group(faults);
     app.add_flag("--duplicate", c.duplicate, "send every answer twice")->group(faults);
     app.add_option("--malformed", c.malformedRate, "corrupt this share of answers")->check(kShare)->group(faults);
     app.add_option("--seed", c.seed, "random seed of the fault knobs (default 1)")->type_name("N")->group(faults);
     app.add_option("--vanish-when-moved", o.vanishing,
                    "this device (its MAC) acknowledges a SetIP that moves it, then answers nothing but SetIP until "
                    "one gives it its first address back (repeatable; JSON: \"vanishesWhenMoved\": true)")
-        ->type_name("MAC")->group(faults);
+        ->type_name("MAC")
+        ->group(faults);
     app.add_flag("--quiet", o.quiet, "no line per request")->group(faults);
 }
 
@@ -170,8 +186,7 @@ bool LoadDeviceList(Options &o, std::vector<devsim::Device> *devices)
 
 // --own-address: the device's address on the interface, now and after
 // every SetIP. The exit code when that cannot be.
-std::optional<int> HoldOwnAddress(Options &o, const std::vector<devsim::Device> &devices,
-                                  const std::string &loopback)
+std::optional<int> HoldOwnAddress(Options &o, const std::vector<devsim::Device> &devices, const std::string &loopback)
 {
     auto &config = o.server;
     if (devices.size() != 1 || config.interface.empty() || config.interface == loopback) {
@@ -201,7 +216,9 @@ bool PrepareStore(const std::string &storeDir)
         std::filesystem::create_directories(*store, ec);
     if (!store || ec || !std::filesystem::is_directory(*store, ec)) {
         std::fprintf(stderr, "tvp-devsim: --store %s: not a folder that can be written (%s)\n", storeDir.c_str(),
-                     !store ? "not a name the system takes" : ec ? ec.message().c_str() : "exists as a file");
+                     !store ? "not a name the system takes"
+                     : ec   ? ec.message().c_str()
+                            : "exists as a file");
         return false;
     }
     return true;
@@ -242,8 +259,8 @@ void PrintReady(const Options &o, const std::vector<devsim::Device> &devices, ui
         if (!o.quiet && devices.size() <= 64)
             Print("device " + tvp::wire::FormatMac(d.id) + " \"" + d.name + "\" " +
                   tvp::wire::FormatDottedQuad(d.address) + (d.answersProbes ? "" : " (answers no probe)") +
-                  (d.vanishesWhenMoved ? " (vanishes when moved)" : "") +
-                  " upgrade " + devsim::BehaviourName(d.upgrade));
+                  (d.vanishesWhenMoved ? " (vanishes when moved)" : "") + " upgrade " +
+                  devsim::BehaviourName(d.upgrade));
     const auto &config = o.server;
     Print(std::to_string(devices.size()) + " devices on " +
           (config.interface.empty() ? std::string("any interface") : config.interface) + ", " + config.bindAddress +
@@ -286,8 +303,7 @@ int main(int argc, char **argv)
 
     devsim::TftpServer tftpServer(TftpConfig(o, server));
     if (!tftpServer.Start()) {
-        std::fprintf(stderr, "tvp-devsim: the TFTP server could not start on %s:%d\n", o.tftpBind.c_str(),
-                     o.tftpPort);
+        std::fprintf(stderr, "tvp-devsim: the TFTP server could not start on %s:%d\n", o.tftpBind.c_str(), o.tftpPort);
         return 1;
     }
     static devsim::sock::Waker stopWaker;

@@ -41,8 +41,8 @@ bool HoldAddress(const std::string &interface, const Device &device, std::string
     namespace wire = tvp::wire;
     const std::string cidr =
         wire::FormatDottedQuad(device.address) + "/" + std::to_string(wire::PrefixLength(device.mask));
-    if (!Ip({"-4", "addr", "flush", "dev", interface}, error) ||
-        !Ip({"addr", "add", cidr, "dev", interface}, error) || !Ip({"link", "set", interface, "up"}, error))
+    if (!Ip({"-4", "addr", "flush", "dev", interface}, error) || !Ip({"addr", "add", cidr, "dev", interface}, error) ||
+        !Ip({"link", "set", interface, "up"}, error))
         return false;
     if (device.gateway)
         return Ip({"route", "replace", "default", "via", wire::FormatDottedQuad(device.gateway), "dev", interface},

@@ -23,7 +23,8 @@ void StopOnSignals(volatile bool *stop, sock::Waker *waker)
 {
     g_stop = stop;
     g_waker = waker;
-    struct sigaction sa{};
+    struct sigaction sa
+    {};
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);

@@ -57,9 +57,11 @@ bool AnswerBudget::Take(uint32_t device, Clock::time_point now)
 }
 
 Server::Server(ServerConfig config, std::vector<Device> devices)
-    : config_(std::move(config)), devices_(std::move(devices)), random_(config_.seed), started_(Clock::now())
-{
-}
+    : config_(std::move(config)),
+      devices_(std::move(devices)),
+      random_(config_.seed),
+      started_(Clock::now())
+{}
 
 Server::~Server() = default;
 
@@ -107,7 +109,8 @@ void Server::Run(const volatile bool *stop, sock::SocketHandle stopSocket)
     while (!*stop) {
         int timeout = 100;
         if (!outgoing_.empty()) {
-            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(outgoing_.top().at - Clock::now()).count();
+            auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(outgoing_.top().at - Clock::now()).count();
             timeout = int(std::max<long long>(0, std::min<long long>(wait + 1, timeout)));
         }
         if (!sock::WaitReadable(watched, timeout, &ready)) {
@@ -159,14 +162,10 @@ void Server::Handle(const uint8_t *data, const tvp::net::Datagram &d)
     }
     std::lock_guard lock(mu_);
     switch (r.message.opcode) {
-    case wire::Discover:
-        return OnDiscover(r);
-    case wire::GetIP:
-        return OnGetIP(r);
-    case wire::SetIP:
-        return OnSetIP(r);
-    case wire::Probe:
-        return OnProbe(r);
+    case wire::Discover: return OnDiscover(r);
+    case wire::GetIP: return OnGetIP(r);
+    case wire::SetIP: return OnSetIP(r);
+    case wire::Probe: return OnProbe(r);
     }
 }
 
@@ -292,8 +291,8 @@ void Server::OnSetIP(const Request &r)
     answer.status = ok ? wire::StatusOK : wire::StatusRefused;
     answer.address = dev->address;
     Log(std::string("setip txid ") + std::to_string(req.txid) + " from " + r.peer + " for " + dev->name +
-        (ok ? ": now " + (dhcp ? std::string("DHCP ") : std::string()) + wire::FormatDottedQuad(dev->address) +
-                  "/" + std::to_string(wire::PrefixLength(m))
+        (ok ? ": now " + (dhcp ? std::string("DHCP ") : std::string()) + wire::FormatDottedQuad(dev->address) + "/" +
+                  std::to_string(wire::PrefixLength(m))
             : std::string(": refused")));
     Reply(wire::Encode(answer), r.size, way->to, way->port, way->from, way->ifindex);
     if (ok && config_.settingsChanged)
@@ -303,8 +302,8 @@ void Server::OnSetIP(const Request &r)
 void Server::OnProbe(const Request &r)
 {
     const Device *dev = DeviceAt(devices_, r.to);
-    const std::string line = "probe txid " + std::to_string(r.message.txid) + " from " + r.peer + " to " +
-                             wire::FormatDottedQuad(r.to);
+    const std::string line =
+        "probe txid " + std::to_string(r.message.txid) + " from " + r.peer + " to " + wire::FormatDottedQuad(r.to);
     if (!dev) {
         Log(line + ": no device");
         return;
@@ -351,7 +350,8 @@ void Server::Reply(std::vector<uint8_t> bytes, size_t requestSize, uint32_t to, 
         Log("answer of " + std::to_string(bytes.size()) + " bytes exceeds its request, not sent");
         return;
     }
-    Outgoing o{Clock::now() + std::chrono::milliseconds(config_.replyDelayMs), std::move(bytes), to, port, from, ifindex};
+    Outgoing o{
+        Clock::now() + std::chrono::milliseconds(config_.replyDelayMs), std::move(bytes), to, port, from, ifindex};
     if (config_.duplicate)
         outgoing_.push(o);
     outgoing_.push(std::move(o));

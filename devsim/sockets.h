@@ -21,9 +21,15 @@ class Socket
 {
 public:
     Socket() = default;
-    explicit Socket(SocketHandle handle) : handle_(handle) {}
+    explicit Socket(SocketHandle handle)
+        : handle_(handle)
+    {}
     ~Socket() { Reset(); }
-    Socket(Socket &&o) noexcept : handle_(o.handle_) { o.handle_ = kNoSocket; }
+    Socket(Socket &&o) noexcept
+        : handle_(o.handle_)
+    {
+        o.handle_ = kNoSocket;
+    }
     Socket &operator=(Socket &&o) noexcept
     {
         if (this != &o) {

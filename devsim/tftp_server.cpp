@@ -59,8 +59,7 @@ bool SameEndpoint(const Endpoint &a, const Endpoint &b)
 // could climb out of it or name a place of its own.
 bool SafeName(const std::string &name)
 {
-    if (name.empty() || name[0] == '/' || name[0] == '\\' ||
-        (name.size() >= 2 && name[1] == ':'))
+    if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() >= 2 && name[1] == ':'))
         return false;
     size_t start = 0;
     for (;;) {
@@ -92,10 +91,10 @@ struct TftpServer::Impl
         State state = State::Receiving;
         uint16_t blockSize = tftp::kDefaultBlockSize;
         uint16_t window = 1;
-        uint64_t expected = 1; // next block in order, never wrapped
-        uint64_t acked = 0;    // block named by the last ACK sent
-        unsigned inWindow = 0; // in-order blocks since that ACK
-        uint64_t gapAckedAt = 0; // one ACK per gap, not one per stray block
+        uint64_t expected = 1;       // next block in order, never wrapped
+        uint64_t acked = 0;          // block named by the last ACK sent
+        unsigned inWindow = 0;       // in-order blocks since that ACK
+        uint64_t gapAckedAt = 0;     // one ACK per gap, not one per stray block
         bool repeatAnswered = false; // one ACK per run of old blocks
         unsigned acksSent = 0;
         std::vector<uint8_t> image;
@@ -113,17 +112,17 @@ struct TftpServer::Impl
         std::vector<uint8_t> bytes;
     };
 
-    explicit Impl(TftpServerConfig c) : config(std::move(c)), rng(config.seed) {}
+    explicit Impl(TftpServerConfig c)
+        : config(std::move(c)),
+          rng(config.seed)
+    {}
 
     void Log(const std::string &line)
     {
         if (config.log)
             config.log("tftp: " + line);
     }
-    bool Lost()
-    {
-        return config.lossRate > 0 && std::uniform_real_distribution<double>(0, 1)(rng) < config.lossRate;
-    }
+    bool Lost() { return config.lossRate > 0 && std::uniform_real_distribution<double>(0, 1)(rng) < config.lossRate; }
 
     void Reply(const std::shared_ptr<Socket> &socket, const Endpoint &to, std::vector<uint8_t> bytes);
     void Flush(Clock::time_point now);
@@ -136,8 +135,7 @@ struct TftpServer::Impl
         std::string message;
     };
 
-    void StartSession(const Endpoint &client, uint32_t device, UpgradeBehaviour behaviour,
-                      const tftp::Packet &wrq);
+    void StartSession(const Endpoint &client, uint32_t device, UpgradeBehaviour behaviour, const tftp::Packet &wrq);
     // Why a request is not served, before its options are looked at.
     std::optional<Refusal> Refuses(const Endpoint &client, uint32_t device, UpgradeBehaviour behaviour,
                                    const tftp::Packet &req);
@@ -172,8 +170,7 @@ void TftpServer::Impl::SendNow(const Pending &p)
         Log("send to " + EndpointText(p.to) + " failed: " + std::strerror(errno));
 }
 
-void TftpServer::Impl::Reply(const std::shared_ptr<Socket> &socket, const Endpoint &to,
-                             std::vector<uint8_t> bytes)
+void TftpServer::Impl::Reply(const std::shared_ptr<Socket> &socket, const Endpoint &to, std::vector<uint8_t> bytes)
 {
     const int copies = config.duplicate ? 2 : 1;
     for (int i = 0; i < copies; ++i) {
@@ -273,7 +270,7 @@ void TftpServer::Impl::StartSession(const Endpoint &client, uint32_t device, Upg
 }
 
 std::optional<TftpServer::Impl::Refusal> TftpServer::Impl::Refuses(const Endpoint &client, uint32_t device,
-                                                                  UpgradeBehaviour behaviour, const tftp::Packet &req)
+                                                                   UpgradeBehaviour behaviour, const tftp::Packet &req)
 {
     if (req.opcode != tftp::Opcode::Wrq)
         return Refusal{tftp::ErrIllegalOperation, "only write requests are served"};
@@ -375,8 +372,7 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
         // A copy of a block already acknowledged: the sender may have lost
         // that ACK, so it is repeated, once. Copies of blocks received since
         // are no news and must not restart the sender's window.
-        if (behind < s.expected && s.expected - behind <= s.acked && !s.repeatAnswered &&
-            s.state != State::Silent) {
+        if (behind < s.expected && s.expected - behind <= s.acked && !s.repeatAnswered && s.state != State::Silent) {
             s.repeatAnswered = true;
             Reply(s.socket, s.client, s.lastReply);
         }
@@ -400,8 +396,8 @@ void TftpServer::Impl::OnData(Session &s, const tftp::Packet &packet)
     s.state = State::Done;
     s.deadline = now + kDally;
     if (!config.received)
-        Log(tvp::wire::FormatDottedQuad(s.device) + ": received \"" + s.fileName + "\", " + std::to_string(s.image.size()) +
-            " bytes in " + std::to_string(s.expected - 1) + " blocks");
+        Log(tvp::wire::FormatDottedQuad(s.device) + ": received \"" + s.fileName + "\", " +
+            std::to_string(s.image.size()) + " bytes in " + std::to_string(s.expected - 1) + " blocks");
     if (config.received)
         config.received(s.device, s.fileName, std::move(s.image));
     s.image = {};
@@ -418,7 +414,8 @@ void TftpServer::Impl::OnSessionReadable(Session &s)
             continue;
         const Endpoint from{d->from, d->fromPort};
         if (!SameEndpoint(from, s.client)) {
-            Log(tvp::wire::FormatDottedQuad(s.device) + ": packet from " + EndpointText(from) + ", unknown transfer id");
+            Log(tvp::wire::FormatDottedQuad(s.device) + ": packet from " + EndpointText(from) +
+                ", unknown transfer id");
             Reply(s.socket, from, tftp::EncodeError(tftp::ErrUnknownTid, "unknown transfer id"));
             continue;
         }
@@ -428,7 +425,8 @@ void TftpServer::Impl::OnSessionReadable(Session &s)
             continue;
         }
         if (packet->opcode == tftp::Opcode::Error) {
-            Log(tvp::wire::FormatDottedQuad(s.device) + ": client ended the transfer: " + tvp::wire::CleanText(packet->text));
+            Log(tvp::wire::FormatDottedQuad(s.device) +
+                ": client ended the transfer: " + tvp::wire::CleanText(packet->text));
             s.state = State::Silent;
             s.timeouts = kSessionRetries;
             s.deadline = Clock::now();
@@ -500,7 +498,9 @@ void TftpServer::Impl::Run()
     }
 }
 
-TftpServer::TftpServer(TftpServerConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}
+TftpServer::TftpServer(TftpServerConfig config)
+    : impl_(std::make_unique<Impl>(std::move(config)))
+{}
 
 TftpServer::~TftpServer()
 {

@@ -26,18 +26,17 @@ struct TftpServerConfig
     // When set, every socket is tied to this interface (SO_BINDTODEVICE), so
     // a wildcard bind hears the device addresses of that link and no other.
     std::string bindInterface;
-    uint16_t port = 0;                      // 0: an ephemeral port, see Port()
-    int replyDelayMs = 0;                   // added before every reply
-    double lossRate = 0.0;                  // share of received packets dropped
-    bool duplicate = false;                 // send every reply twice
-    uint32_t seed = 1;                      // of the loss draws, so a run can be repeated
+    uint16_t port = 0;      // 0: an ephemeral port, see Port()
+    int replyDelayMs = 0;   // added before every reply
+    double lossRate = 0.0;  // share of received packets dropped
+    bool duplicate = false; // send every reply twice
+    uint32_t seed = 1;      // of the loss draws, so a run can be repeated
     // Behaviour of the device at a (host-order) address; nullopt: no such
     // device, the request is ignored.
     std::function<std::optional<UpgradeBehaviour>(uint32_t deviceAddress)> behaviourFor;
     // A complete image, called once per successful transfer, on the
     // server's thread and before the last ACK goes out.
-    std::function<void(uint32_t deviceAddress, const std::string &fileName,
-                       std::vector<uint8_t> image)> received;
+    std::function<void(uint32_t deviceAddress, const std::string &fileName, std::vector<uint8_t> image)> received;
     std::function<void(const std::string &line)> log;
 };
 

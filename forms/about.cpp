@@ -13,8 +13,8 @@
 TAboutForm *AboutForm = nullptr;
 
 TAboutForm::TAboutForm(QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::TAboutForm)
+    : QDialog(parent),
+      ui(new Ui::TAboutForm)
 {
     // The emblem's resource lives in a static library: link it in explicitly.
     Q_INIT_RESOURCE(about);

@@ -34,8 +34,7 @@ void TAddressEdit::mousePressEvent(QMouseEvent *event)
 {
     QLineEdit::mousePressEvent(event);
     // A drag or a shift-click selects as usual; a plain click places the caret.
-    if (event->button() == Qt::LeftButton && !(event->modifiers() & Qt::ShiftModifier)
-        && !inputMask().isEmpty())
+    if (event->button() == Qt::LeftButton && !(event->modifiers() & Qt::ShiftModifier) && !inputMask().isEmpty())
         setCursorPosition(CaretForClick(event->position().toPoint()));
 }
 
@@ -44,8 +43,8 @@ void TAddressEdit::keyPressEvent(QKeyEvent *event)
     // A dot typed inside a group ends it: on to the next one. Right after
     // a dot (a full group moves the caret past it) it changes nothing.
     const int at = cursorPosition();
-    if (event->text() == QLatin1String(".") && !inputMask().isEmpty() && !hasSelectedText()
-        && at % GroupWidth != 0 && at / GroupWidth < Groups - 1) {
+    if (event->text() == QLatin1String(".") && !inputMask().isEmpty() && !hasSelectedText() && at % GroupWidth != 0 &&
+        at / GroupWidth < Groups - 1) {
         setCursorPosition((at / GroupWidth + 1) * GroupWidth);
         return;
     }

@@ -54,8 +54,8 @@ uint32_t AddressField(const QString &Label, const QString &Text, bool Optional)
         return 0;
     const auto address = wire::ParseDottedQuad(S(text));
     if (!address || !wire::IsUnicast(*address))
-        throw EInputError(S(Label + QStringLiteral(": \"") + text
-                            + QStringLiteral("\" is not an address a device can hold; type one such as 10.1.0.100")));
+        throw EInputError(S(Label + QStringLiteral(": \"") + text +
+                            QStringLiteral("\" is not an address a device can hold; type one such as 10.1.0.100")));
     return *address;
 }
 
@@ -75,13 +75,13 @@ QString Joined(const std::vector<std::string> &texts, const char *separator)
 } // namespace
 
 TAddressPlanForm::TAddressPlanForm(TTVPInterface *Protocol, QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::TAddressPlanForm)
-    , Protocol(Protocol)
-    , Rows(new TPlanRows(this))
-    , Survey(new TPlanSurvey(Protocol, this))
-    , Worker(new TWorker(this))
-    , Run(new TPlanRun(Protocol, this))
+    : QDialog(parent),
+      ui(new Ui::TAddressPlanForm),
+      Protocol(Protocol),
+      Rows(new TPlanRows(this)),
+      Survey(new TPlanSurvey(Protocol, this)),
+      Worker(new TWorker(this)),
+      Run(new TPlanRun(Protocol, this))
 {
     ui->setupUi(this);
     ui->PlanTable->setModel(Rows);
@@ -196,8 +196,8 @@ bool TAddressPlanForm::ConfirmDiscard()
 bool TAddressPlanForm::WriteFile(const QString &Path, const std::string &Text)
 {
     QSaveFile file(Path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(Text.data(), qint64(Text.size())) != qint64(Text.size())
-        || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(Text.data(), qint64(Text.size())) != qint64(Text.size()) ||
+        !file.commit()) {
         ShowException(QDir::toNativeSeparators(Path) + QStringLiteral(" cannot be written: ") + file.errorString());
         return false;
     }
@@ -233,8 +233,8 @@ bool TAddressPlanForm::OpenPlanFile(const QString &Path)
             shown << name + QStringLiteral(": ") + Q(plan.errors[i]);
         if (plan.errors.size() > ErrorsShown)
             shown << QStringLiteral("and %1 more").arg(plan.errors.size() - ErrorsShown);
-        ShowException(QStringLiteral("The plan was not opened; mend these lines and open it again:\n")
-                      + shown.join(QLatin1Char('\n')));
+        ShowException(QStringLiteral("The plan was not opened; mend these lines and open it again:\n") +
+                      shown.join(QLatin1Char('\n')));
         return false;
     }
     if (plan.lines.empty()) {
@@ -244,7 +244,8 @@ bool TAddressPlanForm::OpenPlanFile(const QString &Path)
     }
     SetPlan(plan.lines, plan.format);
     PlanPath = Path;
-    ui->Status->setText(QStringLiteral("%1 lines read from %2; Check them, or Apply.").arg(plan.lines.size()).arg(name));
+    ui->Status->setText(
+        QStringLiteral("%1 lines read from %2; Check them, or Apply.").arg(plan.lines.size()).arg(name));
     return true;
 }
 
@@ -343,16 +344,13 @@ void TAddressPlanForm::SurveyFinished()
 
 void TAddressPlanForm::CheckFound()
 {
-    ui->Status->setText(QStringLiteral("%1 devices found; checking the planned addresses...")
-                            .arg(Survey->Devices().size()));
+    ui->Status->setText(
+        QStringLiteral("%1 devices found; checking the planned addresses...").arg(Survey->Devices().size()));
     ui->Progress->setRange(0, 0);
     auto checks = std::make_shared<std::vector<site::LineCheck>>();
-    Worker->Run(
-        [checks, lines = Rows->Lines(), devices = Survey->Devices(),
-         pc = Survey->PcAddresses()](const std::atomic<bool> &stop) {
-            *checks = sitecalls::CheckLines(lines, devices, pc, stop);
-        },
-        [this, checks] { ChecksDone(std::move(*checks)); });
+    Worker->Run([checks, lines = Rows->Lines(), devices = Survey->Devices(), pc = Survey->PcAddresses()](
+                    const std::atomic<bool> &stop) { *checks = sitecalls::CheckLines(lines, devices, pc, stop); },
+                [this, checks] { ChecksDone(std::move(*checks)); });
 }
 
 void TAddressPlanForm::ChecksDone(std::vector<site::LineCheck> Checks)
@@ -445,7 +443,8 @@ void TAddressPlanForm::MakeFromFound()
 {
     site::MakeRequest request;
     for (const auto &d : Survey->Devices())
-        if ((MakeType.isEmpty() || Q(d.type) == MakeType) && (MakeName.isEmpty() || cli::GlobMatch(S(MakeName), d.name)))
+        if ((MakeType.isEmpty() || Q(d.type) == MakeType) &&
+            (MakeName.isEmpty() || cli::GlobMatch(S(MakeName), d.name)))
             request.selected.push_back(d);
     if (request.selected.empty())
         return Finish(QStringLiteral("No device found matches the type and name given; none was planned."));
@@ -453,22 +452,23 @@ void TAddressPlanForm::MakeFromFound()
     request.pcAddresses = Survey->PcAddresses();
     request.from = MakeFrom;
     request.gateway = MakeGateway;
-    ui->Status->setText(QStringLiteral("Looking for free addresses from %1...").arg(Q(wire::FormatDottedQuad(MakeFrom))));
+    ui->Status->setText(
+        QStringLiteral("Looking for free addresses from %1...").arg(Q(wire::FormatDottedQuad(MakeFrom))));
     ui->Progress->setRange(0, 0);
     auto made = std::make_shared<site::MadePlan>();
     Worker->Run([made, request](const std::atomic<bool> &stop) { *made = sitecalls::MakeLines(request, stop); },
                 [this, made] {
-                    const QString leftOut = made->leftOut.empty()
-                        ? QString()
-                        : QStringLiteral(" Left out: ") + Joined(made->leftOut, "; ") + QLatin1Char('.');
+                    const QString leftOut = made->leftOut.empty() ? QString()
+                                                                  : QStringLiteral(" Left out: ") +
+                                                                        Joined(made->leftOut, "; ") + QLatin1Char('.');
                     if (made->lines.empty())
                         return Finish((made->error.empty() ? QStringLiteral("No device could be planned.")
-                                                           : Q(made->error) + QLatin1Char('.'))
-                                      + leftOut);
+                                                           : Q(made->error) + QLatin1Char('.')) +
+                                      leftOut);
                     SetPlan(made->lines, site::Format::Csv);
                     PlanPath.clear();
                     Finish(QStringLiteral("%1 devices planned in name order; check the plan, or save it to edit it.")
-                               .arg(made->lines.size())
-                           + leftOut);
+                               .arg(made->lines.size()) +
+                           leftOut);
                 });
 }

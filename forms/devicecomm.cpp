@@ -12,8 +12,8 @@
 TDeviceCommForm *DeviceCommForm = nullptr;
 
 TDeviceCommForm::TDeviceCommForm(QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::TDeviceCommForm)
+    : QDialog(parent),
+      ui(new Ui::TDeviceCommForm)
 {
     ui->setupUi(this);
     FitLabelToText(ui->Label1);
@@ -104,8 +104,8 @@ void TDeviceCommForm::ComTimerTimer()
     ComTimer->stop();
     // a reply while the box is open does not change the outcome
     State = TState::Failing;
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Failure"),
-                    QStringLiteral("Communication Failed"), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Failure"), QStringLiteral("Communication Failed"),
+                    QMessageBox::Ok, this);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
     State = TState::Waiting;

@@ -60,9 +60,9 @@ const QCollator &DeviceNameCollator()
 namespace {
 
 const char *const ImageFiles[TDeviceForm::ImageCount] = {
-    ":/devices/0-scan.svg",     ":/devices/1-configure.svg",       ":/devices/2-upgrade.svg",
-    ":/devices/3-web.svg",      ":/devices/4-not-reachable.svg",   ":/devices/5-auto-ip.svg",
-    ":/devices/6-telnet.svg",   ":/devices/7-network-pc.svg",
+    ":/devices/0-scan.svg",   ":/devices/1-configure.svg",     ":/devices/2-upgrade.svg",
+    ":/devices/3-web.svg",    ":/devices/4-not-reachable.svg", ":/devices/5-auto-ip.svg",
+    ":/devices/6-telnet.svg", ":/devices/7-network-pc.svg",
 };
 
 const int ColumnWidths[] = {120, 170, 100, 120, 100};
@@ -81,9 +81,7 @@ public:
 
     bool operator<(const QTreeWidgetItem &other) const override
     {
-        return DeviceNameCollator().compare(text(TDeviceForm::ColName),
-                                            other.text(TDeviceForm::ColName))
-            < 0;
+        return DeviceNameCollator().compare(text(TDeviceForm::ColName), other.text(TDeviceForm::ColName)) < 0;
     }
 };
 
@@ -93,8 +91,7 @@ class TNameEditDelegate final : public QStyledItemDelegate
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
-                          const QModelIndex &index) const override
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         if (index.column() != TDeviceForm::ColName)
             return nullptr;
@@ -105,8 +102,8 @@ public:
 } // namespace
 
 TDeviceForm::TDeviceForm(QWidget *parent)
-    : QMainWindow(parent)
-    , ui(new Ui::TDeviceForm)
+    : QMainWindow(parent),
+      ui(new Ui::TDeviceForm)
 {
     // The images live in a static library; nothing else would pull them in.
     Q_INIT_RESOURCE(devices);
@@ -184,9 +181,8 @@ void TDeviceForm::SetUpToolButtons()
         QAction *action;
         const char *name;
     } buttons[] = {
-        {ui->Scan, "ToolButton1"},      {ui->SetIPConfig, "ToolButton2"},
-        {ui->DoUpgrade, "ToolButton3"}, {ui->Webserver, "ToolButton4"},
-        {ui->Telnet, "TelnetExcu"},     {ui->AutoSetIP, "ToolButton5"},
+        {ui->Scan, "ToolButton1"},      {ui->SetIPConfig, "ToolButton2"}, {ui->DoUpgrade, "ToolButton3"},
+        {ui->Webserver, "ToolButton4"}, {ui->Telnet, "TelnetExcu"},       {ui->AutoSetIP, "ToolButton5"},
         {ui->Network, "ToolButton6"},
     };
     for (const auto &b : buttons) {
@@ -206,14 +202,13 @@ void TDeviceForm::SetUpToolButtons()
 
 void TDeviceForm::SetUpLegends()
 {
-    ui->ProblemImage->setPixmap(OutlinedSvg(QString::fromLatin1(ImageFiles[NotReachableImage]),
-                                          QSize(16, 16), devicePixelRatioF()));
+    ui->ProblemImage->setPixmap(
+        OutlinedSvg(QString::fromLatin1(ImageFiles[NotReachableImage]), QSize(16, 16), devicePixelRatioF()));
     SharedAddressIcon = SvgIcon(SharedAddressFile);
     ui->SharedImage->setPixmap(OutlinedSvg(SharedAddressFile, QSize(16, 16), devicePixelRatioF()));
     // The legend ends before the progress bar starts.
     const int legendWidth = ui->Progress->x() - ui->ProblemLabel->x() - 4;
-    ui->ProblemLabel->setFont(
-        FittingFont(ui->ProblemLabel->font(), {ui->ProblemLabel->text()}, legendWidth));
+    ui->ProblemLabel->setFont(FittingFont(ui->ProblemLabel->font(), {ui->ProblemLabel->text()}, legendWidth));
     ui->ProblemLabel->resize(legendWidth, ui->ProblemLabel->height());
     ui->Panel1->installEventFilter(this);
     PlaceSharedLegend();
@@ -304,8 +299,7 @@ bool TDeviceForm::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui->DeviceList && event->type() == QEvent::KeyPress) {
         // Shift+F10 is the other menu key; neither must wait for the platform.
         const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Menu
-            || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+        if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
             ShowContextMenuAtSelection();
             return true;
         }
@@ -442,8 +436,7 @@ QTreeWidgetItem *TDeviceForm::DeviceRow(const QString &ID)
 
 QTreeWidgetItem *TDeviceForm::InsertDeviceRow(const TDeviceInfo &Info)
 {
-    auto *row = new TDeviceRow(
-        QStringList{Info.Name, Info.Type, Info.IPAddress, Info.ID, Info.Interface});
+    auto *row = new TDeviceRow(QStringList{Info.Name, Info.Type, Info.IPAddress, Info.ID, Info.Interface});
     row->setData(ColName, ReportedNameRole, Info.Name);
     // the user may rename a row in place; only the shown text changes
     row->setFlags(row->flags() | Qt::ItemIsEditable);
@@ -586,8 +579,7 @@ void OpenURL(const QString &Text)
         if (opened)
             return;
         QMessageBox box(QMessageBox::NoIcon, ApplicationTitle,
-                        QStringLiteral("An error occured. Please open ") + Text
-                            + QStringLiteral(" from your browser."),
+                        QStringLiteral("An error occured. Please open ") + Text + QStringLiteral(" from your browser."),
                         QMessageBox::Ok);
         // The address comes from the network: never let it render as markup.
         box.setTextFormat(Qt::PlainText);

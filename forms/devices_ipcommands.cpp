@@ -45,10 +45,10 @@ void TDeviceForm::AutoSetIPExecute()
     if (Routed(row)) {
         QMessageBox box(QMessageBox::Information, ApplicationTitle,
                         QStringLiteral("Auto IP works only on the PC's own link: it chooses a free address "
-                                       "where the PC's broadcasts reach the device. ")
-                            + row->text(ColName) + QStringLiteral(" at ") + row->text(ColIPAddress)
-                            + QStringLiteral(" was reached through a router; give it an address with "
-                                             "Configure."),
+                                       "where the PC's broadcasts reach the device. ") +
+                            row->text(ColName) + QStringLiteral(" at ") + row->text(ColIPAddress) +
+                            QStringLiteral(" was reached through a router; give it an address with "
+                                           "Configure."),
                         QMessageBox::Ok, this);
         // the name comes from the network: never let it render as markup
         box.setTextFormat(Qt::PlainText);
@@ -58,14 +58,13 @@ void TDeviceForm::AutoSetIPExecute()
     char address[TVP_ADDRESS_TEXT_SIZE] = {};
     char mask[TVP_ADDRESS_TEXT_SIZE] = {};
     char gateway[TVP_ADDRESS_TEXT_SIZE] = {};
-    if ((TVPChooseIPAddress(row->text(ColInterface).toUtf8().constData(), address, mask, gateway)
-         & 0xff) == 0)
+    if ((TVPChooseIPAddress(row->text(ColInterface).toUtf8().constData(), address, mask, gateway) & 0xff) == 0)
         return;
     uint8_t id[TVP_ID_SIZE] = {};
     MacToID(row->text(ColID), id);
     // the answer is not awaited: the new scan shows whether it took
-    ProtocolInterface->SetIP(id, QString::fromUtf8(address), QString::fromUtf8(mask),
-                             QString::fromUtf8(gateway), false);
+    ProtocolInterface->SetIP(id, QString::fromUtf8(address), QString::fromUtf8(mask), QString::fromUtf8(gateway),
+                             false);
     ScanExecute();
 }
 

@@ -125,9 +125,13 @@ std::string TDeviceForm::ListText(ListFormat Format) const
     QTreeWidget *list = ui->DeviceList;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         const QTreeWidgetItem *row = list->topLevelItem(i);
-        devices.push_back({row->text(ColID).toStdString(), row->text(ColInterface).toStdString(),
-                           row->text(ColIPAddress).toStdString(), row->text(ColName).toStdString(),
-                           row->text(ColType).toStdString(), ImageIndex(row) != NotReachableImage, {}});
+        devices.push_back({row->text(ColID).toStdString(),
+                           row->text(ColInterface).toStdString(),
+                           row->text(ColIPAddress).toStdString(),
+                           row->text(ColName).toStdString(),
+                           row->text(ColType).toStdString(),
+                           ImageIndex(row) != NotReachableImage,
+                           {}});
         shown.push_back(!row->isHidden());
     }
     cli::MarkSharedAddresses(devices);
@@ -145,8 +149,8 @@ bool TDeviceForm::ExportList(const QString &FileName, ListFormat Format)
     const std::string text = ListText(Format);
     // a failed write leaves an older file as it was
     QSaveFile file(FileName);
-    if (file.open(QIODevice::WriteOnly)
-        && file.write(text.data(), qint64(text.size())) == qint64(text.size()) && file.commit())
+    if (file.open(QIODevice::WriteOnly) && file.write(text.data(), qint64(text.size())) == qint64(text.size()) &&
+        file.commit())
         return true;
     QMessageBox box(QMessageBox::Warning, ApplicationTitle,
                     QStringLiteral("The list could not be written to %1: %2.")

@@ -116,11 +116,9 @@ void TDeviceForm::SweepFinished()
     QString named = Sweep->NotAskedNamed().join(QStringLiteral(", "));
     if (Sweep->NotAsked() > uint64_t(Sweep->NotAskedNamed().size()))
         named += QStringLiteral(" and %1 more").arg(Sweep->NotAsked() - Sweep->NotAskedNamed().size());
-    QMessageBox box(QMessageBox::Warning, ApplicationTitle,
-                    QStringLiteral("%1 of %2 addresses were not asked: %3.")
-                        .arg(Sweep->NotAsked())
-                        .arg(Sweep->Total())
-                        .arg(named),
-                    QMessageBox::Ok, this);
+    QMessageBox box(
+        QMessageBox::Warning, ApplicationTitle,
+        QStringLiteral("%1 of %2 addresses were not asked: %3.").arg(Sweep->NotAsked()).arg(Sweep->Total()).arg(named),
+        QMessageBox::Ok, this);
     box.exec();
 }

@@ -15,8 +15,8 @@ QString ExceptionMessageText(const QString &message)
 
 void ShowException(const QString &message)
 {
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle, ExceptionMessageText(message),
-                    QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle, ExceptionMessageText(message), QMessageBox::Ok,
+                    QApplication::activeWindow());
     box.exec();
 }
 

@@ -6,8 +6,8 @@
 #include <QKeyEvent>
 
 TFindBar::TFindBar(QWidget *parent)
-    : QWidget(parent)
-    , ui(new Ui::TFindBar)
+    : QWidget(parent),
+      ui(new Ui::TFindBar)
 {
     ui->setupUi(this);
     connect(ui->FindEdit, &QLineEdit::textChanged, this, &TFindBar::FilterChanged);
@@ -65,11 +65,8 @@ bool TFindBar::eventFilter(QObject *watched, QEvent *event)
         switch (key->key()) {
         case Qt::Key_Down:
         case Qt::Key_Return:
-        case Qt::Key_Enter:
-            emit GoToList();
-            return true;
-        default:
-            break;
+        case Qt::Key_Enter: emit GoToList(); return true;
+        default: break;
         }
     }
     return QWidget::eventFilter(watched, event);

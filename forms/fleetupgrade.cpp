@@ -39,8 +39,7 @@ class TProgressDelegate final : public QStyledItemDelegate
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
-               const QModelIndex &index) const override
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::paint(painter, option, index);
         const QVariant value = index.data(ProgressRole);
@@ -69,14 +68,13 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         auto *table = qobject_cast<QTreeWidget *>(watched);
-        if (!table || event->type() != QEvent::KeyPress
-            || static_cast<QKeyEvent *>(event)->key() != Qt::Key_Space)
+        if (!table || event->type() != QEvent::KeyPress || static_cast<QKeyEvent *>(event)->key() != Qt::Key_Space)
             return false;
         QTreeWidgetItem *row = table->currentItem();
         if (row && (row->flags() & Qt::ItemIsUserCheckable))
-            row->setCheckState(TFleetUpgradeForm::ColName,
-                               row->checkState(TFleetUpgradeForm::ColName) == Qt::Checked ? Qt::Unchecked
-                                                                                       : Qt::Checked);
+            row->setCheckState(TFleetUpgradeForm::ColName, row->checkState(TFleetUpgradeForm::ColName) == Qt::Checked
+                                                               ? Qt::Unchecked
+                                                               : Qt::Checked);
         return true;
     }
 };
@@ -84,11 +82,11 @@ public:
 } // namespace
 
 TFleetUpgradeForm::TFleetUpgradeForm(TTVPInterface *Protocol, QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::TFleetUpgradeForm)
-    , Protocol(Protocol)
-    , Uploads(new TUploadThreads(this))
-    , Tick(new QTimer(this))
+    : QDialog(parent),
+      ui(new Ui::TFleetUpgradeForm),
+      Protocol(Protocol),
+      Uploads(new TUploadThreads(this)),
+      Tick(new QTimer(this))
 {
     ui->setupUi(this);
     QHeaderView *header = ui->DeviceTable->header();
@@ -165,8 +163,7 @@ void TFleetUpgradeForm::SetDevices(const QList<TDeviceInfo> &Devices)
     for (const QString &t : types)
         ui->TypeFilter->addItem(t);
     ui->TypeFilter->setCurrentIndex(std::max(0, ui->TypeFilter->findText(type)));
-    ui->Summary->setText(Devices.isEmpty() ? QStringLiteral("No devices are listed: scan for them first.")
-                                           : QString());
+    ui->Summary->setText(Devices.isEmpty() ? QStringLiteral("No devices are listed: scan for them first.") : QString());
     FilterChanged();
     table->setFocus();
 }
@@ -179,8 +176,8 @@ void TFleetUpgradeForm::FilterChanged()
     QTreeWidget *table = ui->DeviceTable;
     for (int i = 0; i < table->topLevelItemCount(); ++i) {
         QTreeWidgetItem *row = table->topLevelItem(i);
-        const bool shown = (anyType || row->text(ColType) == type)
-                           && row->text(ColName).contains(name, Qt::CaseInsensitive);
+        const bool shown =
+            (anyType || row->text(ColType) == type) && row->text(ColName).contains(name, Qt::CaseInsensitive);
         row->setHidden(!shown);
     }
     UpdateState();
@@ -243,8 +240,8 @@ void TFleetUpgradeForm::UpdateState()
 
     ui->StartButton->setEnabled(!running && chosen > 0 && !ui->FileName->text().isEmpty());
     ui->CancelButton->setText(running ? QStringLiteral("Cancel") : QStringLiteral("Close"));
-    for (QWidget *w : std::initializer_list<QWidget *>{ui->FileName, ui->ChooseButton, ui->Jobs,
-                                                       ui->CheckShownButton, ui->UncheckAllButton})
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->FileName, ui->ChooseButton, ui->Jobs, ui->CheckShownButton,
+                                                       ui->UncheckAllButton})
         w->setEnabled(!running);
 }
 
@@ -279,7 +276,8 @@ void TFleetUpgradeForm::StartButtonClick()
     if (!image.isFile() || !image.isReadable()) {
         QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("The image file \"%1\" cannot be read. Choose an existing "
-                                            "firmware image with Choose...").arg(file));
+                                            "firmware image with Choose...")
+                                 .arg(file));
         return;
     }
     QTreeWidget *table = ui->DeviceTable;
@@ -295,7 +293,8 @@ void TFleetUpgradeForm::StartButtonClick()
     RunFile = file;
     Settings.jobs = ui->Jobs->value();
     Schedule = std::make_unique<site::FleetSchedule>(JobRows.size(), Settings);
-    LogLine(QStringLiteral("Upgrading %1 devices with %2, %3 at a time").arg(JobRows.size()).arg(file).arg(Settings.jobs));
+    LogLine(
+        QStringLiteral("Upgrading %1 devices with %2, %3 at a time").arg(JobRows.size()).arg(file).arg(Settings.jobs));
 
     SetChecksEditable(false);
     UpdateState();
@@ -342,8 +341,8 @@ void TFleetUpgradeForm::UploadFinished(int Job, int Result)
     ShowJob(size_t(Job), now);
     const site::Upload state = Schedule->Device(size_t(Job)).upload;
     if (state != site::Upload::Sending)
-        LogLine(Label(JobRows[size_t(Job)]) + QStringLiteral(": ")
-                + QString::fromStdString(site::OutcomeText(Schedule->Device(size_t(Job)), now, Settings)));
+        LogLine(Label(JobRows[size_t(Job)]) + QStringLiteral(": ") +
+                QString::fromStdString(site::OutcomeText(Schedule->Device(size_t(Job)), now, Settings)));
     Advance();
 }
 

@@ -29,14 +29,13 @@ QString StripBlanks(const QString &Text)
 }
 
 TIPConfigForm::TIPConfigForm(QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::TIPConfigForm)
+    : QDialog(parent),
+      ui(new Ui::TIPConfigForm)
 {
     ui->setupUi(this);
     for (QLabel *label : {ui->Label1, ui->Label2, ui->Label3, ui->Label4})
         FitLabelToText(label);
-    const QList<QAbstractButton *> buttons = {ui->AddrAuto, ui->AddrStatic, ui->CancelButton,
-                                              ui->ApplyButton};
+    const QList<QAbstractButton *> buttons = {ui->AddrAuto, ui->AddrStatic, ui->CancelButton, ui->ApplyButton};
     for (QAbstractButton *button : buttons)
         FitCaptionToWidth(button);
     // The group is one tab stop, held by its checked button, in that
@@ -93,8 +92,7 @@ bool TIPConfigForm::IsFromThisDevice(const TDeviceInfo *Info) const
         return true;
     // a late answer of another device must not pass for this one's
     if (DebugMode)
-        qCInfo(lcIPConfig) << "ignored a reply from" << (Info ? Info->ID : QString())
-                           << "while addressing" << DeviceID;
+        qCInfo(lcIPConfig) << "ignored a reply from" << (Info ? Info->ID : QString()) << "while addressing" << DeviceID;
     return false;
 }
 

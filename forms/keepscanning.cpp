@@ -24,15 +24,16 @@ QString Text(const std::string &s)
 void SetField(QTreeWidgetItem *Row, const std::string &Field, const QString &After)
 {
     if (Field == "name") {
-        if (Row->text(TDeviceForm::ColName) == Row->data(TDeviceForm::ColName, TDeviceForm::ReportedNameRole).toString())
+        if (Row->text(TDeviceForm::ColName) ==
+            Row->data(TDeviceForm::ColName, TDeviceForm::ReportedNameRole).toString())
             Row->setText(TDeviceForm::ColName, After);
         Row->setData(TDeviceForm::ColName, TDeviceForm::ReportedNameRole, After);
         return;
     }
-    const int column = Field == "ip" ? TDeviceForm::ColIPAddress
-                     : Field == "type" ? TDeviceForm::ColType
-                     : Field == "interface" ? TDeviceForm::ColInterface
-                                            : -1; // the mask: not a column
+    const int column = Field == "ip"          ? TDeviceForm::ColIPAddress
+                       : Field == "type"      ? TDeviceForm::ColType
+                       : Field == "interface" ? TDeviceForm::ColInterface
+                                              : -1; // the mask: not a column
     if (column >= 0)
         Row->setText(column, After);
 }
@@ -40,13 +41,13 @@ void SetField(QTreeWidgetItem *Row, const std::string &Field, const QString &Aft
 } // namespace
 
 TKeepScanning::TKeepScanning(TDeviceForm *Form, QTreeWidget *List, TTVPInterface *Protocol)
-    : QObject(Form)
-    , Form(Form)
-    , List(List)
-    , Protocol(Protocol)
-    , Now([] { return site::WallClock::now(); })
-    , Beat(new QTimer(this))
-    , BroadcastTimer(new QTimer(this))
+    : QObject(Form),
+      Form(Form),
+      List(List),
+      Protocol(Protocol),
+      Now([] { return site::WallClock::now(); }),
+      Beat(new QTimer(this)),
+      BroadcastTimer(new QTimer(this))
 {
     setObjectName(QStringLiteral("KeepScanning"));
     Beat->setInterval(IntervalMs);
@@ -205,8 +206,7 @@ void TKeepScanning::Show(const std::vector<site::WatchEvent> &Events, site::Wall
         List->scrollToItem(top, QAbstractItemView::PositionAtTop);
 }
 
-void TKeepScanning::ShowAppeared(QTreeWidgetItem *Row, const site::WatchDevice &Device,
-                                 site::WallClock::time_point At)
+void TKeepScanning::ShowAppeared(QTreeWidgetItem *Row, const site::WatchDevice &Device, site::WallClock::time_point At)
 {
     if (!Row) {
         TDeviceInfo info;
@@ -239,8 +239,8 @@ void TKeepScanning::ShowMissing(QTreeWidgetItem *Row, const std::string &ID)
 {
     const auto since = Watch.Devices().at(ID).lastSeen;
     const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(since.time_since_epoch()).count();
-    const QString tip = QStringLiteral("missing since ")
-                      + QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm"));
+    const QString tip =
+        QStringLiteral("missing since ") + QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm"));
     NewSince.erase(ID);
     MarkNew(Row, false);
     Row->setData(TDeviceForm::ColName, MissingSinceRole, QDateTime::fromMSecsSinceEpoch(ms));
@@ -281,8 +281,8 @@ bool TKeepScanning::eventFilter(QObject *Watched, QEvent *Event)
 {
     // a key or a click in the main window is the user's next action
     const QEvent::Type type = Event->type();
-    if ((type == QEvent::KeyPress || type == QEvent::MouseButtonPress) && Watched->isWidgetType()
-        && static_cast<QWidget *>(Watched)->window() == Form)
+    if ((type == QEvent::KeyPress || type == QEvent::MouseButtonPress) && Watched->isWidgetType() &&
+        static_cast<QWidget *>(Watched)->window() == Form)
         EndNew(site::WallClock::time_point::max());
     return QObject::eventFilter(Watched, Event);
 }

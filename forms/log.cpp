@@ -8,8 +8,8 @@ TLogForm *LogForm = nullptr;
 bool DebugMode = false;
 
 TLogForm::TLogForm(QWidget *parent)
-    : QWidget(parent, Qt::Window)
-    , ui(new Ui::TLogForm)
+    : QWidget(parent, Qt::Window),
+      ui(new Ui::TLogForm)
 {
     ui->setupUi(this);
 }

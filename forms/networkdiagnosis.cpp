@@ -39,10 +39,10 @@ struct TNetworkDiagnosisForm::Outcome
 };
 
 TNetworkDiagnosisForm::TNetworkDiagnosisForm(TTVPInterface *Protocol, QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::TNetworkDiagnosisForm)
-    , Protocol(Protocol)
-    , Cycle(new QTimer(this))
+    : QDialog(parent),
+      ui(new Ui::TNetworkDiagnosisForm),
+      Protocol(Protocol),
+      Cycle(new QTimer(this))
 {
     ui->setupUi(this);
     Cycle->setObjectName(QStringLiteral("Cycle"));

@@ -37,8 +37,7 @@ QString PhaseText(const site::ApplyDevice &d)
 
 TPlanRows::TPlanRows(QObject *parent)
     : QAbstractTableModel(parent)
-{
-}
+{}
 
 void TPlanRows::SetLines(std::vector<site::PlanLine> Lines)
 {
@@ -159,6 +158,7 @@ QVariant TPlanRows::headerData(int section, Qt::Orientation orientation, int rol
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
         return QString::fromLatin1(Headers[section]);
     if (orientation == Qt::Vertical && role == Qt::DisplayRole)
-        return section >= 0 && size_t(section) < PlanLines.size() ? QVariant(PlanLines[size_t(section)].line) : QVariant();
+        return section >= 0 && size_t(section) < PlanLines.size() ? QVariant(PlanLines[size_t(section)].line)
+                                                                  : QVariant();
     return {};
 }

@@ -34,8 +34,8 @@ const std::vector<site::ApplyDevice> NoDevices;
 } // namespace
 
 TPlanRun::TPlanRun(TTVPInterface *Protocol, QObject *parent)
-    : QObject(parent)
-    , Wake(new QTimer(this))
+    : QObject(parent),
+      Wake(new QTimer(this))
 {
     Wake->setSingleShot(true);
     Wake->setTimerType(Qt::PreciseTimer);

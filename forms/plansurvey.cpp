@@ -24,9 +24,9 @@ constexpr int AnswerTicks = 1000 / TickMs;
 } // namespace
 
 TPlanSurvey::TPlanSurvey(TTVPInterface *Protocol, QObject *parent)
-    : QObject(parent)
-    , Protocol(Protocol)
-    , Timer(new QTimer(this))
+    : QObject(parent),
+      Protocol(Protocol),
+      Timer(new QTimer(this))
 {
     Timer->setInterval(TickMs);
     connect(Timer, &QTimer::timeout, this, &TPlanSurvey::Tick);
@@ -117,8 +117,8 @@ void TPlanSurvey::DeviceEvent(uint32_t Code, const TDeviceInfo &Info)
     d.interfaceText = Info.Interface.toStdString();
     d.link = PcCards->LinkOf(d.interfaceText);
     // heard only when asked at its own address, from off the card's subnet
-    d.routed = Ticks >= BroadcastTicks && Asked.contains(Info.IPAddress) && !(d.link && d.link->Contains(
-                   tvp::wire::ParseDottedQuad(d.ip).value_or(0)));
+    d.routed = Ticks >= BroadcastTicks && Asked.contains(Info.IPAddress) &&
+               !(d.link && d.link->Contains(tvp::wire::ParseDottedQuad(d.ip).value_or(0)));
     FoundIDs.insert(key);
     FoundIPs.insert(Info.IPAddress);
     Found.push_back(std::move(d));

@@ -18,8 +18,8 @@ QString SweepDurationText(double seconds)
 }
 
 TScanAddressesForm::TScanAddressesForm(QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::TScanAddressesForm)
+    : QDialog(parent),
+      ui(new Ui::TScanAddressesForm)
 {
     ui->setupUi(this);
     ui->Rate->setRange(int(site::kMinSweepRate), int(site::kMaxSweepRate));

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-
 namespace {
 
 // The resource folder and base name of a picture's renderings; empty when
@@ -28,8 +27,7 @@ bool RenderedBase(const QString &file, QString *folder, QString *base)
 // down, or the largest scaled up.
 QImage NearestRendering(const QString &folder, const QString &base, QSize pixels)
 {
-    const QRegularExpression name(QStringLiteral("^%1-(\\d+)x(\\d+)\\.png$")
-                                      .arg(QRegularExpression::escape(base)));
+    const QRegularExpression name(QStringLiteral("^%1-(\\d+)x(\\d+)\\.png$").arg(QRegularExpression::escape(base)));
     QString best;
     qint64 bestWidth = 0;
     for (const QString &entry : QDir(folder).entryList(QDir::Files)) {
@@ -39,16 +37,15 @@ QImage NearestRendering(const QString &folder, const QString &base, QSize pixels
         const qint64 width = m.captured(1).toLongLong();
         const bool larger = width >= pixels.width();
         const bool bestLarger = bestWidth >= pixels.width();
-        if (best.isEmpty() || (larger && (!bestLarger || width < bestWidth))
-            || (!larger && !bestLarger && width > bestWidth)) {
+        if (best.isEmpty() || (larger && (!bestLarger || width < bestWidth)) ||
+            (!larger && !bestLarger && width > bestWidth)) {
             best = entry;
             bestWidth = width;
         }
     }
     if (best.isEmpty())
         return QImage();
-    return QImage(folder + QLatin1Char('/') + best)
-        .scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return QImage(folder + QLatin1Char('/') + best).scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 } // namespace

@@ -23,8 +23,8 @@ void FitCaptionToWidth(QAbstractButton *button)
     // room the button takes from its width besides the caption
     int reserved = 0;
     if (qobject_cast<QRadioButton *>(button)) {
-        reserved = button->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, button)
-            + button->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, button) + 2;
+        reserved = button->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, button) +
+                   button->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, button) + 2;
     } else {
         reserved = 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) + 4;
     }

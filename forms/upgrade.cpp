@@ -27,10 +27,7 @@ constexpr unsigned PauseStepMs = 100;
 class LibrarySystem final : public TUpgradeSystem
 {
 public:
-    int32_t UpgradeDevice(const char *Path, const char *Address) override
-    {
-        return TVPUpgradeDevice(Path, Address);
-    }
+    int32_t UpgradeDevice(const char *Path, const char *Address) override { return TVPUpgradeDevice(Path, Address); }
     uint32_t TickCount() override
     {
         // A 32-bit millisecond counter that wraps, like the one the pause was made for.
@@ -49,13 +46,13 @@ TUpgradeSystem &Library()
 } // namespace
 
 TUpgradeForm::TUpgradeForm(QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::TUpgradeForm)
-    , System(&Library())
+    : QDialog(parent),
+      ui(new Ui::TUpgradeForm),
+      System(&Library())
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
-                   | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     // Labels are sized to their texts; a wider desktop font must not run
     // them into the fields beside them.
     for (auto [label, field] : {std::pair{ui->Label1, ui->FileName}, {ui->Label2, ui->IPAddress}}) {
@@ -132,8 +129,7 @@ void TUpgradeForm::reject()
 void TUpgradeForm::UpgradeUpdate()
 {
     // Blanks count as a file name; the address needs at least one digit.
-    const bool ready = !ui->FileName->text().isEmpty()
-                       && !CompactAddressText(IPAddressText()).isEmpty();
+    const bool ready = !ui->FileName->text().isEmpty() && !CompactAddressText(IPAddressText()).isEmpty();
     ui->UpgradeButton->setEnabled(ready);
 }
 
@@ -149,8 +145,7 @@ void TUpgradeForm::UpgradeExecute()
     const QString address = CompactAddressText(IPAddressText());
     const QString fileName = ui->FileName->text();
     if (RunUpgrade(fileName, address)) {
-        QMessageBox::information(this, QStringLiteral("Information"),
-                                 QStringLiteral("Upgrade succeeded"));
+        QMessageBox::information(this, QStringLiteral("Information"), QStringLiteral("Upgrade succeeded"));
         done(Accepted);
     } else {
         QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Upgrade Failed"));
@@ -181,8 +176,7 @@ bool TUpgradeForm::RunUpgrade(const QString &FileName, const QString &Address)
         PauseBeforeRetry();
         LogLine(QStringLiteral("Attempting second upgrade"));
         succeeded = System->UpgradeDevice(path.constData(), address.constData()) == TVPUpgradeOK;
-        LogLine(succeeded ? QStringLiteral("Second upgrade succeeded")
-                          : QStringLiteral("Second Upgrade Failed"));
+        LogLine(succeeded ? QStringLiteral("Second upgrade succeeded") : QStringLiteral("Second Upgrade Failed"));
     } else if (first == TVPUpgradeOK) {
         LogLine(QStringLiteral("Upgrade succeeded"));
         succeeded = true;
@@ -227,14 +221,9 @@ void HandleUpgradeEvent(uint32_t Code, const void *Record)
         return;
     const auto *event = static_cast<const TVPUpgradeRecord *>(Record);
     switch (event->Kind) {
-    case TVPUpgradeStarted:
-        UpgradeForm->UpgradeStarted(event->Value);
-        break;
-    case TVPUpgradeProgress:
-        UpgradeForm->UpgradeProgress(event->Value);
-        break;
-    default:
-        break;
+    case TVPUpgradeStarted: UpgradeForm->UpgradeStarted(event->Value); break;
+    case TVPUpgradeProgress: UpgradeForm->UpgradeProgress(event->Value); break;
+    default: break;
     }
 }
 

@@ -18,8 +18,7 @@ std::mutex &JobLock()
 
 TWorker::TWorker(QObject *parent)
     : QObject(parent)
-{
-}
+{}
 
 TWorker::~TWorker()
 {

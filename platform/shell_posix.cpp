@@ -57,15 +57,13 @@ void runAndWatch(const QString &program, const QStringList &arguments,
         if (finished)
             finished(ok, errors);
     };
-    QObject::connect(process, &QProcess::finished, process,
-                     [process, report](int code, QProcess::ExitStatus status) {
-                         report(status == QProcess::NormalExit && code == 0);
-                     });
-    QObject::connect(process, &QProcess::errorOccurred, process,
-                     [report](QProcess::ProcessError error) {
-                         if (error == QProcess::FailedToStart)
-                             report(false);
-                     });
+    QObject::connect(process, &QProcess::finished, process, [process, report](int code, QProcess::ExitStatus status) {
+        report(status == QProcess::NormalExit && code == 0);
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [report](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            report(false);
+    });
     process->start();
 }
 
@@ -104,11 +102,10 @@ public:
             reportLater(std::move(done), QDesktopServices::openUrl(parsed));
             return;
         }
-        runAndWatch(opener, {parsed.toString(QUrl::FullyEncoded)},
-                    [done = std::move(done)](bool ok, const QString &) {
-                        if (done)
-                            done(ok);
-                    });
+        runAndWatch(opener, {parsed.toString(QUrl::FullyEncoded)}, [done = std::move(done)](bool ok, const QString &) {
+            if (done)
+                done(ok);
+        });
     }
 
     void StartTelnet(const QString &address) override
@@ -145,8 +142,7 @@ public:
             return;
         if (!mayChangeNeighbourTable()) {
             if (failed)
-                failed(QStringLiteral("not permitted to flush the neighbour table of ")
-                       + names.join(QLatin1Char(',')));
+                failed(QStringLiteral("not permitted to flush the neighbour table of ") + names.join(QLatin1Char(',')));
             return;
         }
         const QString ip = QStandardPaths::findExecutable(QStringLiteral("ip"));
@@ -156,9 +152,8 @@ public:
             runAndWatch(ip, {QStringLiteral("neigh"), QStringLiteral("flush"), QStringLiteral("dev"), name},
                         [name, failed](bool ok, const QString &errors) {
                             if (!ok && failed)
-                                failed(QStringLiteral("neighbour table of ") + name
-                                       + QStringLiteral(" not flushed: ")
-                                       + (errors.isEmpty() ? QStringLiteral("ip failed") : errors));
+                                failed(QStringLiteral("neighbour table of ") + name + QStringLiteral(" not flushed: ") +
+                                       (errors.isEmpty() ? QStringLiteral("ip failed") : errors));
                         });
         }
     }

@@ -37,14 +37,8 @@ public:
                 done(opened);
         });
     }
-    void StartTelnet(const QString &address) override
-    {
-        Warn("telnet not started", win32::StartTelnet(Ansi(address)));
-    }
-    void OpenNetworkSettings() override
-    {
-        Warn("network settings not opened", win32::OpenNetworkSettings());
-    }
+    void StartTelnet(const QString &address) override { Warn("telnet not started", win32::StartTelnet(Ansi(address))); }
+    void OpenNetworkSettings() override { Warn("network settings not opened", win32::OpenNetworkSettings()); }
     void FlushArpCache(const QStringList &, FlushFailure failed) override
     {
         // The system's arp program empties the cache of every interface;

@@ -31,14 +31,12 @@ void SingleInstanceGuard::ReportNoLock(const QString &what)
 
 QString SingleInstanceGuard::LockPath() const
 {
-    return RuntimeDirectory() + QLatin1Char('/') + mutexName_ + QLatin1Char('-') + session_
-           + QStringLiteral(".lock");
+    return RuntimeDirectory() + QLatin1Char('/') + mutexName_ + QLatin1Char('-') + session_ + QStringLiteral(".lock");
 }
 
 QString SingleInstanceGuard::SocketPath() const
 {
-    return RuntimeDirectory() + QLatin1Char('/') + title_ + QLatin1Char('-') + session_
-           + QStringLiteral(".instance");
+    return RuntimeDirectory() + QLatin1Char('/') + title_ + QLatin1Char('-') + session_ + QStringLiteral(".instance");
 }
 
 QString SessionKey(const QString &platform, const QString &display)

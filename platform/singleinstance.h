@@ -11,7 +11,7 @@ class QWidget;
 namespace win32 {
 class InstanceMutex;
 class InstanceWindow;
-}
+} // namespace win32
 
 // Lets one instance run per desktop session (the user's runtime directory
 // and the display), as a session-local mutex does on Windows. The lock is

@@ -33,14 +33,12 @@ void SettleRuntimeDirectory()
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
 }
 
-SingleInstanceGuard::SingleInstanceGuard(const QString &mutexName, const QString &title,
-                                         QObject *parent)
-    : QObject(parent)
-    , mutexName_(mutexName)
-    , title_(title)
-    , session_(CurrentSessionKey())
-{
-}
+SingleInstanceGuard::SingleInstanceGuard(const QString &mutexName, const QString &title, QObject *parent)
+    : QObject(parent),
+      mutexName_(mutexName),
+      title_(title),
+      session_(CurrentSessionKey())
+{}
 
 // The lock stays held for the life of the process: the descriptor is not
 // closed here.
@@ -52,7 +50,8 @@ bool SingleInstanceGuard::Acquire()
     lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd_ < 0) {
         lockFailed_ = true;
-        ReportNoLock(QStringLiteral("cannot create %1: %2").arg(LockPath(), QString::fromLocal8Bit(std::strerror(errno))));
+        ReportNoLock(
+            QStringLiteral("cannot create %1: %2").arg(LockPath(), QString::fromLocal8Bit(std::strerror(errno))));
         return true;
     }
     if (::flock(lockFd_, LOCK_EX | LOCK_NB) == 0)
@@ -93,8 +92,7 @@ bool SingleInstanceGuard::Listen()
                          qPrintable(server_->errorString()));
         return false;
     }
-    connect(server_, &QLocalServer::newConnection, this,
-            &SingleInstanceGuard::AnswerPendingConnections);
+    connect(server_, &QLocalServer::newConnection, this, &SingleInstanceGuard::AnswerPendingConnections);
     return true;
 }
 
@@ -113,4 +111,3 @@ void SingleInstanceGuard::AnswerPendingConnections()
         });
     }
 }
-

@@ -11,17 +11,14 @@
 
 // The runtime directory matters only to the lock file of other systems.
 void SettleRuntimeDirectory()
-{
-}
+{}
 
-SingleInstanceGuard::SingleInstanceGuard(const QString &mutexName, const QString &title,
-                                         QObject *parent)
-    : QObject(parent)
-    , mutexName_(mutexName)
-    , title_(title)
-    , session_(CurrentSessionKey())
-{
-}
+SingleInstanceGuard::SingleInstanceGuard(const QString &mutexName, const QString &title, QObject *parent)
+    : QObject(parent),
+      mutexName_(mutexName),
+      title_(title),
+      session_(CurrentSessionKey())
+{}
 
 // The mutex lives as long as the guard, which lives as long as main().
 SingleInstanceGuard::~SingleInstanceGuard() = default;
@@ -30,12 +27,9 @@ bool SingleInstanceGuard::Acquire()
 {
     mutex_ = std::make_unique<win32::InstanceMutex>(mutexName_.toLocal8Bit().toStdString());
     switch (mutex_->State()) {
-    case win32::InstanceState::First:
-        return true;
-    case win32::InstanceState::AlreadyRunning:
-        return false;
-    case win32::InstanceState::Unknown:
-        break;
+    case win32::InstanceState::First: return true;
+    case win32::InstanceState::AlreadyRunning: return false;
+    case win32::InstanceState::Unknown: break;
     }
     lockFailed_ = true;
     ReportNoLock(QStringLiteral("cannot create the mutex %1: error %2").arg(mutexName_).arg(mutex_->Error()));
@@ -44,8 +38,7 @@ bool SingleInstanceGuard::Acquire()
 
 bool SingleInstanceGuard::AskFirstToComeForward(int timeoutMs)
 {
-    return win32::BringInstanceForward(title_.toLocal8Bit().toStdString(),
-                                       unsigned(timeoutMs > 0 ? timeoutMs : 0));
+    return win32::BringInstanceForward(title_.toLocal8Bit().toStdString(), unsigned(timeoutMs > 0 ? timeoutMs : 0));
 }
 
 bool SingleInstanceGuard::Listen()
@@ -54,7 +47,8 @@ bool SingleInstanceGuard::Listen()
                                                       [this] { emit ComeForwardRequested(); });
     if (!window_->Handle()) {
         if (!lockFailed_)
-            std::fprintf(stderr, "%s: cannot make the instance window: error %lu; a second start will not find this one\n",
+            std::fprintf(stderr,
+                         "%s: cannot make the instance window: error %lu; a second start will not find this one\n",
                          qPrintable(QCoreApplication::applicationName()), window_->Error());
         return false;
     }

@@ -36,15 +36,15 @@ class ElfReader
 {
 public:
     explicit ElfReader(QFile &file)
-        : file_(file)
-        , size_(file.size())
-    {
-    }
+        : file_(file),
+          size_(file.size())
+    {}
 
     std::optional<std::array<uint16_t, 4>> FindVersion()
     {
         const QByteArray ident = Read(0, 16);
-        if (ident.size() != 16 || !ident.startsWith("\x7f" "ELF"))
+        if (ident.size() != 16 || !ident.startsWith("\x7f"
+                                                    "ELF"))
             return std::nullopt;
         const char elfClass = ident[4], data = ident[5];
         if ((elfClass != 1 && elfClass != 2) || (data != 1 && data != 2))
@@ -97,9 +97,8 @@ private:
             // 32-bit sizes in 64-bit sums cannot overflow.
             if (desc > total || descsz > total - desc)
                 return std::nullopt;
-            if (type == VersionNote::NoteType && namesz == sizeof VersionNote::Name
-                && descsz == 8
-                && std::memcmp(notes.constData() + name, VersionNote().Name, namesz) == 0)
+            if (type == VersionNote::NoteType && namesz == sizeof VersionNote::Name && descsz == 8 &&
+                std::memcmp(notes.constData() + name, VersionNote().Name, namesz) == 0)
                 return Split(U32(notes, desc), U32(notes, desc + 4));
             pos = desc + padded(descsz);
         }

@@ -16,14 +16,14 @@ namespace {
 std::string SystemMessage(DWORD code)
 {
     char *text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char *>(&text), 0, nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<char *>(&text), 0, nullptr);
     std::string message = length && text ? std::string(text, length) : std::string();
     if (text)
         LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '
-                                || message.back() == '.'))
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' || message.back() == '.'))
         message.pop_back();
     return message.empty() ? "error " + std::to_string(code) : message;
 }
@@ -143,8 +143,8 @@ InstanceWindow::InstanceWindow(const std::string &title, std::function<void()> c
     if ((error_ = RegisterInstanceClass()) != 0)
         return;
     // a tool window: never on the taskbar, even if something shows it
-    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, InstanceWindowClass, title.c_str(), WS_POPUP, 0, 0, 0, 0,
-                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, InstanceWindowClass, title.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, GetModuleHandleA(nullptr), nullptr);
     if (!window) {
         error_ = GetLastError();
         return;
@@ -246,9 +246,9 @@ std::optional<std::string> BrowserUrl(const std::string &url)
 ShellResult ShellOpen(const std::string &file, const std::string &parameters, bool hidden)
 {
     ShellResult result;
-    result.code = reinterpret_cast<std::intptr_t>(
-        ShellExecuteA(nullptr, "open", file.c_str(), parameters.empty() ? nullptr : parameters.c_str(), nullptr,
-                      hidden ? SW_HIDE : SW_SHOWNORMAL));
+    result.code = reinterpret_cast<std::intptr_t>(ShellExecuteA(nullptr, "open", file.c_str(),
+                                                                parameters.empty() ? nullptr : parameters.c_str(),
+                                                                nullptr, hidden ? SW_HIDE : SW_SHOWNORMAL));
     result.ok = result.code > 32;
     result.reason = ShellExecuteFailureText(result.code);
     return result;

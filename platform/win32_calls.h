@@ -80,9 +80,9 @@ bool BringInstanceForward(const std::string &title, unsigned timeoutMs);
 struct ShellResult
 {
     bool ok = false;
-    bool refused = false; // the argument was refused before anything ran
+    bool refused = false;   // the argument was refused before anything ran
     std::intptr_t code = 0; // ShellExecuteA's return; 0 when refused
-    std::string reason; // empty when ok
+    std::string reason;     // empty when ok
 };
 
 // What a ShellExecuteA return at or below 32 means.

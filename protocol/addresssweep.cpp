@@ -17,11 +17,10 @@ constexpr int NamedNotAsked = 3;
 
 } // namespace
 
-TAddressSweep::TAddressSweep(TTVPInterface *Protocol, std::vector<site::Range> Targets, double Rate,
-                             QObject *parent)
-    : QObject(parent)
-    , Protocol(Protocol)
-    , Pacer(std::move(Targets), Rate)
+TAddressSweep::TAddressSweep(TTVPInterface *Protocol, std::vector<site::Range> Targets, double Rate, QObject *parent)
+    : QObject(parent),
+      Protocol(Protocol),
+      Pacer(std::move(Targets), Rate)
 {
     Timer.setSingleShot(true);
     Timer.setTimerType(Qt::PreciseTimer);

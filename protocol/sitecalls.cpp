@@ -112,7 +112,8 @@ std::vector<site::LineCheck> CheckLines(const std::vector<site::PlanLine> &lines
         if (c.device && !c.line.planned.dhcp &&
             std::find(unchecked.begin(), unchecked.end(), c.device->interfaceText) != unchecked.end())
             c.problems.push_back("whether " + wire::FormatDottedQuad(c.line.planned.ip) + " is in use on " +
-                                 c.device->interfaceText + " could not be checked: the library no longer uses "
+                                 c.device->interfaceText +
+                                 " could not be checked: the library no longer uses "
                                  "that card; check again");
     return checks;
 }
@@ -145,8 +146,7 @@ site::MadePlan MakeLines(const site::MakeRequest &request, const std::atomic<boo
 
 LocalCards::LocalCards()
     : cards_(cli::sys::LocalInterfaces().value_or(std::vector<cli::sys::LocalInterface>{}))
-{
-}
+{}
 
 std::vector<uint32_t> LocalCards::Addresses() const
 {

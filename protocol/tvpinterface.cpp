@@ -35,8 +35,7 @@ TTVPInterface::TTVPInterface(QObject *owner, bool Debug)
     const int handle = TVPEventHandle();
     if (handle >= 0) {
         EventNotifier = new QSocketNotifier(handle, QSocketNotifier::Read, this);
-        connect(EventNotifier, &QSocketNotifier::activated, this,
-                &TTVPInterface::ProcessLibraryEvents);
+        connect(EventNotifier, &QSocketNotifier::activated, this, &TTVPInterface::ProcessLibraryEvents);
     }
     CurrentInterface = this;
 }
@@ -88,8 +87,8 @@ int TTVPInterface::GetIP(const uint8_t *ID)
 void TTVPInterface::SetIP(const uint8_t *ID, const QString &IPAddress, const QString &SubnetMask,
                           const QString &DefaultGateway, bool UseDHCP)
 {
-    TVPSetIP(ID, IPAddress.toUtf8().constData(), SubnetMask.toUtf8().constData(),
-             DefaultGateway.toUtf8().constData(), UseDHCP ? 1 : 0);
+    TVPSetIP(ID, IPAddress.toUtf8().constData(), SubnetMask.toUtf8().constData(), DefaultGateway.toUtf8().constData(),
+             UseDHCP ? 1 : 0);
 }
 
 int TTVPInterface::GetIPAt(const uint8_t *ID, const QString &DeviceAddress)
@@ -109,15 +108,10 @@ void TTVPInterface::DispatchEvent(uint32_t Code, TDeviceInfo Info)
     if (Code >= TVPEventDeviceFound && Code <= TVPEventSetIPReply)
         emit DeviceEvent(Code, Info);
     switch (Code) {
-    case TVPEventDeviceFound:
-        Signal(OnDeviceFound, &Info);
-        break;
+    case TVPEventDeviceFound: Signal(OnDeviceFound, &Info); break;
     case TVPEventGetIPReply:
-    case TVPEventSetIPReply:
-        Signal(OnDeviceReply, &Info);
-        break;
-    default:
-        break;
+    case TVPEventSetIPReply: Signal(OnDeviceReply, &Info); break;
+    default: break;
     }
 }
 
@@ -144,8 +138,7 @@ void TVP_CALL LibraryCallback(uint32_t Code, const void *Record)
         if (Code == TVPEventLog) {
             const QString line = text(static_cast<const TVPLogRecord *>(Record)->Text);
             QMetaObject::invokeMethod(
-                current, [current, line] { current->Signal(current->OnLogLine, line); },
-                Qt::QueuedConnection);
+                current, [current, line] { current->Signal(current->OnLogLine, line); }, Qt::QueuedConnection);
         }
         return;
     }
@@ -183,8 +176,7 @@ void TVP_CALL LibraryCallback(uint32_t Code, const void *Record)
         // handed on unchanged: the upgrade dialog reads the record itself
         current->Signal(current->OnUpgradeEvent, Code, Record);
         return;
-    default:
-        return;
+    default: return;
     }
     current->DispatchEvent(Code, std::move(info));
 }
@@ -212,12 +204,9 @@ bool PingAddress(const QString &IPAddress)
 QString NotSentReason(int Result)
 {
     switch (Result) {
-    case TVPNotSentInvalid:
-        return QStringLiteral("no device can hold it");
-    case TVPNotSentNoRoute:
-        return QStringLiteral("no route to it leaves by an interface in use");
-    default:
-        return QStringLiteral("the send failed");
+    case TVPNotSentInvalid: return QStringLiteral("no device can hold it");
+    case TVPNotSentNoRoute: return QStringLiteral("no route to it leaves by an interface in use");
+    default: return QStringLiteral("the send failed");
     }
 }
 

@@ -84,14 +84,14 @@ public:
     // too); the library's result (0: sent).
     int DiscoverAddress(const QString &Address);
     int GetIP(const uint8_t *ID);
-    void SetIP(const uint8_t *ID, const QString &IPAddress, const QString &SubnetMask,
-               const QString &DefaultGateway, bool UseDHCP);
+    void SetIP(const uint8_t *ID, const QString &IPAddress, const QString &SubnetMask, const QString &DefaultGateway,
+               bool UseDHCP);
     // The same by unicast to the device's present address, for a device
     // behind a router; the answers come as those of GetIP and SetIP. 0 when
     // sent, else a TVPNotSent value.
     int GetIPAt(const uint8_t *ID, const QString &DeviceAddress);
-    int SetIPAt(const uint8_t *ID, const QString &DeviceAddress, const QString &IPAddress,
-                const QString &SubnetMask, const QString &DefaultGateway, bool UseDHCP);
+    int SetIPAt(const uint8_t *ID, const QString &DeviceAddress, const QString &IPAddress, const QString &SubnetMask,
+                const QString &DefaultGateway, bool UseDHCP);
     void DispatchEvent(uint32_t Code, TDeviceInfo Info);
 
 signals:

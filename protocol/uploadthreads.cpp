@@ -12,9 +12,9 @@
 struct TUploadThreads::Transfer final : TUpgradeSink, std::enable_shared_from_this<Transfer>
 {
     Transfer(TUploadThreads *o, int j)
-        : owner(o), job(j)
-    {
-    }
+        : owner(o),
+          job(j)
+    {}
 
     // On the upload's thread.
     void UpgradeEvent(const TVPUpgradeRecord &Record) override
@@ -48,8 +48,7 @@ struct TUploadThreads::Transfer final : TUpgradeSink, std::enable_shared_from_th
 
 TUploadThreads::TUploadThreads(QObject *parent)
     : QObject(parent)
-{
-}
+{}
 
 TUploadThreads::~TUploadThreads()
 {
@@ -62,8 +61,7 @@ void TUploadThreads::Start(int Job, const QString &FileName, const QString &Addr
 {
     auto transfer = std::make_shared<Transfer>(this, Job);
     Transfers.insert(transfer);
-    transfer->thread = std::thread([this, transfer, path = QFile::encodeName(FileName),
-                                    address = Address.toUtf8()] {
+    transfer->thread = std::thread([this, transfer, path = QFile::encodeName(FileName), address = Address.toUtf8()] {
         SetThreadUpgradeSink(transfer.get());
         const int result = TVPUpgradeDevice(path.constData(), address.constData());
         SetThreadUpgradeSink(nullptr);

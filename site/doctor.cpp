@@ -14,11 +14,10 @@ namespace {
 // Lower ranks come first: what stops every answer before what costs one
 // device, and that before advice.
 namespace rank {
-constexpr int kNoInterface = 0, kSendFailed = 10, kMissingName = 15, kRpFilter = 20, kFirewall = 21,
-              kWindowsRule = 22, kIdleCardWhenNothing = 25, kNotNamedWhenNothing = 28, kConflict = 40,
-              kForeign = 45, kNoAnswerHere = 50, kDropped = 55, kSeveral = 60, kIdleCard = 62,
-              kFirewallMaybe = 65, kUnreadable = 68, kVirtualBridge = 70, kNoBroadcast = 72, kLostUnknown = 73,
-              kRpAdvice = 74, kNotNamed = 80, kNothingFound = 90, kAllWell = 100;
+constexpr int kNoInterface = 0, kSendFailed = 10, kMissingName = 15, kRpFilter = 20, kFirewall = 21, kWindowsRule = 22,
+              kIdleCardWhenNothing = 25, kNotNamedWhenNothing = 28, kConflict = 40, kForeign = 45, kNoAnswerHere = 50,
+              kDropped = 55, kSeveral = 60, kIdleCard = 62, kFirewallMaybe = 65, kUnreadable = 68, kVirtualBridge = 70,
+              kNoBroadcast = 72, kLostUnknown = 73, kRpAdvice = 74, kNotNamed = 80, kNothingFound = 90, kAllWell = 100;
 }
 
 // The most devices or addresses one finding names before "and N more".
@@ -54,7 +53,10 @@ bool OnSubnetOf(const DoctorInterface &i, uint32_t address)
 class Doctor
 {
 public:
-    explicit Doctor(const DoctorFacts &facts) : f_(facts), found_(!facts.devices.empty()) {}
+    explicit Doctor(const DoctorFacts &facts)
+        : f_(facts),
+          found_(!facts.devices.empty())
+    {}
 
     std::vector<Finding> Run()
     {
@@ -98,9 +100,8 @@ private:
     // Devices the library lists with interface `name`.
     size_t ListedOn(const std::string &name) const
     {
-        return size_t(std::count_if(f_.devices.begin(), f_.devices.end(), [&](const DoctorDevice &d) {
-            return InterfaceName(d.interfaceText) == name;
-        }));
+        return size_t(std::count_if(f_.devices.begin(), f_.devices.end(),
+                                    [&](const DoctorDevice &d) { return InterfaceName(d.interfaceText) == name; }));
     }
 
     void Usable()
@@ -131,14 +132,17 @@ private:
         const int idle = found_ ? rank::kIdleCard : rank::kIdleCardWhenNothing;
         for (const auto &i : f_.interfaces) {
             switch (i.use) {
-            case InterfaceUse::Down: Add("interface-down", i.name, i.name + " is down: plug in the cable or enable it", false, idle); break;
+            case InterfaceUse::Down:
+                Add("interface-down", i.name, i.name + " is down: plug in the cable or enable it", false, idle);
+                break;
             case InterfaceUse::NoIPv4:
                 Add("no-ipv4", i.name,
                     i.name + " has no IPv4 address: give it one on the devices' subnet (or let DHCP give it one)",
                     false, idle);
                 break;
             case InterfaceUse::Unusable:
-                Add("no-usable-address", i.name, i.name + " has no usable IPv4 address: give it a host address on the devices' subnet", false, idle);
+                Add("no-usable-address", i.name,
+                    i.name + " has no usable IPv4 address: give it a host address on the devices' subnet", false, idle);
                 break;
             case InterfaceUse::NoBroadcast:
                 Add("no-broadcast", i.name,
@@ -239,8 +243,8 @@ private:
                     true, rank::kRpFilter);
             else
                 Add("rp-filter-advice", i->name,
-                    i->name + "'s " + setting +
-                        " would drop answers of devices on other subnets: if one is missing, " + RpFix(*i),
+                    i->name + "'s " + setting + " would drop answers of devices on other subnets: if one is missing, " +
+                        RpFix(*i),
                     false, rank::kRpAdvice);
         }
     }
@@ -254,7 +258,8 @@ private:
             const std::string why = fw.unreadable.empty() ? std::string() : " (" + fw.unreadable + ")";
             Add("firewall-unreadable", "",
                 fw.needPrivileges
-                    ? "could not read the firewall rules without privileges: run the diagnosis as root to check them" + why
+                    ? "could not read the firewall rules without privileges: run the diagnosis as root to check them" +
+                          why
                     : "could not read the firewall rules" + why + ": check that none drops UDP from port " +
                           std::to_string(f_.port),
                 false, rank::kUnreadable);
@@ -282,7 +287,8 @@ private:
             const std::string where = fw.rules->tool + " " + b.where + ": " + b.rule;
             if (b.certain)
                 Add("firewall", Join(names),
-                    "the firewall drops the answers on " + Join(names) + " (" + where + "): " + Accept(b, fw.rules->tool),
+                    "the firewall drops the answers on " + Join(names) + " (" + where +
+                        "): " + Accept(b, fw.rules->tool),
                     true, rank::kFirewall);
             else
                 Add("firewall-maybe", Join(names),
@@ -324,9 +330,8 @@ private:
             if (i->firewallProfile.empty() ? !anyOn : on == fw.enabled.end() || !on->second)
                 continue;
             const bool covered =
-                fw.ruleFound && (i->firewallProfile.empty() ||
-                                 std::find(fw.ruleProfiles.begin(), fw.ruleProfiles.end(), i->firewallProfile) !=
-                                     fw.ruleProfiles.end());
+                fw.ruleFound && (i->firewallProfile.empty() || std::find(fw.ruleProfiles.begin(), fw.ruleProfiles.end(),
+                                                                         i->firewallProfile) != fw.ruleProfiles.end());
             if (!covered)
                 (fw.ruleFound && i->firewallProfile == "public" ? publicOnly : blocked).push_back(i->name);
         }
@@ -445,8 +450,10 @@ private:
             if (address && i && !i->addresses.empty() && !OnSubnetOf(*i, *address))
                 Add("foreign-subnet", d.ip,
                     d.ip + " (" + (d.name.empty() ? d.id : d.name + ", " + d.id) + ") answered on " + i->name +
-                        " but is on no subnet of " + i->name + ": give it an address there with Auto IP "
-                        "(netscry-cli auto-ip " + d.id + ")",
+                        " but is on no subnet of " + i->name +
+                        ": give it an address there with Auto IP "
+                        "(netscry-cli auto-ip " +
+                        d.id + ")",
                     false, rank::kForeign);
         }
         for (const auto &[ip, who] : at)
@@ -490,8 +497,8 @@ DoctorReport Diagnose(const DoctorFacts &facts)
 {
     DoctorReport report;
     report.findings = Doctor(facts).Run();
-    const bool blocked = std::any_of(report.findings.begin(), report.findings.end(),
-                                     [](const Finding &f) { return f.blocking; });
+    const bool blocked =
+        std::any_of(report.findings.begin(), report.findings.end(), [](const Finding &f) { return f.blocking; });
     report.exitCode = !facts.devices.empty() && !blocked ? 0 : 1;
     if (report.exitCode == 0) {
         std::set<std::string> on;
@@ -524,8 +531,11 @@ std::string InterfaceLine(const DoctorFacts &facts, const DoctorInterface &i)
         line += "; " + Plural(i.answers, "answer") + " from " + Plural(i.devices, "device");
     }
     std::vector<std::string> dropped;
-    for (auto [n, why] : {std::pair{i.late, "late"}, {i.impossible, "impossible"}, {i.malformed, "malformed"},
-                          {i.duplicate, "duplicate"}, {i.notInUse, "not in use"}})
+    for (auto [n, why] : {std::pair{i.late, "late"},
+                          {i.impossible, "impossible"},
+                          {i.malformed, "malformed"},
+                          {i.duplicate, "duplicate"},
+                          {i.notInUse, "not in use"}})
         if (n)
             dropped.push_back(std::to_string(n) + " " + why);
     if (!dropped.empty())

@@ -63,19 +63,19 @@ struct WireAnswer
 
 struct LinuxFirewall
 {
-    std::optional<Ruleset> rules; // none: not readable
-    std::string unreadable;       // why not
-    bool needPrivileges = true;   // false: no tool to read them is installed
+    std::optional<Ruleset> rules;               // none: not readable
+    std::string unreadable;                     // why not
+    bool needPrivileges = true;                 // false: no tool to read them is installed
     uint16_t portLow = 32768, portHigh = 60999; // the system's ephemeral ports
 };
 
 struct WindowsFirewall
 {
-    std::string unreadable;             // empty when read
-    std::map<std::string, bool> enabled; // profile -> the firewall is on there
-    bool ruleFound = false;             // an enabled inbound allow rule for the program, UDP or any protocol
+    std::string unreadable;                // empty when read
+    std::map<std::string, bool> enabled;   // profile -> the firewall is on there
+    bool ruleFound = false;                // an enabled inbound allow rule for the program, UDP or any protocol
     std::vector<std::string> ruleProfiles; // the profiles it covers
-    std::string program;                // the program's path
+    std::string program;                   // the program's path
 };
 
 struct DoctorFacts
@@ -83,30 +83,30 @@ struct DoctorFacts
     std::vector<DoctorInterface> interfaces;
     std::vector<DoctorDevice> devices;
     bool libraryStarted = true;
-    uint16_t port = 30718;   // the device port
-    std::string selection;   // TVP_INTERFACES; empty when unset
+    uint16_t port = 30718; // the device port
+    std::string selection; // TVP_INTERFACES; empty when unset
     // Linux
-    std::optional<int> rpFilterAll;         // net.ipv4.conf.all.rp_filter
-    bool defaultRoute = false;              // then a loose filter lets foreign answers in
+    std::optional<int> rpFilterAll;              // net.ipv4.conf.all.rp_filter
+    bool defaultRoute = false;                   // then a loose filter lets foreign answers in
     std::optional<std::vector<WireAnswer>> wire; // none: no capture was possible
-    std::optional<uint64_t> rpFilterDrops;  // packets the filter dropped during the cycle
+    std::optional<uint64_t> rpFilterDrops;       // packets the filter dropped during the cycle
     std::optional<LinuxFirewall> linuxFirewall;
     std::optional<WindowsFirewall> windowsFirewall;
 };
 
 struct Finding
 {
-    std::string kind;    // "interface-down", "rp-filter", ... for scripts and tests
-    std::string subject; // the interface or address it is about; may be empty
-    std::string text;    // one sentence with what to do
+    std::string kind;      // "interface-down", "rp-filter", ... for scripts and tests
+    std::string subject;   // the interface or address it is about; may be empty
+    std::string text;      // one sentence with what to do
     bool blocking = false; // answers are dropped, or nothing can be sent
-    int rank = 0;        // lower: more likely the cause
+    int rank = 0;          // lower: more likely the cause
 };
 
 struct DoctorReport
 {
     std::vector<Finding> findings; // most likely cause first
-    int exitCode = 1; // 0: a device answered and nothing blocks answers
+    int exitCode = 1;              // 0: a device answered and nothing blocks answers
 };
 
 DoctorReport Diagnose(const DoctorFacts &facts);

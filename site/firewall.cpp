@@ -32,7 +32,8 @@ std::optional<std::pair<uint32_t, uint32_t>> AddressRange(const std::string &tex
 {
     const size_t slash = text.find('/'), dash = text.find('-');
     if (dash != std::string::npos) {
-        auto a = tvp::wire::ParseDottedQuad(text.substr(0, dash)), b = tvp::wire::ParseDottedQuad(text.substr(dash + 1));
+        auto a = tvp::wire::ParseDottedQuad(text.substr(0, dash)),
+             b = tvp::wire::ParseDottedQuad(text.substr(dash + 1));
         return a && b ? std::optional(std::pair(*a, *b)) : std::nullopt;
     }
     const auto a = tvp::wire::ParseDottedQuad(text.substr(0, slash));
@@ -295,13 +296,27 @@ std::vector<std::string> Tokens(const std::string &line)
 std::optional<Key> IptablesKey(const std::string &option)
 {
     static const std::map<std::string, Key> keys = {
-        {"-p", Key::Protocol},          {"--protocol", Key::Protocol},  {"-s", Key::SourceAddress},
-        {"--source", Key::SourceAddress}, {"--src", Key::SourceAddress}, {"-d", Key::DestAddress},
-        {"--destination", Key::DestAddress}, {"--dst", Key::DestAddress}, {"-i", Key::InInterface},
-        {"--in-interface", Key::InInterface}, {"--sport", Key::SourcePort}, {"--source-port", Key::SourcePort},
-        {"--sports", Key::SourcePort},  {"--source-ports", Key::SourcePort}, {"--dport", Key::DestPort},
-        {"--destination-port", Key::DestPort}, {"--dports", Key::DestPort}, {"--destination-ports", Key::DestPort},
-        {"--state", Key::ConnState},    {"--ctstate", Key::ConnState},  {"--pkt-type", Key::PacketType},
+        {"-p", Key::Protocol},
+        {"--protocol", Key::Protocol},
+        {"-s", Key::SourceAddress},
+        {"--source", Key::SourceAddress},
+        {"--src", Key::SourceAddress},
+        {"-d", Key::DestAddress},
+        {"--destination", Key::DestAddress},
+        {"--dst", Key::DestAddress},
+        {"-i", Key::InInterface},
+        {"--in-interface", Key::InInterface},
+        {"--sport", Key::SourcePort},
+        {"--source-port", Key::SourcePort},
+        {"--sports", Key::SourcePort},
+        {"--source-ports", Key::SourcePort},
+        {"--dport", Key::DestPort},
+        {"--destination-port", Key::DestPort},
+        {"--dports", Key::DestPort},
+        {"--destination-ports", Key::DestPort},
+        {"--state", Key::ConnState},
+        {"--ctstate", Key::ConnState},
+        {"--pkt-type", Key::PacketType},
         {"--dst-type", Key::PacketType},
     };
     const auto it = keys.find(option);

@@ -17,7 +17,17 @@ namespace site {
 // One condition of a rule.
 struct FirewallMatch
 {
-    enum class Key { Protocol, SourcePort, DestPort, SourceAddress, DestAddress, InInterface, ConnState, PacketType, Other };
+    enum class Key {
+        Protocol,
+        SourcePort,
+        DestPort,
+        SourceAddress,
+        DestAddress,
+        InInterface,
+        ConnState,
+        PacketType,
+        Other
+    };
     Key key = Key::Other;
     bool negated = false;
     std::vector<std::pair<uint32_t, uint32_t>> ranges; // ports, addresses, protocol numbers (inclusive)
@@ -37,7 +47,7 @@ struct FirewallRule
 struct FirewallChain
 {
     std::string name;
-    std::string hook;   // "input", "prerouting" or "ingress" for a chain the packets enter by themselves
+    std::string hook;                 // "input", "prerouting" or "ingress" for a chain the packets enter by themselves
     std::vector<std::string> devices; // an ingress chain's interfaces: it sees their packets alone
     FirewallVerdict policy = FirewallVerdict::Accept;
     std::vector<FirewallRule> rules;

@@ -8,7 +8,8 @@
 namespace site {
 
 FleetSchedule::FleetSchedule(size_t devices, FleetSettings settings)
-    : devices_(devices), settings_(settings)
+    : devices_(devices),
+      settings_(settings)
 {
     settings_.jobs = std::max(1, settings_.jobs);
 }
@@ -172,13 +173,11 @@ std::string OutcomeText(const FleetDevice &d, Time now, const FleetSettings &set
     case Upload::Pausing:
         return "No answer, or busy: trying again in " +
                Seconds(std::chrono::duration_cast<std::chrono::milliseconds>(d.pauseEnds - now));
-    case Upload::Upgraded:
-        return (second ? "Upgraded at the second attempt" : "Upgraded") + AnswerText(d, settings);
+    case Upload::Upgraded: return (second ? "Upgraded at the second attempt" : "Upgraded") + AnswerText(d, settings);
     case Upload::Failed:
         return "Failed: " + UpgradeResultText(d.result) + (second ? ", also at the second attempt" : "");
     case Upload::NotStarted:
-        return d.attempts == 0 ? "Not started (cancelled)"
-                               : "No answer, or busy; the second attempt was cancelled";
+        return d.attempts == 0 ? "Not started (cancelled)" : "No answer, or busy; the second attempt was cancelled";
     }
     return {};
 }
@@ -232,8 +231,8 @@ std::string SummaryText(const FleetSchedule &s, const std::vector<std::string> &
     if (notStarted)
         text += ", " + std::to_string(notStarted) + " not started (cancelled)";
     if (sending + pausing + queued)
-        text += "; " + std::to_string(sending) + " sending, " + std::to_string(pausing) +
-                " waiting to try again, " + std::to_string(queued) + " queued";
+        text += "; " + std::to_string(sending) + " sending, " + std::to_string(pausing) + " waiting to try again, " +
+                std::to_string(queued) + " queued";
     text += ".";
     if (!waiting.empty())
         text += " Waiting for " + Count(waiting.size(), "upgraded device", "upgraded devices") +

@@ -31,7 +31,7 @@ struct FleetSettings
 enum class Upload {
     Queued,
     Sending,
-    Pausing,    // after a first "no answer or busy", before the second attempt
+    Pausing, // after a first "no answer or busy", before the second attempt
     Upgraded,
     Failed,
     NotStarted, // cancelled before its first or its second attempt
@@ -48,9 +48,9 @@ enum class Answer {
 struct FleetDevice
 {
     Upload upload = Upload::Queued;
-    int attempts = 0;  // started so far: 0, 1 or 2
-    int result = -1;   // the library's result of the last attempt that ended
-    Time pauseEnds{};  // while Pausing
+    int attempts = 0; // started so far: 0, 1 or 2
+    int result = -1;  // the library's result of the last attempt that ended
+    Time pauseEnds{}; // while Pausing
     Answer answer = Answer::NotAsked;
 };
 

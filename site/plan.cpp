@@ -42,7 +42,9 @@ std::string Lower(std::string text)
 class Errors
 {
 public:
-    explicit Errors(std::vector<std::string> *out) : out_(out) {}
+    explicit Errors(std::vector<std::string> *out)
+        : out_(out)
+    {}
     void Add(int line, const std::string &what)
     {
         if (out_->size() < kErrorsListed)
@@ -87,7 +89,8 @@ bool Dhcp(const RawLine &raw, bool *dhcp, Errors &errors)
         *dhcp = true;
         return true;
     }
-    errors.Add(raw.line, "dhcp \"" + raw.Get("dhcp") + "\" is neither yes nor no; write yes for DHCP, or leave it blank");
+    errors.Add(raw.line,
+               "dhcp \"" + raw.Get("dhcp") + "\" is neither yes nor no; write yes for DHCP, or leave it blank");
     return false;
 }
 
@@ -98,10 +101,11 @@ bool ToPlanLine(const RawLine &raw, PlanLine *line, Errors &errors)
     line->id = CanonicalId(raw.Get("id"));
     bool ok = true;
     if (line->id.empty()) {
-        errors.Add(raw.line, raw.Get("id").empty()
-                                 ? "the id is missing; write the device's ID (its MAC address, such as 00:1A:2B:3C:4D:5E)"
-                                 : "\"" + raw.Get("id") +
-                                       "\" is not a device ID; write its MAC address, such as 00:1A:2B:3C:4D:5E");
+        errors.Add(raw.line,
+                   raw.Get("id").empty()
+                       ? "the id is missing; write the device's ID (its MAC address, such as 00:1A:2B:3C:4D:5E)"
+                       : "\"" + raw.Get("id") +
+                             "\" is not a device ID; write its MAC address, such as 00:1A:2B:3C:4D:5E");
         ok = false;
     }
     Settings &s = line->planned;

@@ -54,7 +54,8 @@ const char *OutcomeText(ApplyOutcome outcome)
 }
 
 PlanApply::PlanApply(std::vector<ApplyTarget> targets, ApplyOptions options)
-    : options_(options), changed_(targets.size(), false)
+    : options_(options),
+      changed_(targets.size(), false)
 {
     options_.jobs = std::max<size_t>(1, options_.jobs);
     for (auto &t : targets) {
@@ -72,7 +73,8 @@ std::string PlanApply::Seconds(std::chrono::milliseconds d) const
 
 size_t PlanApply::Busy() const
 {
-    return size_t(std::count_if(devices_.begin(), devices_.end(), [](const ApplyDevice &d) { return site::Busy(d.phase); }));
+    return size_t(
+        std::count_if(devices_.begin(), devices_.end(), [](const ApplyDevice &d) { return site::Busy(d.phase); }));
 }
 
 void PlanApply::Enter(size_t i, ApplyPhase phase, Clock::time_point now)
@@ -118,9 +120,7 @@ void PlanApply::Expire(size_t i, Clock::time_point now)
     case ApplyPhase::Setting:
         return Finish(i, ApplyOutcome::Failed,
                       "did not acknowledge " + planned + " within " + wait + " (no answer, or it refused them)", now);
-    case ApplyPhase::Verifying:
-        d.message = notBack;
-        return Enter(i, ApplyPhase::RollingBack, now);
+    case ApplyPhase::Verifying: d.message = notBack; return Enter(i, ApplyPhase::RollingBack, now);
     case ApplyPhase::RollingBack:
         return Finish(i, ApplyOutcome::Failed,
                       d.message + ", and did not acknowledge its previous settings " + SettingsText(*d.previous) +
@@ -178,8 +178,8 @@ std::vector<ApplyRequest> PlanApply::Advance(Clock::time_point now)
             out.push_back({ApplyRequest::Kind::SetIP, i, t.id, t.reachAt, t.planned});
         else if (d.phase == ApplyPhase::RollingBack)
             // a device behind a router took the planned address: only there can it hear us
-            out.push_back({ApplyRequest::Kind::SetIP, i, t.id, t.reachAt.empty() ? "" : Quad(t.planned.ip),
-                           *d.previous});
+            out.push_back(
+                {ApplyRequest::Kind::SetIP, i, t.id, t.reachAt.empty() ? "" : Quad(t.planned.ip), *d.previous});
     }
     Look(now, out);
     return out;
@@ -225,9 +225,8 @@ void PlanApply::Found(const std::string &id, const std::string &ip, bool reachab
             const std::string answers = "answers at " + ip + (at ? "" : " (by DHCP)");
             if (d.phase == ApplyPhase::Verifying)
                 return Finish(i, ApplyOutcome::Applied, answers, now);
-            return Finish(i, ApplyOutcome::RolledBack, d.message + "; its previous settings were written back and it " +
-                                                           answers + " again",
-                          now);
+            return Finish(i, ApplyOutcome::RolledBack,
+                          d.message + "; its previous settings were written back and it " + answers + " again", now);
         }
         d.lastSeen = there ? "it answers discovery at " + ip + " but not the probe" : "it answers at " + ip;
         return;
@@ -250,9 +249,7 @@ void PlanApply::NotSent(const ApplyRequest &request, const std::string &why, Clo
         return Finish(request.device, ApplyOutcome::Failed,
                       d.message + ", and its previous settings could not be sent (" + why + ")", now);
     case ApplyPhase::Verifying:
-    case ApplyPhase::Returning:
-        d.lastSeen = "the look for it could not be sent: " + why;
-        return;
+    case ApplyPhase::Returning: d.lastSeen = "the look for it could not be sent: " + why; return;
     case ApplyPhase::Queued:
     case ApplyPhase::Done: break;
     }
@@ -303,8 +300,8 @@ std::vector<LineResult> ApplyResults(const std::vector<ApplyDevice> &devices)
 {
     std::vector<LineResult> results;
     for (const auto &d : devices)
-        results.push_back({d.target.line, d.target.id, SettingsText(d.target.planned), OutcomeText(d.outcome),
-                           d.message});
+        results.push_back(
+            {d.target.line, d.target.id, SettingsText(d.target.planned), OutcomeText(d.outcome), d.message});
     return results;
 }
 

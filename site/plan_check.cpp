@@ -193,8 +193,8 @@ std::vector<LineResult> CheckResults(const std::vector<LineCheck> &checks)
         if (message.empty() && c.device)
             message = "found at " + c.device->ip + " on " + c.device->interfaceText +
                       (c.device->routed ? ", behind a router" : "");
-        results.push_back({c.line.line, c.line.id, SettingsText(c.line.planned), c.Passed() ? "ok" : "problem",
-                           message});
+        results.push_back(
+            {c.line.line, c.line.id, SettingsText(c.line.planned), c.Passed() ? "ok" : "problem", message});
     }
     return results;
 }

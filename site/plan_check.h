@@ -16,9 +16,9 @@ namespace site {
 
 struct CheckFacts
 {
-    std::vector<SiteDevice> devices;           // every device found, those behind routers too
-    std::vector<uint32_t> pcAddresses;         // this PC's own addresses
-    std::map<uint32_t, AddressUse> uses;       // the address checks' findings at planned addresses
+    std::vector<SiteDevice> devices;     // every device found, those behind routers too
+    std::vector<uint32_t> pcAddresses;   // this PC's own addresses
+    std::map<uint32_t, AddressUse> uses; // the address checks' findings at planned addresses
 };
 
 struct LineCheck

@@ -45,7 +45,8 @@ MadePlan MakePlan(MakeRequest r, const std::function<bool(uint32_t)> &inUse)
         if (!d.routed && d.link && d.link->Contains(r.from))
             onCard = onCard ? onCard : &d;
     if (!onCard) {
-        plan.error = wire::FormatDottedQuad(r.from) + " lies in the subnet of no card the selected devices were found on";
+        plan.error =
+            wire::FormatDottedQuad(r.from) + " lies in the subnet of no card the selected devices were found on";
         return plan;
     }
     const Subnet card = *onCard->link;

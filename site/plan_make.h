@@ -24,9 +24,9 @@ struct MakeRequest
 
 struct MadePlan
 {
-    std::vector<PlanLine> lines;       // in name order
-    std::vector<std::string> leftOut;  // a sentence for each device left out
-    std::string error;                 // set when nothing can be planned
+    std::vector<PlanLine> lines;      // in name order
+    std::vector<std::string> leftOut; // a sentence for each device left out
+    std::string error;                // set when nothing can be planned
 };
 
 // From `from` on, in the name order of the devices (ID order among equal

@@ -21,8 +21,8 @@ std::optional<Range> ParseTarget(const std::string &text, std::string *error)
     int prefix = 32;
     if (slash != std::string::npos) {
         const std::string p = text.substr(slash + 1);
-        if (p.empty() || p.size() > 2 || !std::all_of(p.begin(), p.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-            std::stoi(p) > 32) {
+        if (p.empty() || p.size() > 2 ||
+            !std::all_of(p.begin(), p.end(), [](char c) { return c >= '0' && c <= '9'; }) || std::stoi(p) > 32) {
             *error = "\"" + text + "\" has no prefix length from 0 to 32";
             return std::nullopt;
         }
@@ -75,8 +75,8 @@ std::vector<Range> MergeRanges(std::vector<Range> ranges)
 
 bool Contains(const std::vector<Range> &merged, uint32_t address)
 {
-    auto it = std::upper_bound(merged.begin(), merged.end(), address,
-                               [](uint32_t a, const Range &r) { return a < r.first; });
+    auto it =
+        std::upper_bound(merged.begin(), merged.end(), address, [](uint32_t a, const Range &r) { return a < r.first; });
     return it != merged.begin() && address <= std::prev(it)->last;
 }
 

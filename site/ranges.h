@@ -41,7 +41,9 @@ uint64_t TotalSize(const std::vector<Range> &merged);
 class RangeWalker
 {
 public:
-    explicit RangeWalker(std::vector<Range> merged) : ranges_(std::move(merged)) {}
+    explicit RangeWalker(std::vector<Range> merged)
+        : ranges_(std::move(merged))
+    {}
     bool Next(uint32_t *address);
 
 private:

@@ -7,9 +7,10 @@
 namespace site {
 
 SweepPacer::SweepPacer(std::vector<Range> merged, double rate)
-    : walker_(merged), rate_(rate > 0 ? rate : kMinSweepRate), total_(TotalSize(merged))
-{
-}
+    : walker_(merged),
+      rate_(rate > 0 ? rate : kMinSweepRate),
+      total_(TotalSize(merged))
+{}
 
 std::vector<uint32_t> SweepPacer::Due(double elapsedS, size_t max)
 {

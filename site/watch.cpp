@@ -191,7 +191,8 @@ std::vector<WatchEvent> CompareSite(const std::vector<WatchDevice> &saved, const
             continue;
         }
         for (auto &c : Differences(*it->second, *d)) {
-            WatchEvent e = Make(std::string(c.field) == "ip" ? WatchEventKind::Moved : WatchEventKind::Changed, *d, now);
+            WatchEvent e =
+                Make(std::string(c.field) == "ip" ? WatchEventKind::Moved : WatchEventKind::Changed, *d, now);
             e.field = c.field;
             e.before = c.before;
             e.after = c.after;

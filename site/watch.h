@@ -64,10 +64,10 @@ public:
 
     struct Known
     {
-        WatchDevice device;              // as last seen
-        WallClock::time_point lastSeen;  // the scan that last found it
-        int missed = 0;                  // scans in a row without it
-        bool gone = false;               // Disappeared was reported
+        WatchDevice device;             // as last seen
+        WallClock::time_point lastSeen; // the scan that last found it
+        int missed = 0;                 // scans in a row without it
+        bool gone = false;              // Disappeared was reported
     };
 
     // One scan's devices (one entry per ID; later ones with the same ID are

@@ -156,8 +156,8 @@ int TVPGetIPAt(const uint8_t *id, const char *deviceAddress)
     return engine ? engine->GetIPAt(id, deviceAddress) : TVPNotSentFailed;
 }
 
-int TVPSetIPAt(const uint8_t *id, const char *deviceAddress, const char *address, const char *mask,
-               const char *gateway, uint8_t useDHCP)
+int TVPSetIPAt(const uint8_t *id, const char *deviceAddress, const char *address, const char *mask, const char *gateway,
+               uint8_t useDHCP)
 {
     auto engine = Get();
     return engine ? engine->SetIPAt(id, deviceAddress, address, mask, gateway, useDHCP) : TVPNotSentFailed;

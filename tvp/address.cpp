@@ -59,8 +59,8 @@ bool ParseDottedQuad(const char *text, uint32_t *address)
 
 std::string FormatDottedQuad(uint32_t a)
 {
-    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 255) + '.' +
-           std::to_string((a >> 8) & 255) + '.' + std::to_string(a & 255);
+    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 255) + '.' + std::to_string((a >> 8) & 255) +
+           '.' + std::to_string(a & 255);
 }
 
 std::string FormatEndpoint(uint32_t address, uint16_t port)

@@ -16,7 +16,8 @@ uint32_t Saturated(uint32_t n)
     return n == UINT32_MAX ? n : n + 1;
 }
 
-template <size_t N> void Put(char (&out)[N], const std::string &text)
+template <size_t N>
+void Put(char (&out)[N], const std::string &text)
 {
     std::snprintf(out, N, "%s", text.c_str());
 }

@@ -49,19 +49,19 @@ std::string RequestName(uint8_t opcode)
 std::string SettingsText(const wire::Message &m)
 {
     const uint32_t g = m.gateway.value_or(0);
-    const std::string address =
-        m.dhcp.value_or(false)
-            ? std::string("DHCP")
-            : Quad(m.address.value_or(0)) + "/" + std::to_string(wire::PrefixLength(m.mask.value_or(0)));
+    const std::string address = m.dhcp.value_or(false) ? std::string("DHCP")
+                                                       : Quad(m.address.value_or(0)) + "/" +
+                                                             std::to_string(wire::PrefixLength(m.mask.value_or(0)));
     return address + (g ? " gateway " + Quad(g) : std::string());
 }
 
 } // namespace
 
 Engine::Engine(Config config)
-    : config_(std::move(config)), notes_(config_.notes), moves_([this](const std::string &line) { LogLocked(line); })
-{
-}
+    : config_(std::move(config)),
+      notes_(config_.notes),
+      moves_([this](const std::string &line) { LogLocked(line); })
+{}
 
 Engine::~Engine()
 {
@@ -179,8 +179,7 @@ void Engine::HeardLocked(const wire::DeviceId &id, unsigned ifindex, Clock::time
 
 // Two of the PC's cards on one switch both hear every answer: a device is
 // listed with the one whose subnet holds it, however the answers raced.
-const net::Interface *Engine::ListedInterfaceLocked(const wire::DeviceId &id, uint32_t address,
-                                                    Clock::time_point now)
+const net::Interface *Engine::ListedInterfaceLocked(const wire::DeviceId &id, uint32_t address, Clock::time_point now)
 {
     std::vector<const net::Interface *> on;
     auto add = [&](unsigned ifindex) {
@@ -358,8 +357,8 @@ int Engine::SendUnicastRequestLocked(wire::Message &m, uint32_t to, uint32_t als
 {
     m.txid = NewTxidLocked();
     Request r{m.opcode, m.id, wire::Encode(m, wire::kMinRequest), Clock::now(), 1, to, alsoTo};
-    const std::string what = RequestName(m.opcode) + std::to_string(m.txid) + " to " + wire::FormatMac(m.id) +
-                             " at " + Quad(to);
+    const std::string what =
+        RequestName(m.opcode) + std::to_string(m.txid) + " to " + wire::FormatMac(m.id) + " at " + Quad(to);
     if (!socket_.SendTo(r.bytes, to, config_.port)) {
         LogLocked(what + " not sent: " + std::strerror(errno));
         return TVPNotSentFailed;
@@ -592,7 +591,8 @@ std::optional<uint32_t> Engine::CheckCandidatesLocked(std::unique_lock<std::mute
     return verdict.choice;
 }
 
-static_assert(int(AddressChooser::Use::Free) == TVPAddressFree && int(AddressChooser::Use::Device) == TVPAddressDevice &&
+static_assert(int(AddressChooser::Use::Free) == TVPAddressFree &&
+                  int(AddressChooser::Use::Device) == TVPAddressDevice &&
                   int(AddressChooser::Use::Host) == TVPAddressHost &&
                   int(AddressChooser::Use::Neighbour) == TVPAddressNeighbour &&
                   int(AddressChooser::Use::Arp) == TVPAddressArp,
@@ -656,7 +656,9 @@ int Engine::Choose(const char *interfaceText, char *address, char *mask, char *g
     chooser_.Reserve(*result, Clock::now());
     // its silence was the reason to choose it; a device will answer there soon
     probes_.Forget(*result);
-    auto put = [](char *out, const std::string &text) { std::snprintf(out, TVP_ADDRESS_TEXT_SIZE, "%s", text.c_str()); };
+    auto put = [](char *out, const std::string &text) {
+        std::snprintf(out, TVP_ADDRESS_TEXT_SIZE, "%s", text.c_str());
+    };
     put(address, Quad(*result));
     put(mask, Quad(r.mask));
     put(gateway, r.gateway ? Quad(*r.gateway) : std::string());
@@ -827,7 +829,7 @@ void Engine::HandleRequestReply(const wire::Message &m, const net::Datagram &d)
         LogLocked(std::string("dropped a late, duplicate or unsolicited ") + (get ? "GetIP" : "SetIP") + " answer " +
                   std::to_string(m.txid) + " from " + id + " at " + Quad(d.from) +
                   (open && open->id == m.id && !open->AnswerFrom(d.from) ? ": its request went to " + Quad(open->to)
-                                                                          : std::string()));
+                                                                         : std::string()));
         return;
     }
     if (get) {
@@ -910,7 +912,7 @@ void Engine::SettledLocked(uint32_t address, const ProbeTable::Result &result)
     const bool trusted = result.state != ProbeTable::State::Silent || moves_.SilenceTrusted(address, now);
     LogLocked("probe " + Quad(address) + ": " +
               (result.state == ProbeTable::State::Answered ? "answered"
-               : trusted ? "no answer, not reachable"
+               : trusted                                   ? "no answer, not reachable"
                          : "no answer, not trusted: its neighbour entry still names the card that held it before"));
     for (Event &e : probes_.Release(address)) {
         // the probe's answer told which card reaches the device

@@ -91,8 +91,8 @@ private:
     std::optional<wire::DeviceId> RequestedDeviceLocked(const uint8_t *id, const char *what);
     int SendRequestLocked(wire::Message &m, const std::string &details);
     // A SetIP of checked settings; nullopt (logged) for settings no device takes.
-    std::optional<wire::Message> SetIPMessageLocked(const wire::DeviceId &device, const char *address,
-                                                    const char *mask, const char *gateway, uint8_t dhcp);
+    std::optional<wire::Message> SetIPMessageLocked(const wire::DeviceId &device, const char *address, const char *mask,
+                                                    const char *gateway, uint8_t dhcp);
     // Whether an address a unicast request may go to is valid and routed
     // out of an interface in use: 0, or the TVPNotSent that says why not.
     int UnicastRouteLocked(uint32_t address, std::optional<uint32_t> source, const std::string &what);

@@ -116,8 +116,7 @@ void EventQueue::Deliver(const Callback &cb, const Event &e)
         cb(e.code, &r);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 

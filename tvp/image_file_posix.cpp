@@ -16,7 +16,8 @@ bool ReadWhole(const char *path, uint64_t limit, std::vector<uint8_t> &bytes, st
         why = std::strerror(errno);
         return false;
     }
-    struct stat st{};
+    struct stat st
+    {};
     bool ok = fstat(fd, &st) == 0;
     if (!ok) {
         why = std::strerror(errno);

@@ -31,7 +31,9 @@ public:
         std::string name;
     };
 
-    explicit MovedAddresses(std::function<void(const std::string &)> log) : log_(std::move(log)) {}
+    explicit MovedAddresses(std::function<void(const std::string &)> log)
+        : log_(std::move(log))
+    {}
 
     // A device whose card has the link-layer address `card` (the MAC of
     // its ID) acknowledged moving from `from` (0: not known) to `to`.

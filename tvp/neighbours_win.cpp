@@ -65,8 +65,8 @@ std::optional<std::string> NeighbourHardware(unsigned ifindex, uint32_t address)
     // an entry the administrator set is no mapping the stack learnt
     if (GetIpNetEntry2(&row) != NO_ERROR || !Answered(row) || row.State == NlnsPermanent)
         return std::nullopt;
-    const ULONG length = row.PhysicalAddressLength < IF_MAX_PHYS_ADDRESS_LENGTH ? row.PhysicalAddressLength
-                                                                                 : IF_MAX_PHYS_ADDRESS_LENGTH;
+    const ULONG length =
+        row.PhysicalAddressLength < IF_MAX_PHYS_ADDRESS_LENGTH ? row.PhysicalAddressLength : IF_MAX_PHYS_ADDRESS_LENGTH;
     return std::string(reinterpret_cast<const char *>(row.PhysicalAddress), length);
 }
 

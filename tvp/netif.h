@@ -95,8 +95,7 @@ struct ChooseRequest
     uint32_t seed = 0;
     int maxProbes = 8;
 };
-std::optional<uint32_t> ChooseAddress(const ChooseRequest &request,
-                                      const std::function<bool(uint32_t)> &answersProbe);
+std::optional<uint32_t> ChooseAddress(const ChooseRequest &request, const std::function<bool(uint32_t)> &answersProbe);
 // The candidates in search order, from the skip-th on, at most `count`.
 std::vector<uint32_t> Candidates(const ChooseRequest &request, size_t skip, size_t count);
 
@@ -108,10 +107,10 @@ uint32_t Fnv1a(const std::string &text);
 struct Datagram
 {
     size_t size = 0;
-    bool truncated = false;     // larger than the buffer: never to be parsed
-    uint32_t from = 0;          // host byte order
+    bool truncated = false; // larger than the buffer: never to be parsed
+    uint32_t from = 0;      // host byte order
     uint16_t fromPort = 0;
-    uint32_t localAddress = 0;  // 0 when the kernel gave no IP_PKTINFO
+    uint32_t localAddress = 0; // 0 when the kernel gave no IP_PKTINFO
     unsigned ifindex = 0;
 };
 
@@ -121,8 +120,8 @@ std::optional<Datagram> ReceiveDatagram(SocketHandle fd, uint8_t *buffer, size_t
 // Sends one datagram (blocking only on a blocking socket), from `source`
 // (0: the system's choice) and out of interface `ifindex` (0: as the routes
 // say). False with errno set when it was not sent whole.
-bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to, uint16_t port,
-                  uint32_t source = 0, unsigned ifindex = 0);
+bool SendDatagram(SocketHandle fd, const uint8_t *data, size_t size, uint32_t to, uint16_t port, uint32_t source = 0,
+                  unsigned ifindex = 0);
 
 // The error of the last socket or system call as text: strerror(errno),
 // on Windows the system's message for WSAGetLastError().

@@ -111,8 +111,7 @@ std::optional<Datagram> ReceiveDatagram(SocketHandle fd, uint8_t *buffer, size_t
     d.from = ntohl(from.sin_addr.s_addr);
     d.fromPort = ntohs(from.sin_port);
     for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
-            c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO && c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
             in_pktinfo info;
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
             d.localAddress = ntohl(info.ipi_addr.s_addr);

@@ -62,9 +62,8 @@ SocketHandle OpenUdpSocket()
     u_long nonBlocking = 1;
     BOOL reportReset = FALSE;
     DWORD returned = 0;
-    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
-        WSAIoctl(s, SIO_UDP_CONNRESET, &reportReset, sizeof reportReset, nullptr, 0, &returned, nullptr,
-                 nullptr) != 0) {
+    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 || WSAIoctl(s, SIO_UDP_CONNRESET, &reportReset, sizeof reportReset,
+                                                               nullptr, 0, &returned, nullptr, nullptr) != 0) {
         closesocket(s);
         return kNoSocket;
     }
@@ -114,8 +113,7 @@ LPFN_WSARECVMSG RecvMsgFunction(SOCKET s)
         return f;
     GUID id = WSAID_WSARECVMSG;
     DWORD returned = 0;
-    if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &f, sizeof f, &returned, nullptr,
-                 nullptr) != 0)
+    if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &f, sizeof f, &returned, nullptr, nullptr) != 0)
         return nullptr;
     cached.store(f);
     return f;

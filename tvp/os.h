@@ -40,8 +40,8 @@ private:
 // An ICMP error the kernel reported for a datagram this socket sent.
 struct SendError
 {
-    uint32_t destination = 0; // where the failed datagram went
-    uint32_t offender = 0;    // who reported it (0: this host)
+    uint32_t destination = 0;     // where the failed datagram went
+    uint32_t offender = 0;        // who reported it (0: this host)
     bool portUnreachable = false; // a host there answered: nothing listens
 };
 

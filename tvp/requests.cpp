@@ -18,7 +18,7 @@ Clock::time_point DueAt(const Request &r)
 } // namespace
 
 std::optional<Request> RequestTable::Complete(uint32_t txid, uint8_t requestOpcode, const wire::DeviceId &id,
-                                             uint32_t from)
+                                              uint32_t from)
 {
     auto p = pending_.find(txid);
     if (p == pending_.end() || p->second.opcode != requestOpcode || p->second.id != id || !p->second.AnswerFrom(from))

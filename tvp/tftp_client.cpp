@@ -23,9 +23,9 @@ class Client
 {
 public:
     Client(const UploadParams &params, const std::vector<uint8_t> &image)
-        : p_(params), image_(image)
-    {
-    }
+        : p_(params),
+          image_(image)
+    {}
     UploadResult Run();
 
 private:
@@ -67,8 +67,8 @@ private:
     std::vector<uint8_t> out_;
     // transfer state: blocks are numbered 1..blockCount_ without wrapping
     uint64_t blockCount_ = 0;
-    uint64_t acked_ = 0;      // highest block acknowledged in order
-    uint64_t sentTo_ = 0;     // highest block sent since it was acknowledged
+    uint64_t acked_ = 0;       // highest block acknowledged in order
+    uint64_t sentTo_ = 0;      // highest block sent since it was acknowledged
     uint64_t highestSent_ = 0; // anything at or below it is sent again
     uint16_t blockSize_ = kDefaultBlockSize;
     uint16_t window_ = 1;
@@ -88,7 +88,7 @@ private:
     // an ACK from inside the window, waiting for news until gapResendAt_
     bool gapPending_ = false;
     Clock::time_point gapResendAt_{};
-    int timeouts_ = 0;              // in a row, without progress
+    int timeouts_ = 0;               // in a row, without progress
     Clock::time_point progressAt_{}; // the last ACK that moved the transfer on
     Clock::time_point deadline_{};   // of the wait for the next ACK
     std::chrono::milliseconds patience_{};
@@ -139,7 +139,8 @@ Client::Wait Client::Receive(Clock::time_point deadline, Packet &packet)
         }
         auto parsed = Parse(buffer_.data(), std::min(arrival.size, buffer_.size()));
         if (!parsed || arrival.truncated || arrival.size > kMaxPacket) {
-            Log("dropped a malformed packet of " + std::to_string(arrival.size) + (arrival.truncated ? " bytes or more" : " bytes"));
+            Log("dropped a malformed packet of " + std::to_string(arrival.size) +
+                (arrival.truncated ? " bytes or more" : " bytes"));
             continue;
         }
         if (!tid_)
@@ -166,14 +167,13 @@ UploadResult Client::Request(Negotiated &negotiated)
         asked = {{"blksize", std::to_string(block)},
                  {"tsize", std::to_string(image_.size())},
                  {"windowsize", std::to_string(window)}};
-        summary = "blksize " + asked[0].second + ", tsize " + asked[1].second + ", windowsize " +
-                  asked[2].second;
+        summary = "blksize " + asked[0].second + ", tsize " + asked[1].second + ", windowsize " + asked[2].second;
     }
     const auto wrq = EncodeRequest(Opcode::Wrq, p_.fileName, "octet", asked);
     const std::string target = wire::FormatEndpoint(p_.address, p_.port);
     for (int attempt = 0; attempt <= p_.retries; ++attempt) {
-        Log((attempt ? "write request resent to " : "write request to ") + target + " for \"" +
-            p_.fileName + "\" (" + std::to_string(image_.size()) + " bytes), asking " + summary);
+        Log((attempt ? "write request resent to " : "write request to ") + target + " for \"" + p_.fileName + "\" (" +
+            std::to_string(image_.size()) + " bytes), asking " + summary);
         if (!Send(wrq, p_.port))
             return UploadResult::LocalError;
         const auto sentAt = Clock::now();

@@ -14,7 +14,7 @@ namespace tvp::tftp {
 
 enum class UploadResult {
     Ok = 0,
-    NoAnswer = 1,    // nothing answered the write request, or "busy"
+    NoAnswer = 1, // nothing answered the write request, or "busy"
     FileError = 2,
     BadAddress = 3,
     DeviceError = 4, // an ERROR packet, or an answer that breaks the protocol
@@ -28,16 +28,16 @@ struct UploadStats
     uint64_t blocksSent = 0; // DATA packets, retransmissions included
     unsigned restarts = 0;   // windows resent on an ACK from inside them
     unsigned timeouts = 0;
-    double rttMs = 0;        // smoothed round trip at the end; 0: never measured
-    double rtoMs = 0;        // retransmission time-out at the end
+    double rttMs = 0; // smoothed round trip at the end; 0: never measured
+    double rtoMs = 0; // retransmission time-out at the end
 };
 
 struct UploadParams
 {
     uint32_t address = 0; // host order
     uint16_t port = wire::kDefaultTftpPort;
-    std::string fileName; // name sent in the write request
-    bool negotiate = true; // false: plain RFC 1350, no options
+    std::string fileName;      // name sent in the write request
+    bool negotiate = true;     // false: plain RFC 1350, no options
     uint16_t blockSize = 1428; // 40 bytes under a 1500-byte MTU's 1468: unfragmented on PPPoE or VPN links too
     uint16_t windowSize = 16;
     // The first wait, and the cap of the adaptive retransmission time-out.

@@ -138,8 +138,7 @@ std::optional<Packet> Parse(const uint8_t *bytes, size_t size)
         p.options = std::move(*options);
         return p;
     }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 

@@ -46,11 +46,11 @@ using Options = std::vector<Option>;
 struct Packet
 {
     Opcode opcode = Opcode::Ack;
-    uint16_t block = 0;        // DATA, ACK
-    uint16_t errorCode = 0;    // ERROR
-    std::string text;          // RRQ/WRQ file name, ERROR message
-    std::string mode;          // RRQ/WRQ
-    Options options;           // RRQ/WRQ, OACK; names lower-cased
+    uint16_t block = 0;            // DATA, ACK
+    uint16_t errorCode = 0;        // ERROR
+    std::string text;              // RRQ/WRQ file name, ERROR message
+    std::string mode;              // RRQ/WRQ
+    Options options;               // RRQ/WRQ, OACK; names lower-cased
     const uint8_t *data = nullptr; // DATA payload, points into the parsed buffer
     size_t dataSize = 0;
 };

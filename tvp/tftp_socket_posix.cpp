@@ -33,8 +33,8 @@ Socket::Got Socket::Receive(uint8_t *buffer, size_t capacity, Arrival &arrival)
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
     // MSG_TRUNC: the real length of a datagram larger than the buffer
-    const ssize_t got = recvfrom(fd_, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
-                                 reinterpret_cast<sockaddr *>(&from), &fromLen);
+    const ssize_t got =
+        recvfrom(fd_, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &fromLen);
     if (got < 0) {
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNREFUSED)
             return Got::Nothing;

@@ -46,9 +46,9 @@ std::string Utf8(const wchar_t *text)
 std::string SystemMessage(unsigned long code)
 {
     wchar_t *message = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        code, 0, reinterpret_cast<wchar_t *>(&message), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t *>(&message), 0, nullptr);
     std::string text;
     if (length && message) {
         const int size = WideCharToMultiByte(CP_UTF8, 0, message, int(length), nullptr, 0, nullptr, nullptr);

@@ -128,12 +128,8 @@ bool Decode(const uint8_t *data, size_t size, Message *message)
             return false;
         seen |= 1u << type;
         switch (type) {
-        case FieldName:
-            m.name = CleanText(v, len);
-            break;
-        case FieldType_:
-            m.type = CleanText(v, len);
-            break;
+        case FieldName: m.name = CleanText(v, len); break;
+        case FieldType_: m.type = CleanText(v, len); break;
         case FieldAddress:
         case FieldMask:
         case FieldGateway: {
@@ -153,8 +149,7 @@ bool Decode(const uint8_t *data, size_t size, Message *message)
                 return false;
             m.status = v[0];
             break;
-        default:
-            break;
+        default: break;
         }
     }
     *message = std::move(m);

@@ -28,7 +28,8 @@ using Version = std::array<uint16_t, 4>;
 
 TEST(VersionText, ShowsFirstThirdAndFourthNumbersAroundAFixedFour)
 {
-    const struct {
+    const struct
+    {
         std::optional<Version> version;
         QString text;
     } cases[] = {
@@ -66,8 +67,7 @@ class ElfWriter
 public:
     explicit ElfWriter(bool bigEndian)
         : big_(bigEndian)
-    {
-    }
+    {}
     void Put(QByteArray &b, qsizetype at, uint64_t v, int width) const
     {
         if (b.size() < at + width)
@@ -156,29 +156,33 @@ TEST(ReadFileVersion, FindsTheVersionNoteInAnyElfLayoutAndRefusesDamage)
 {
     const ElfWriter le(false), be(true);
     const Note gnu{"GNU", 3, QByteArray(20, '\x5a')};
-    const struct {
+    const struct
+    {
         const char *what;
         ElfLayout layout;
         std::optional<Version> expected;
     } cases[] = {
-        {"64-bit little-endian", {true, false, {{"Netscry", 1, le.Words(0x00010002, 0x00030004)}}},
+        {"64-bit little-endian",
+         {true, false, {{"Netscry", 1, le.Words(0x00010002, 0x00030004)}}},
          Version{1, 2, 3, 4}},
-        {"32-bit big-endian", {false, true, {{"Netscry", 1, be.Words(0x00070000, 0xFFFF000C)}}},
+        {"32-bit big-endian",
+         {false, true, {{"Netscry", 1, be.Words(0x00070000, 0xFFFF000C)}}},
          Version{7, 0, 65535, 12}},
         {"after another owner's note",
-         {true, false, {gnu, {"Netscry", 1, le.Words(0x00050000, 0)}}}, Version{5, 0, 0, 0}},
-        {"another owner only", {true, false, {{"Netscrx", 1, le.Words(0x00050000, 0)}}},
-         std::nullopt},
-        {"another note type", {true, false, {{"Netscry", 2, le.Words(0x00050000, 0)}}},
-         std::nullopt},
+         {true, false, {gnu, {"Netscry", 1, le.Words(0x00050000, 0)}}},
+         Version{5, 0, 0, 0}},
+        {"another owner only", {true, false, {{"Netscrx", 1, le.Words(0x00050000, 0)}}}, std::nullopt},
+        {"another note type", {true, false, {{"Netscry", 2, le.Words(0x00050000, 0)}}}, std::nullopt},
         {"short descriptor", {true, false, {{"Netscry", 1, QByteArray(4, '\1')}}}, std::nullopt},
         {"descriptor size beyond the section",
-         {true, false, {gnu, {"Netscry", 1, le.Words(1, 2), 0xFFFFFFF0u}}}, std::nullopt},
+         {true, false, {gnu, {"Netscry", 1, le.Words(1, 2), 0xFFFFFFF0u}}},
+         std::nullopt},
         {"section beyond the file",
          {true, false, {{"Netscry", 1, le.Words(1, 2)}}, std::nullopt, 0xFFFFFFFFFFFFFF00ull},
          std::nullopt},
         {"section table beyond the file",
-         {true, false, {{"Netscry", 1, le.Words(1, 2)}}, 0x7FFFFFFFFFFFFFF0ull}, std::nullopt},
+         {true, false, {{"Netscry", 1, le.Words(1, 2)}}, 0x7FFFFFFFFFFFFFF0ull},
+         std::nullopt},
         {"more sections than the file holds",
          {false, false, {{"Netscry", 1, le.Words(1, 2)}}, std::nullopt, std::nullopt, 60000},
          std::nullopt},
@@ -190,18 +194,19 @@ TEST(ReadFileVersion, FindsTheVersionNoteInAnyElfLayoutAndRefusesDamage)
     }
 
     const QByteArray good = BuildElf({true, false, {{"Netscry", 1, le.Words(0x00010002, 3)}}});
-    const struct {
+    const struct
+    {
         const char *what;
         QByteArray bytes;
     } others[] = {
         {"empty", {}},
         {"text", "not a program\n"},
         {"truncated", good.left(good.size() - 1)},
-        {"ELF magic only", "\x7f" "ELF"},
+        {"ELF magic only", "\x7f"
+                           "ELF"},
     };
     for (const auto &o : others)
-        EXPECT_EQ(ReadFileVersion(WriteFile(dir, QString::fromLatin1(o.what), o.bytes)), std::nullopt)
-            << o.what;
+        EXPECT_EQ(ReadFileVersion(WriteFile(dir, QString::fromLatin1(o.what), o.bytes)), std::nullopt) << o.what;
     EXPECT_EQ(ReadFileVersion(QString::fromStdString(dir.path()) + "/missing"), std::nullopt);
 }
 

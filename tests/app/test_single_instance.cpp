@@ -241,8 +241,7 @@ TEST(SessionKey, OneDisplayOneKeyAndNeverAPath)
         {"offscreen", "", "offscreen"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(SessionKey(QString::fromLatin1(c.platform), QString::fromLatin1(c.display)).toStdString(),
-                  c.key)
+        EXPECT_EQ(SessionKey(QString::fromLatin1(c.platform), QString::fromLatin1(c.display)).toStdString(), c.key)
             << c.platform << " " << c.display;
 }
 

@@ -32,8 +32,7 @@ TEST(ApplicationTitle, IsTheFileNameWithoutDirectoryAndLastExtension)
         {".hidden", ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ApplicationTitleFromPath(QString::fromUtf8(c.path)).toStdString(), c.title)
-            << c.path;
+        EXPECT_EQ(ApplicationTitleFromPath(QString::fromUtf8(c.path)).toStdString(), c.title) << c.path;
 }
 
 TEST(DebugSwitch, OnlyAnExactArgumentAfterTheProgramCounts)
@@ -65,10 +64,10 @@ TEST(ErrorBox, FullStopIsAppendedOnlyAfterCharactersAboveIt)
     } cases[] = {
         {"IP address must be entered.", "IP address must be entered."},
         {"Out of memory", "Out of memory."},
-        {"Failed!", "Failed!"},             // '!' sorts below '.'
-        {"Try again -", "Try again -"},     // so does '-'
+        {"Failed!", "Failed!"},         // '!' sorts below '.'
+        {"Try again -", "Try again -"}, // so does '-'
         {"Error 42", "Error 42."},
-        {"Tried /", "Tried /."},            // '/' sorts just above '.'
+        {"Tried /", "Tried /."}, // '/' sorts just above '.'
         {QString::fromUtf8("Gerät ä"), QString::fromUtf8("Gerät ä.")},
         {"", ""},
     };
@@ -92,8 +91,8 @@ TEST_F(StartUp, CreatesTheSixWindowsWithTheMainWindowFirst)
     CreateWindows();
     ASSERT_TRUE(DeviceForm && UpgradeForm && IPConfigForm && DeviceCommForm && AboutForm && LogForm);
     EXPECT_EQ(DeviceForm->windowTitle(), QStringLiteral("netscry"));
-    for (QWidget *w : std::initializer_list<QWidget *>{DeviceForm, UpgradeForm, IPConfigForm,
-                                                       DeviceCommForm, AboutForm, LogForm})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{DeviceForm, UpgradeForm, IPConfigForm, DeviceCommForm, AboutForm, LogForm})
         EXPECT_FALSE(w->isVisible()) << w->metaObject()->className();
 }
 

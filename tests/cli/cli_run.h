@@ -19,7 +19,7 @@ struct Result
 // environment (an empty value unsets the variable). Killed after
 // timeoutMs. A `prefix` runs it through another program (setpriv ...).
 Result RunCli(const std::vector<std::string> &args, const std::map<std::string, std::string> &env = {},
-           int timeoutMs = 60000, const std::vector<std::string> &prefix = {});
+              int timeoutMs = 60000, const std::vector<std::string> &prefix = {});
 
 // RFC 4180 records: quoted fields with doubled quotes, lines ended by
 // LF or CRLF. Throws std::runtime_error for a malformed text.

@@ -109,7 +109,7 @@ TEST_F(CliOnSimulator, DiscoverJsonListsEveryDeviceOnceWithItsReachability)
     EXPECT_EQ((*ById(list, kBoiler))["ip"], "127.0.0.11");
     EXPECT_EQ((*ById(list, kBoiler))["reachable"], true);
     EXPECT_EQ((*ById(list, "00:1A:2B:00:00:04"))["reachable"], false); // answers no probe
-    EXPECT_EQ((*ById(list, kWarehouse))["reachable"], false);         // on a foreign subnet
+    EXPECT_EQ((*ById(list, kWarehouse))["reachable"], false);          // on a foreign subnet
 }
 
 TEST_F(CliOnSimulator, DiscoverCsvAndTableCarryTheSameDevices)
@@ -119,8 +119,7 @@ TEST_F(CliOnSimulator, DiscoverCsvAndTableCarryTheSameDevices)
     ASSERT_EQ(csv.exitCode, 0) << csv.err;
     auto rows = ParseCsv(csv.out);
     ASSERT_EQ(rows.size(), 6u) << csv.out;
-    EXPECT_EQ(rows[0],
-              (std::vector<std::string>{"name", "type", "ip", "id", "interface", "reachable", "conflict"}));
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"name", "type", "ip", "id", "interface", "reachable", "conflict"}));
     std::set<std::string> names;
     for (size_t i = 1; i < rows.size(); ++i) {
         ASSERT_EQ(rows[i].size(), 7u);
@@ -146,8 +145,8 @@ TEST_F(CliOnSimulator, DiscoverTargetAsksOnlyTheGivenAddresses)
 {
     Start();
     // .16/30 holds hosts .17 and .18 only: .16 (Chiller Monitor) is its network address
-    json list = CliJson({"discover", "--target", "127.0.0.11", "--target", "127.0.0.12/32", "--target",
-                         "127.0.0.16/30", "--target", "127.0.0.11", "--timeout", "0.5"});
+    json list = CliJson({"discover", "--target", "127.0.0.11", "--target", "127.0.0.12/32", "--target", "127.0.0.16/30",
+                         "--target", "127.0.0.11", "--timeout", "0.5"});
     std::set<std::string> ips;
     for (const auto &d : list)
         ips.insert(d["ip"]);
@@ -158,8 +157,9 @@ TEST_F(CliOnSimulator, DiscoverTargetAsksOnlyTheGivenAddresses)
             continue;
         ++discovers;
         EXPECT_EQ(line.find("127.255.255.255"), std::string::npos) << "a broadcast: " << line;
-        EXPECT_TRUE(line.find("to 127.0.0.11:") != std::string::npos || line.find("to 127.0.0.12:") != std::string::npos ||
-                    line.find("to 127.0.0.17:") != std::string::npos || line.find("to 127.0.0.18:") != std::string::npos)
+        EXPECT_TRUE(
+            line.find("to 127.0.0.11:") != std::string::npos || line.find("to 127.0.0.12:") != std::string::npos ||
+            line.find("to 127.0.0.17:") != std::string::npos || line.find("to 127.0.0.18:") != std::string::npos)
             << line;
     }
     EXPECT_EQ(discovers, 4u) << "each address once";
@@ -206,8 +206,8 @@ TEST_F(CliOnSimulator, VerboseLogGoesToStderrOnly)
 TEST_F(CliOnSimulator, LossyLinkThatDuplicatesAnswers)
 {
     // a fifth of the requests lost, every answer sent twice
-    sim_ = std::make_unique<testsupport::DevSim>(
-        std::vector<std::string>{"--loss", "0.2", "--duplicate", "--seed", "7"});
+    sim_ =
+        std::make_unique<testsupport::DevSim>(std::vector<std::string>{"--loss", "0.2", "--duplicate", "--seed", "7"});
     ASSERT_TRUE(sim_->Start());
     env_ = {{"TVP_INTERFACES", "lo"},
             {"TVP_PORT", std::to_string(sim_->Port())},
@@ -273,7 +273,8 @@ TEST_F(CliOnSimulator, UsageErrorsExitTwoWithOneLineNamingTheFault)
     Start();
     const std::string image = Image(100);
     const std::string badPlan = dir_.path() + "/bad.csv";
-    std::ofstream(badPlan) << "id,ip,mask,gateway\n" << kBoiler << ",127.0.0.61,255.0.0.0,\nnot-an-id,127.0.0.62,255.0.0.0,\n";
+    std::ofstream(badPlan) << "id,ip,mask,gateway\n"
+                           << kBoiler << ",127.0.0.61,255.0.0.0,\nnot-an-id,127.0.0.62,255.0.0.0,\n";
     const std::string noId = dir_.path() + "/no-id.json";
     std::ofstream(noId) << R"([{"id": "00:1A:2B:00:00:01"}, {"name": "Boiler"}])";
     struct Case
@@ -410,7 +411,8 @@ TEST_F(CliOnSimulator, FailuresExitOne)
     EXPECT_NE(autoIp.err.find("not found"), std::string::npos) << autoIp.err;
 
     // an interface that exists but is not in use names the reason
-    Result none = RunCli({"discover", "--timeout", "0.5"}, {{"TVP_INTERFACES", "nosuchif1"}, {"TVP_PORT", env_["TVP_PORT"]}});
+    Result none =
+        RunCli({"discover", "--timeout", "0.5"}, {{"TVP_INTERFACES", "nosuchif1"}, {"TVP_PORT", env_["TVP_PORT"]}});
     EXPECT_EQ(none.exitCode, 1) << none.err;
     EXPECT_FALSE(none.err.empty());
 }
@@ -439,14 +441,15 @@ TEST_F(CliOnSimulator, PlanMadeFromAnAddressSkipsTakenOnesAndPassesItsCheck)
     const auto rows = ParseCsv(std::string(std::istreambuf_iterator<char>(in), {}));
     // name order; .16 is Chiller Monitor's own, .17 and .18 other devices'
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"Boiler Room Gateway", "127.0.0.15"}, {"Chiller Monitor", "127.0.0.16"}, {"Dock Door Sensor", "127.0.0.19"},
-        {"Line 2 Serial Server", "127.0.0.20"}, {"Old Firmware Unit", "127.0.0.21"}, {"Packing PLC Bridge", "127.0.0.22"},
+        {"Boiler Room Gateway", "127.0.0.15"}, {"Chiller Monitor", "127.0.0.16"},
+        {"Dock Door Sensor", "127.0.0.19"},    {"Line 2 Serial Server", "127.0.0.20"},
+        {"Old Firmware Unit", "127.0.0.21"},   {"Packing PLC Bridge", "127.0.0.22"},
         {"Test Bench Adapter", "127.0.0.23"},  {"Warehouse Bridge", "127.0.0.24"}};
     ASSERT_EQ(rows.size(), expected.size() + 1);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"id", "ip", "mask", "gateway", "name"}));
     for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(rows[i + 1], (std::vector<std::string>{rows[i + 1][0], expected[i].second, "255.0.0.0", "",
-                                                         expected[i].first}));
+        EXPECT_EQ(rows[i + 1],
+                  (std::vector<std::string>{rows[i + 1][0], expected[i].second, "255.0.0.0", "", expected[i].first}));
     EXPECT_EQ(Cli({"plan", "make", "--from", "127.0.0.15", "-o", plan}).exitCode, 2) << "an edited plan stays";
 
     json checked = CliJson({"plan", "check", plan, "--timeout", "1"});

@@ -146,8 +146,8 @@ TEST_F(CliAcrossRouter, BroadcastFindsNothingTargetFindsTheDevices)
     json broadcast = CliJson({"discover", "--interface", pc_, "--timeout", "1"});
     EXPECT_TRUE(broadcast.is_array() && broadcast.empty()) << broadcast.dump(1);
 
-    json found = CliJson({"discover", "--interface", pc_, "--target", "10.72.0.0/24", "--rate", "2000",
-                          "--timeout", "1"});
+    json found =
+        CliJson({"discover", "--interface", pc_, "--target", "10.72.0.0/24", "--rate", "2000", "--timeout", "1"});
     ASSERT_EQ(found.size(), 2u) << found.dump(1);
     EXPECT_EQ(found[0]["name"], "Remote Bridge");
     EXPECT_EQ(found[0]["ip"], "10.72.0.21");
@@ -172,8 +172,8 @@ TEST_F(CliAcrossRouter, UpgradeAndVerifyAcrossTheRouter)
 {
     const std::string image = dir_.path() + "/fw.bin";
     std::ofstream(image, std::ios::binary) << std::string(20000, 'x');
-    json results = CliJson({"upgrade", image, "10.72.0.20", "10.72.0.21", "--jobs", "2", "--verify",
-                            "--verify-timeout", "5", "--interface", pc_});
+    json results = CliJson({"upgrade", image, "10.72.0.20", "10.72.0.21", "--jobs", "2", "--verify", "--verify-timeout",
+                            "5", "--interface", pc_});
     ASSERT_EQ(results.size(), 2u) << results.dump(1);
     for (const auto &r : results) {
         EXPECT_EQ(r["ok"], true) << r.dump();
@@ -190,8 +190,11 @@ TEST_F(CliAcrossRouter, NamedAddressesAreProbedThroughTheRouterBroadcastAnswersA
     const std::string impostor = lan_->AddHost(office_, "10.71.0.60/24");
     ASSERT_FALSE(impostor.empty());
     auto claim = StartSim(impostor,
-                          {{{"name", "Impostor"}, {"type", "I/O Gateway"}, {"mac", "02:00:00:00:02:09"},
-                            {"ip", "10.72.0.21"}, {"mask", "255.255.255.0"}}},
+                          {{{"name", "Impostor"},
+                            {"type", "I/O Gateway"},
+                            {"mac", "02:00:00:00:02:09"},
+                            {"ip", "10.72.0.21"},
+                            {"mask", "255.255.255.0"}}},
                           dir_.path());
     ASSERT_TRUE(claim);
 

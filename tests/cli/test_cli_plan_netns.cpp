@@ -52,8 +52,7 @@ protected:
         ASSERT_FALSE(lan_->AddPcLink(office, "10.62.0.1/24").empty());
         ASSERT_FALSE(lan_->AddHost(site, std::string(kHostAddress) + "/24", "10.61.0.254").empty());
         for (int i = 1; i <= kDevices; ++i) {
-            const testsupport::LanDevice d{"Unit " + std::to_string(100 + i), Mac(i), OldIp(i) + "/24",
-                                           "10.61.0.254"};
+            const testsupport::LanDevice d{"Unit " + std::to_string(100 + i), Mac(i), OldIp(i) + "/24", "10.61.0.254"};
             std::vector<std::string> faults{"--loss", "0.05", "--seed", std::to_string(i)};
             if (i == kVanishing)
                 faults.insert(faults.end(), {"--vanish-when-moved", Mac(i)});

@@ -23,9 +23,12 @@ TEST(CliOutput, CsvQuotingFollowsRfc4180)
     {
         const char *in, *out;
     } cases[] = {
-        {"plain", "plain"},          {"", ""},
-        {"a,b", "\"a,b\""},          {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""},
+        {"plain", "plain"},
+        {"", ""},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"cr\r", "\"cr\r\""},
         {"lo (127.0.0.1)", "lo (127.0.0.1)"},
     };
     for (const auto &c : cases)
@@ -117,18 +120,42 @@ TEST(CliGlob, MatchesAsTheShellDoes)
         const char *pattern, *text;
         bool match;
     } ascii[] = {
-        {"Gate*", "Gate South", true},      {"Gate*", "gate south", false},  {"*Unit", "Busy Unit", true},
-        {"*Unit", "Unit 2", false},         {"*", "", true},                 {"", "", true},
-        {"", "x", false},                   {"?", "", false},                {"?at?", "Gate", true},
-        {"a*b*c", "aXbYbZc", true},         {"a*b*c", "aXbYbZ", false},      {"*a*a*a*", "banana", true},
-        {"**x", "abx", true},               {"[GB]*", "Busy", true},         {"[GB]*", "Good", true},
-        {"[!GB]*", "Good", false},          {"[^GB]*", "Line", true},        {"[a-c]x", "bx", true},
-        {"[a-c]x", "dx", false},            {"[]]", "]", true},              {"[!]]", "]", false},
-        {"[a-]", "-", true},                {"[[:digit:]]*", "7up", true},   {"[[:digit:]]*", "up7", false},
-        {"[[:upper:][:space:]]", " ", true}, {"[[:alpha:]]", "_", false},    {"\\*", "*", true},
-        {"\\*", "x", false},                {"[\\]]", "]", true},            {"[abc", "[abc", true},
-        {"[abc", "a", false},               {"x[", "x[", true},              {"Gate \"North\"*", "Gate \"North\", Door 1", true},
-        {"*[0-9]", "Door 1", true},         {"*/*", "I-O Gateway", false},   {"*/*", "I/O Gateway", true},
+        {"Gate*", "Gate South", true},
+        {"Gate*", "gate south", false},
+        {"*Unit", "Busy Unit", true},
+        {"*Unit", "Unit 2", false},
+        {"*", "", true},
+        {"", "", true},
+        {"", "x", false},
+        {"?", "", false},
+        {"?at?", "Gate", true},
+        {"a*b*c", "aXbYbZc", true},
+        {"a*b*c", "aXbYbZ", false},
+        {"*a*a*a*", "banana", true},
+        {"**x", "abx", true},
+        {"[GB]*", "Busy", true},
+        {"[GB]*", "Good", true},
+        {"[!GB]*", "Good", false},
+        {"[^GB]*", "Line", true},
+        {"[a-c]x", "bx", true},
+        {"[a-c]x", "dx", false},
+        {"[]]", "]", true},
+        {"[!]]", "]", false},
+        {"[a-]", "-", true},
+        {"[[:digit:]]*", "7up", true},
+        {"[[:digit:]]*", "up7", false},
+        {"[[:upper:][:space:]]", " ", true},
+        {"[[:alpha:]]", "_", false},
+        {"\\*", "*", true},
+        {"\\*", "x", false},
+        {"[\\]]", "]", true},
+        {"[abc", "[abc", true},
+        {"[abc", "a", false},
+        {"x[", "x[", true},
+        {"Gate \"North\"*", "Gate \"North\", Door 1", true},
+        {"*[0-9]", "Door 1", true},
+        {"*/*", "I-O Gateway", false},
+        {"*/*", "I/O Gateway", true},
     };
     for (const auto &c : ascii) {
         EXPECT_EQ(GlobMatch(c.pattern, c.text), c.match) << c.pattern << " ~ " << c.text;
@@ -136,15 +163,15 @@ TEST(CliGlob, MatchesAsTheShellDoes)
     }
 
     Case utf8[] = {
-        {"K?hlraum", "K\u00fchlraum", true},       // ü is one character, two bytes
+        {"K?hlraum", "K\u00fchlraum", true}, // ü is one character, two bytes
         {"K??hlraum", "K\u00fchlraum", false},
         {"[\u00e4\u00f6\u00fc]*", "\u00fcber", true},
         {"[a-z]ber", "\u00fcber", false},
         {"[!a-z]ber", "\u00fcber", true},
-        {"*\u6771", "\u5c71\u6771", true},         // three bytes each
+        {"*\u6771", "\u5c71\u6771", true}, // three bytes each
         {"?\u6771", "\u5c71\u6771", true},
-        {"?", "\U0001F600", true},                 // four bytes
-        {"caf?", "caf\xe9", true},                 // a stray byte is one character
+        {"?", "\U0001F600", true}, // four bytes
+        {"caf?", "caf\xe9", true}, // a stray byte is one character
         {"caf??", "caf\xc3", false},
         {"*\xff", "x\xff", true},
     };
@@ -156,14 +183,16 @@ TEST(CliSystem, LoopbackListedWithItsSubnet)
 {
     const auto list = sys::LocalInterfaces();
     ASSERT_TRUE(list.has_value());
-    const auto lo = std::find_if(list->begin(), list->end(), [](const sys::LocalInterface &i) { return i.name == "lo"; });
+    const auto lo =
+        std::find_if(list->begin(), list->end(), [](const sys::LocalInterface &i) { return i.name == "lo"; });
     ASSERT_NE(lo, list->end());
     EXPECT_NE(std::find(lo->subnets.begin(), lo->subnets.end(), std::make_pair(0x7f000001u, 0xff000000u)),
               lo->subnets.end());
     // names are listed once, whatever number of addresses they carry
     for (const auto &i : *list)
-        EXPECT_EQ(std::count_if(list->begin(), list->end(), [&](const sys::LocalInterface &j) { return j.name == i.name; }),
-                  1)
+        EXPECT_EQ(
+            std::count_if(list->begin(), list->end(), [&](const sys::LocalInterface &j) { return j.name == i.name; }),
+            1)
             << i.name;
 }
 

@@ -105,7 +105,8 @@ TEST(Watch, ADeviceAddedReaddressedSilencedAndRemovedGivesFourEventsInOrder)
         {"changed", moved, kSeen},
         {"unreachable", silenced, kSeen},
         // three cycles without an answer
-        {"disappeared", removed + std::chrono::seconds(int(2 * kInterval)), kSeen + std::chrono::seconds(int(kInterval))},
+        {"disappeared", removed + std::chrono::seconds(int(2 * kInterval)),
+         kSeen + std::chrono::seconds(int(kInterval))},
     };
     ASSERT_EQ(events.size(), std::size(expected)) << watch.out;
     for (size_t i = 0; i < events.size(); ++i) {

@@ -65,8 +65,8 @@ bool WaitIdle(const std::function<bool()> &condition, int timeoutMs = 10000)
 bool ScanDone()
 {
     return WaitIdle([] {
-        return DeviceList()->topLevelItemCount() == SampleDevices && DeviceRow("Dock Door Sensor")
-               && MarkedNotReachable(DeviceRow("Dock Door Sensor"));
+        return DeviceList()->topLevelItemCount() == SampleDevices && DeviceRow("Dock Door Sensor") &&
+               MarkedNotReachable(DeviceRow("Dock Door Sensor"));
     });
 }
 
@@ -185,7 +185,8 @@ TEST(Session, ScanAutoIPConfigureUpgradeAbout)
         shownAddress = address->text();
         Soon([] {
             Child<QRadioButton>(IPConfigForm, "AddrStatic")->click();
-            for (auto [field, text] : {std::pair{"IPAddress", StaticAddress}, {"SubnetMask", QString("255.0.0.0")},
+            for (auto [field, text] : {std::pair{"IPAddress", StaticAddress},
+                                       {"SubnetMask", QString("255.0.0.0")},
                                        {"DefaultGateway", QString()}}) {
                 auto *edit = Child<QLineEdit>(IPConfigForm, field);
                 edit->clear();
@@ -242,9 +243,9 @@ TEST(Session, ScanAutoIPConfigureUpgradeAbout)
     EXPECT_EQ(upgradeAddress, "127.0  .0  .120");
     EXPECT_GE(upgradeTime.elapsed(), 10000);
     EXPECT_FALSE(UpgradeForm->isVisible());
-    EXPECT_TRUE(sim.WaitForLine("tftp: " + StaticAddress.toStdString() + " received \"bridge51.bin\", "
-                                + std::to_string(64 * 1024 + 100) + " bytes"));
-    const QStringList upgradeLines = {"First Upgrade Failed", "Delay 10 seconds", "Attempting second upgrade",
+    EXPECT_TRUE(sim.WaitForLine("tftp: " + StaticAddress.toStdString() + " received \"bridge51.bin\", " +
+                                std::to_string(64 * 1024 + 100) + " bytes"));
+    const QStringList upgradeLines = {"First Upgrade Failed",     "Delay 10 seconds",  "Attempting second upgrade",
                                       "Second upgrade succeeded", "Upgrade succeeded", "Upgrade Failed",
                                       "Second Upgrade Failed"};
     QStringList logged;

@@ -18,10 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 std::abort();
         wire::Message again;
         auto bytes = wire::Encode(m);
-        if (!wire::Decode(bytes.data(), bytes.size(), &again) || again.opcode != m.opcode ||
-            again.txid != m.txid || again.id != m.id || again.name != m.name || again.type != m.type ||
-            again.address != m.address || again.mask != m.mask || again.gateway != m.gateway ||
-            again.dhcp != m.dhcp || again.status != m.status)
+        if (!wire::Decode(bytes.data(), bytes.size(), &again) || again.opcode != m.opcode || again.txid != m.txid ||
+            again.id != m.id || again.name != m.name || again.type != m.type || again.address != m.address ||
+            again.mask != m.mask || again.gateway != m.gateway || again.dhcp != m.dhcp || again.status != m.status)
             std::abort();
     }
     // the same bytes as the texts the library accepts from its caller

@@ -35,8 +35,7 @@ int TVP_CALL TVPGetIP(const uint8_t *id)
     return iptest::FakeGetIP(id);
 }
 
-int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway,
-                      uint8_t useDHCP)
+int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t useDHCP)
 {
     return iptest::FakeSetIP(id, address, mask, gateway, useDHCP);
 }

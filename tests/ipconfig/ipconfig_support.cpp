@@ -142,8 +142,7 @@ int TVP_CALL FakeGetIP(const uint8_t *id)
     return 0;
 }
 
-int TVP_CALL FakeSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway,
-                       uint8_t useDHCP)
+int TVP_CALL FakeSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t useDHCP)
 {
     SetIPCall call;
     std::memcpy(call.id.data(), id, call.id.size());

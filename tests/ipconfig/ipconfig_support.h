@@ -95,8 +95,7 @@ DeviceIdBytes FakeIdOf(const std::string &idText);
 // go on to the real library when Calls().forward says so.
 int TVP_CALL FakeMacToID(const char *idText, uint8_t *id);
 int TVP_CALL FakeGetIP(const uint8_t *id);
-int TVP_CALL FakeSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway,
-                       uint8_t useDHCP);
+int TVP_CALL FakeSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway, uint8_t useDHCP);
 int TVP_CALL FakeChooseIPAddress(const char *interfaceText, char *address, char *mask, char *gateway);
 
 // The library's own entry points, found by the system's way of routing the

@@ -43,10 +43,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     }
 
-    void Click(int x)
-    {
-        QTest::mouseClick(field, Qt::LeftButton, Qt::NoModifier, QPoint(x, field->height() / 2));
-    }
+    void Click(int x) { QTest::mouseClick(field, Qt::LeftButton, Qt::NoModifier, QPoint(x, field->height() / 2)); }
 
     std::unique_ptr<TUpgradeForm> dialog;
     QLineEdit *field = nullptr;
@@ -102,7 +99,7 @@ TEST_F(AddressField, ADotMovesToTheNextGroupOnlyFromInsideAGroup)
         {"1.2.3.4", "1.2.3.4"},
         {"255.255.255.0", "255.255.255.0"}, // a full group moved on by itself
         {"1..2", "1.2.."},                  // a dot right after a dot changes nothing
-        {"1.2.3.4.5", "1.2.3.45"},           // no group after the last
+        {"1.2.3.4.5", "1.2.3.45"},          // no group after the last
     };
     for (const auto &c : cases) {
         field->clear();
@@ -129,8 +126,7 @@ TEST(AddressFields, EveryAddressFieldOfTheIPDialogPlacesTheCaret)
         EXPECT_NE(qobject_cast<TAddressEdit *>(field), nullptr) << name;
         EXPECT_EQ(field->displayText(), "   .   .   .   ") << name;
         field->setText(QStringLiteral("10.1"));
-        EXPECT_EQ(static_cast<TAddressEdit *>(field)->CaretForClick(QPoint(field->width() - 2, 5)), 8)
-            << name;
+        EXPECT_EQ(static_cast<TAddressEdit *>(field)->CaretForClick(QPoint(field->width() - 2, 5)), 8) << name;
     }
 }
 

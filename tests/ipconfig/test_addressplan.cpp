@@ -109,7 +109,8 @@ protected:
 TEST_F(AddressPlan, CheckShowsEachLinesProblemsAgainstTheDevicesFound)
 {
     Open();
-    const struct {
+    const struct
+    {
         const char *line;
         const char *foundOn;
         const char *check; // "ok", or a part of the problems
@@ -199,9 +200,12 @@ TEST_F(AddressPlan, ApplyMovesTheDevicesRollsBackTheOneThatVanishesAndSavesTheRe
     };
     for (int i = 0; i < int(outcomes.size()); ++i)
         EXPECT_EQ(Cell(i, TPlanRows::ColOutcome).rfind(outcomes[size_t(i)], 0), 0u) << Cell(i, TPlanRows::ColOutcome);
-    const std::vector<std::string> seen = {"reading its settings", "setting 127.0.0.43/8", "looking for it at 127.0.0.43",
+    const std::vector<std::string> seen = {"reading its settings",
+                                           "setting 127.0.0.43/8",
+                                           "looking for it at 127.0.0.43",
                                            "rolling back: did not come back at 127.0.0.43 within 2 s",
-                                           "looking for it at its previous address", outcomes[2]};
+                                           "looking for it at its previous address",
+                                           outcomes[2]};
     EXPECT_EQ(states, seen);
 
     // the main list is scanned again: the moved devices at their new addresses
@@ -209,7 +213,8 @@ TEST_F(AddressPlan, ApplyMovesTheDevicesRollsBackTheOneThatVanishesAndSavesTheRe
     EXPECT_TRUE(WaitFor([&] { return ListedAddress("Packing PLC Bridge") == "127.0.0.42"; }, 8000));
     EXPECT_TRUE(WaitFor([&] { return ListedAddress("Test Bench Adapter") == "127.0.0.18"; }, 8000));
 
-    const struct {
+    const struct
+    {
         const char *file;
         std::vector<std::string> parts; // what the file holds, in this order
     } saved[] = {
@@ -217,8 +222,9 @@ TEST_F(AddressPlan, ApplyMovesTheDevicesRollsBackTheOneThatVanishesAndSavesTheRe
          {"line,id,planned,outcome,message", "2,00:1A:2B:00:00:01,127.0.0.41/8 gateway 127.0.0.1,applied,",
           "3,00:1A:2B:00:00:03,127.0.0.42/8,applied,", "4,00:1A:2B:00:00:08,127.0.0.43/8,rolled back,",
           "5,00:1A:2B:00:00:99,127.0.0.45/8,not applied,"}},
-        {"results.json", {"\"id\": \"00:1A:2B:00:00:01\"", "\"outcome\": \"applied\"",
-                          "\"outcome\": \"rolled back\"", "\"outcome\": \"not applied\""}},
+        {"results.json",
+         {"\"id\": \"00:1A:2B:00:00:01\"", "\"outcome\": \"applied\"", "\"outcome\": \"rolled back\"",
+          "\"outcome\": \"not applied\""}},
     };
     for (const auto &s : saved) {
         SCOPED_TRACE(s.file);
@@ -257,7 +263,8 @@ TEST_F(AddressPlan, EnterOnEachFocusedButtonDoesItsAction)
         watcher.boxes.clear();
         return texts;
     };
-    const struct {
+    const struct
+    {
         const char *focus;
         std::function<bool()> didIt;
     } cases[] = {

@@ -43,8 +43,8 @@ TEST(AutoIPOnALan, TheForeignDeviceGetsAFreeAddressOnThePcSubnetAndBecomesReacha
     r.taken = {0x0a3d000a, 0xc0a84d14};
     const std::string taken = tvp::wire::FormatDottedQuad(tvp::net::Candidates(r, 0, 1).at(0));
     ASSERT_FALSE(lan.AddHost(segment, taken + "/24").empty());
-    auto alpha = testsupport::StartLanDevice(lan, segment, {"Alpha One", "02:0A:00:00:00:01", "10.61.0.10/24", ""},
-                                             dir.path());
+    auto alpha =
+        testsupport::StartLanDevice(lan, segment, {"Alpha One", "02:0A:00:00:00:01", "10.61.0.10/24", ""}, dir.path());
     auto stranger = testsupport::StartLanDevice(
         lan, segment, {"Stranger", "02:0A:00:00:00:03", "192.168.77.20/24", "192.168.77.1"}, dir.path());
     ASSERT_TRUE(alpha && stranger);
@@ -79,8 +79,7 @@ TEST(AutoIPOnALan, TheForeignDeviceGetsAFreeAddressOnThePcSubnetAndBecomesReacha
     ASSERT_TRUE(WaitIdleFor(
         [&] {
             QTreeWidgetItem *row = DeviceRow("Stranger");
-            return row && row->text(TDeviceForm::ColIPAddress).toStdString() == chosen
-                   && !MarkedNotReachable(row);
+            return row && row->text(TDeviceForm::ColIPAddress).toStdString() == chosen && !MarkedNotReachable(row);
         },
         5000));
     EXPECT_EQ(DeviceList()->topLevelItemCount(), 2);

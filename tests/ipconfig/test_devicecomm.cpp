@@ -34,10 +34,7 @@ protected:
         return {result, clock.elapsed()};
     }
 
-    QMessageBox *OpenBox() const
-    {
-        return qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    }
+    QMessageBox *OpenBox() const { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); }
 };
 
 TEST_F(WaitDialog, ReplyEndsTheWaitWithOkAndStopsTheBar)
@@ -58,9 +55,7 @@ TEST_F(WaitDialog, ReplyEndsTheWaitWithOkAndStopsTheBar)
 TEST_F(WaitDialog, CancelEscAndCloseBoxEachReturnCancelAtOnceWithoutMessage)
 {
     const std::vector<std::pair<const char *, std::function<void()>>> ways = {
-        {"Cancel button", [] {
-             DeviceCommForm->findChild<QPushButton *>(QStringLiteral("CancelButton"))->click();
-         }},
+        {"Cancel button", [] { DeviceCommForm->findChild<QPushButton *>(QStringLiteral("CancelButton"))->click(); }},
         {"Esc", [] { QTest::keyClick(DeviceCommForm, Qt::Key_Escape); }},
         {"close box", [] { DeviceCommForm->close(); }},
     };
@@ -86,19 +81,20 @@ TEST_F(WaitDialog, NoReplyShowsFailureBoxWithFullBarAfterThreeSecondsThenCancel)
     QStringList buttons;
     bool applicationModal = false;
     Script script;
-    script.When([&] { return OpenBox() != nullptr; }, [&] {
-        QMessageBox *box = OpenBox();
-        boxAfter = clock.elapsed();
-        barAtBox = WaitProgress()->value();
-        timerAtBox = DeviceCommForm->ComTimer->isActive();
-        title = box->windowTitle();
-        text = box->text();
-        icon = box->icon();
-        for (auto *b : box->buttons())
-            buttons << b->text();
-        applicationModal = box->windowModality() == Qt::ApplicationModal;
-        box->buttons().first()->click();
-    });
+    script.When([&] { return OpenBox() != nullptr; },
+                [&] {
+                    QMessageBox *box = OpenBox();
+                    boxAfter = clock.elapsed();
+                    barAtBox = WaitProgress()->value();
+                    timerAtBox = DeviceCommForm->ComTimer->isActive();
+                    title = box->windowTitle();
+                    text = box->text();
+                    icon = box->icon();
+                    for (auto *b : box->buttons())
+                        buttons << b->text();
+                    applicationModal = box->windowModality() == Qt::ApplicationModal;
+                    box->buttons().first()->click();
+                });
     clock.start();
     const int result = DeviceCommForm->exec();
 
@@ -138,8 +134,7 @@ TEST_F(WaitDialog, TwoWaitsInARowEachStartAtZeroWithAFullThreeSecondsAndALogLine
     int barAtStart = -1;
     testsupport::ModalWatcher watcher;
     Script script;
-    script.When([] { return DeviceCommForm->IsWaiting(); },
-                [&] { barAtStart = WaitProgress()->value(); });
+    script.When([] { return DeviceCommForm->IsWaiting(); }, [&] { barAtStart = WaitProgress()->value(); });
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(DeviceCommForm->exec(), mrCancel);

@@ -49,10 +49,22 @@ void RunCommand(const char *action, void (TDeviceForm::*slot)())
     }
 }
 
-QLineEdit *Field(const char *name) { return IPConfigForm->findChild<QLineEdit *>(QLatin1String(name)); }
-QString Shown(const char *name) { return Field(name)->displayText(); }
-bool Checked(const char *name) { return IPConfigForm->findChild<QRadioButton *>(QLatin1String(name))->isChecked(); }
-bool DialogUp() { return OnScreen(IPConfigForm) && !DeviceCommForm->isVisible(); }
+QLineEdit *Field(const char *name)
+{
+    return IPConfigForm->findChild<QLineEdit *>(QLatin1String(name));
+}
+QString Shown(const char *name)
+{
+    return Field(name)->displayText();
+}
+bool Checked(const char *name)
+{
+    return IPConfigForm->findChild<QRadioButton *>(QLatin1String(name))->isChecked();
+}
+bool DialogUp()
+{
+    return OnScreen(IPConfigForm) && !DeviceCommForm->isVisible();
+}
 
 constexpr int SampleDevices = 8;
 
@@ -89,14 +101,11 @@ protected:
             QTreeWidgetItem *row = DeviceRow("Dock Door Sensor");
             return row && MarkedNotReachable(row);
         };
-        return WaitFor([] { return DeviceList()->topLevelItemCount() == SampleDevices; }, 8000)
-            && WaitFor(silentMarked, 8000);
+        return WaitFor([] { return DeviceList()->topLevelItemCount() == SampleDevices; }, 8000) &&
+               WaitFor(silentMarked, 8000);
     }
 
-    static bool SimSaid(const std::string &text, int timeoutMs = 3000)
-    {
-        return sim->WaitForLine(text, timeoutMs);
-    }
+    static bool SimSaid(const std::string &text, int timeoutMs = 3000) { return sim->WaitForLine(text, timeoutMs); }
 
     static inline std::unique_ptr<testsupport::DevSim> sim;
     testsupport::ModalWatcher watcher;
@@ -148,8 +157,8 @@ TEST_F(IPCommands, ApplyWritesTheTypedSettingsAndTheRescanListsTheNewAddress)
     Script script;
     script.When(DialogUp, [] {}).Then([] {
         IPConfigForm->findChild<QRadioButton *>(QStringLiteral("AddrStatic"))->click();
-        for (auto [field, text] : {std::pair{"IPAddress", "127.000.000.113"}, {"SubnetMask", "255.255.0.0"},
-                                   {"DefaultGateway", ""}}) {
+        for (auto [field, text] :
+             {std::pair{"IPAddress", "127.000.000.113"}, {"SubnetMask", "255.255.0.0"}, {"DefaultGateway", ""}}) {
             Field(field)->clear();
             Field(field)->setCursorPosition(0);
             QTest::keyClicks(Field(field), QLatin1String(text));
@@ -235,11 +244,10 @@ TEST_F(IPCommands, DeviceThatNeverAnswersFailsAfterThreeSecondsAndTheDialogKeeps
     qint64 failedAfter = -1;
     QStringList fields;
     Script script(20000);
-    script.When([&] { return !watcher.boxes.empty(); }, [&] { failedAfter = clock.elapsed(); })
-        .When(DialogUp, [&] {
-            fields = {Shown("IPAddress"), Shown("SubnetMask"), Shown("DefaultGateway")};
-            IPConfigForm->reject();
-        });
+    script.When([&] { return !watcher.boxes.empty(); }, [&] { failedAfter = clock.elapsed(); }).When(DialogUp, [&] {
+        fields = {Shown("IPAddress"), Shown("SubnetMask"), Shown("DefaultGateway")};
+        IPConfigForm->reject();
+    });
     clock.start();
     RunCommand("SetIPConfig", &TDeviceForm::SetIPConfigExecute);
     EXPECT_TRUE(script.Finished());

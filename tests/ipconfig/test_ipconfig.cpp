@@ -27,8 +27,7 @@ namespace {
 const QString ThisDevice = QStringLiteral("00-20-4A-11-22-33");
 const QString OtherDevice = QStringLiteral("00-20-4A-99-88-77");
 
-TDeviceInfo Settings(const QString &id, const QString &ip, const QString &mask, const QString &gateway,
-                     int dhcp)
+TDeviceInfo Settings(const QString &id, const QString &ip, const QString &mask, const QString &gateway, int dhcp)
 {
     TDeviceInfo info;
     info.ID = id;
@@ -60,12 +59,24 @@ W *Control(const char *name)
     EXPECT_NE(w, nullptr) << name;
     return w;
 }
-QLineEdit *Field(const char *name) { return Control<QLineEdit>(name); }
-QString Shown(const char *name) { return Field(name)->displayText(); }
+QLineEdit *Field(const char *name)
+{
+    return Control<QLineEdit>(name);
+}
+QString Shown(const char *name)
+{
+    return Field(name)->displayText();
+}
 
-bool Waiting() { return DeviceCommForm->IsWaiting(); }
+bool Waiting()
+{
+    return DeviceCommForm->IsWaiting();
+}
 // The dialog is up and its own modal loop has had an idle moment.
-bool DialogUp() { return OnScreen(IPConfigForm) && !DeviceCommForm->isVisible(); }
+bool DialogUp()
+{
+    return OnScreen(IPConfigForm) && !DeviceCommForm->isVisible();
+}
 
 void Type(const char *field, const QString &text)
 {
@@ -104,8 +115,8 @@ TEST_F(IPDialog, FirstUseWithoutAnswerKeepsBlankFieldsAndDhcpAndApplyAsksForAnAd
         .Then([&] {
             fields = {Shown("IPAddress"), Shown("SubnetMask"), Shown("DefaultGateway")};
             autoChecked = Control<QRadioButton>("AddrAuto")->isChecked();
-            fieldsEnabled = Field("IPAddress")->isEnabled() || Field("SubnetMask")->isEnabled()
-                || Field("DefaultGateway")->isEnabled();
+            fieldsEnabled = Field("IPAddress")->isEnabled() || Field("SubnetMask")->isEnabled() ||
+                            Field("DefaultGateway")->isEnabled();
             Control<QPushButton>("ApplyButton")->click();
         })
         .Then([] { IPConfigForm->reject(); });
@@ -183,14 +194,11 @@ TEST_F(IPDialog, ApplySendsTheFieldsWithoutBlanksAndOtherwiseAsTyped)
         std::string sentIp, sentMask, sentGateway;
     };
     const std::vector<Row> rows = {
-        {"leading zeros kept", "192.168.001.010", "255.255.255.000", "192.168.1.1", false, false,
-         "192.168.001.010", "255.255.255.000", "192.168.1.1"},
-        {"partly filled address, empty gateway", "10.0", "255.0.0.0", "", false, false, "10.0..",
-         "255.0.0.0", "..."},
-        {"DHCP still sends the texts; Enter runs Apply", "10.1.2.3", "", "", true, true, "10.1.2.3",
-         "...", "..."},
-        {"groups not range-checked", "999.1.2.3", "1.2.3", "0.0.0.0", false, true, "999.1.2.3",
-         "1.2.3.", "0.0.0.0"},
+        {"leading zeros kept", "192.168.001.010", "255.255.255.000", "192.168.1.1", false, false, "192.168.001.010",
+         "255.255.255.000", "192.168.1.1"},
+        {"partly filled address, empty gateway", "10.0", "255.0.0.0", "", false, false, "10.0..", "255.0.0.0", "..."},
+        {"DHCP still sends the texts; Enter runs Apply", "10.1.2.3", "", "", true, true, "10.1.2.3", "...", "..."},
+        {"groups not range-checked", "999.1.2.3", "1.2.3", "0.0.0.0", false, true, "999.1.2.3", "1.2.3.", "0.0.0.0"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -283,12 +291,13 @@ TEST_F(IPDialog, RepliesFromAnotherDeviceAreIgnoredWhileQuerying)
     bool endedByOther = true;
     QString shownAfterOther;
     Script script;
-    script.When(Waiting,
-                [] {
-                    Reply(TVPEventGetIPReply, Settings(OtherDevice, "10.66.66.66", "255.0.0.0", "10.0.0.1", 1));
-                    // the Auto IP command's acknowledgement of another device
-                    Reply(TVPEventSetIPReply, Ack(OtherDevice, "10.66.66.67"));
-                })
+    script
+        .When(Waiting,
+              [] {
+                  Reply(TVPEventGetIPReply, Settings(OtherDevice, "10.66.66.66", "255.0.0.0", "10.0.0.1", 1));
+                  // the Auto IP command's acknowledgement of another device
+                  Reply(TVPEventSetIPReply, Ack(OtherDevice, "10.66.66.67"));
+              })
         .Then([&] {
             endedByOther = !Waiting();
             shownAfterOther = Shown("IPAddress");
@@ -307,8 +316,9 @@ TEST_F(IPDialog, SetReplyOfThisDeviceDuringQueryBlanksMaskAndGatewayAndChecksSta
 {
     Control<QRadioButton>("AddrAuto")->setChecked(true);
     Script script;
-    script.When(Waiting, [] { Reply(TVPEventSetIPReply, Ack(ThisDevice, "192.168.3.4")); })
-        .When(DialogUp, [] { IPConfigForm->reject(); });
+    script.When(Waiting, [] { Reply(TVPEventSetIPReply, Ack(ThisDevice, "192.168.3.4")); }).When(DialogUp, [] {
+        IPConfigForm->reject();
+    });
     EXPECT_EQ(IPConfigForm->exec(), mrCancel);
     EXPECT_EQ(Shown("IPAddress"), "192.168.3  .4  ");
     EXPECT_EQ(Shown("SubnetMask"), "   .   .   .   ");
@@ -346,17 +356,19 @@ TEST_F(IPDialog, AcknowledgementFromAnotherDeviceLeavesTheDialogOpenAfterTheTime
 TEST_F(IPDialog, NoAnswerOpensWithThePreviousDevicesValues)
 {
     Script first;
-    OpenAnswering(first, Settings(ThisDevice, "192.168.5.6", "255.255.255.0", "192.168.5.1", 0))
-        .Then([] { IPConfigForm->reject(); });
+    OpenAnswering(first, Settings(ThisDevice, "192.168.5.6", "255.255.255.0", "192.168.5.1", 0)).Then([] {
+        IPConfigForm->reject();
+    });
     EXPECT_EQ(IPConfigForm->exec(), mrCancel);
 
     IPConfigForm->DeviceID = OtherDevice;
     QStringList shown;
     Script second;
-    second.When([&] { return !watcher.boxes.empty() && DialogUp(); }, [&] {
-        shown = {Shown("IPAddress"), Shown("SubnetMask"), Shown("DefaultGateway")};
-        IPConfigForm->reject();
-    });
+    second.When([&] { return !watcher.boxes.empty() && DialogUp(); },
+                [&] {
+                    shown = {Shown("IPAddress"), Shown("SubnetMask"), Shown("DefaultGateway")};
+                    IPConfigForm->reject();
+                });
     EXPECT_EQ(IPConfigForm->exec(), mrCancel);
     EXPECT_TRUE(second.Finished());
     EXPECT_EQ(shown, (QStringList{"192.168.5  .6  ", "255.255.255.0  ", "192.168.5  .1  "}));
@@ -368,15 +380,16 @@ TEST_F(IPDialog, ReopensWhereItLastStood)
 {
     QPoint moved;
     Script first;
-    OpenAnswering(first, Settings(ThisDevice, "192.168.5.6", "255.255.255.0", "", 0)).Then([&] {
-        // as the user drags it: the window moves, not the widget
-        QWindow *window = IPConfigForm->windowHandle();
-        window->setPosition(window->position() + QPoint(37, 21));
-    })
+    OpenAnswering(first, Settings(ThisDevice, "192.168.5.6", "255.255.255.0", "", 0))
         .Then([&] {
-        moved = IPConfigForm->pos();
-        IPConfigForm->reject();
-    });
+            // as the user drags it: the window moves, not the widget
+            QWindow *window = IPConfigForm->windowHandle();
+            window->setPosition(window->position() + QPoint(37, 21));
+        })
+        .Then([&] {
+            moved = IPConfigForm->pos();
+            IPConfigForm->reject();
+        });
     IPConfigForm->exec();
     QPoint reopened;
     Script second;
@@ -408,22 +421,21 @@ TEST_F(IPDialog, TabReachesTheCheckedRadioButtonInItsPlace)
         SCOPED_TRACE(c.focusedBefore);
         QStringList forward, backward;
         Script script;
-        OpenAnswering(script, Settings(ThisDevice, "10.0.0.5", "255.0.0.0", "10.0.0.1", c.dhcp))
-            .Then([&] {
-                IPConfigForm->activateWindow();
-                // focus by a click leaves the button unchecked state alone
-                Control<QWidget>(c.focusedBefore)->setFocus(Qt::MouseFocusReason);
-                Control<QWidget>("ApplyButton")->setFocus(Qt::TabFocusReason);
-                for (int i = 0; i < int(c.chain.size()); ++i) {
-                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-                    forward << QApplication::focusWidget()->objectName();
-                }
-                for (int i = 0; i < int(c.chain.size()); ++i) {
-                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-                    backward.prepend(QApplication::focusWidget()->objectName());
-                }
-                IPConfigForm->reject();
-            });
+        OpenAnswering(script, Settings(ThisDevice, "10.0.0.5", "255.0.0.0", "10.0.0.1", c.dhcp)).Then([&] {
+            IPConfigForm->activateWindow();
+            // focus by a click leaves the button unchecked state alone
+            Control<QWidget>(c.focusedBefore)->setFocus(Qt::MouseFocusReason);
+            Control<QWidget>("ApplyButton")->setFocus(Qt::TabFocusReason);
+            for (int i = 0; i < int(c.chain.size()); ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                forward << QApplication::focusWidget()->objectName();
+            }
+            for (int i = 0; i < int(c.chain.size()); ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+                backward.prepend(QApplication::focusWidget()->objectName());
+            }
+            IPConfigForm->reject();
+        });
         EXPECT_EQ(IPConfigForm->exec(), mrCancel);
         EXPECT_TRUE(script.Finished());
         EXPECT_EQ(forward.join(' ').toStdString(), c.chain.join(' ').toStdString());
@@ -439,9 +451,9 @@ TEST_F(IPDialog, AutoIPHandsTheInterfaceTextBackInUtf8)
 {
     auto *list = DeviceForm->findChild<QTreeWidget *>(QStringLiteral("DeviceList"));
     ASSERT_NE(list, nullptr);
-    for (const QString &iface : {QStringLiteral("eth0"), QString::fromUtf8("wl\u00e5n0"),
-                                QString::fromUtf8("\u0441\u0435\u0442\u044c-\u03b3"),
-                                QString::fromUtf8("br-\U0001F4E1")}) {
+    for (const QString &iface :
+         {QStringLiteral("eth0"), QString::fromUtf8("wl\u00e5n0"), QString::fromUtf8("\u0441\u0435\u0442\u044c-\u03b3"),
+          QString::fromUtf8("br-\U0001F4E1")}) {
         Calls().Clear();
         list->clear();
         auto *row = new QTreeWidgetItem(list, {"Pump", "I/O Box", "169.254.3.9", ThisDevice, iface});

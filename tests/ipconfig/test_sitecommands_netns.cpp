@@ -142,15 +142,18 @@ protected:
     static void ScanAddresses(const QString &ranges)
     {
         Script script;
-        script.When([] { return DeviceForm->findChild<TScanAddressesForm *>() &&
-                                OnScreen(DeviceForm->findChild<TScanAddressesForm *>()); },
-                    [ranges] {
-                        auto *field = DeviceForm->findChild<TScanAddressesForm *>()->findChild<QLineEdit *>(
-                            QStringLiteral("Ranges"));
-                        field->clear();
-                        QTest::keyClicks(field, ranges);
-                        QTest::keyClick(field, Qt::Key_Return);
-                    });
+        script.When(
+            [] {
+                return DeviceForm->findChild<TScanAddressesForm *>() &&
+                       OnScreen(DeviceForm->findChild<TScanAddressesForm *>());
+            },
+            [ranges] {
+                auto *field =
+                    DeviceForm->findChild<TScanAddressesForm *>()->findChild<QLineEdit *>(QStringLiteral("Ranges"));
+                field->clear();
+                QTest::keyClicks(field, ranges);
+                QTest::keyClick(field, Qt::Key_Return);
+            });
         Command("ScanAddresses")->trigger();
         EXPECT_TRUE(script.Finished());
     }
@@ -184,8 +187,7 @@ TEST_F(RoutedSite, FoundByAddressReadAndReAddressedByUnicastAndRefusedAutoIP)
         SCOPED_TRACE(r.name);
         QTreeWidgetItem *row = DeviceRow(QLatin1String(r.name));
         EXPECT_EQ(TDeviceForm::Routed(row), r.routed);
-        EXPECT_EQ(row->text(TDeviceForm::ColInterface),
-                  r.routed ? QStringLiteral("via a router on ") + link : link);
+        EXPECT_EQ(row->text(TDeviceForm::ColInterface), r.routed ? QStringLiteral("via a router on ") + link : link);
         EXPECT_FALSE(MarkedNotReachable(row)) << "probed through the routes";
     }
 
@@ -200,14 +202,15 @@ TEST_F(RoutedSite, FoundByAddressReadAndReAddressedByUnicastAndRefusedAutoIP)
     // Configure reads it and writes it by unicast: no broadcast reaches it
     QString shown;
     Script script;
-    script.When([] { return OnScreen(IPConfigForm) && !DeviceCommForm->isVisible(); }, [&] {
-        auto *address = IPConfigForm->findChild<QLineEdit *>(QStringLiteral("IPAddress"));
-        shown = StripBlanks(address->displayText());
-        address->clear();
-        address->setCursorPosition(0);
-        QTest::keyClicks(address, QStringLiteral("10.72.0.120"));
-        QTest::keyClick(address, Qt::Key_Return);
-    });
+    script.When([] { return OnScreen(IPConfigForm) && !DeviceCommForm->isVisible(); },
+                [&] {
+                    auto *address = IPConfigForm->findChild<QLineEdit *>(QStringLiteral("IPAddress"));
+                    shown = StripBlanks(address->displayText());
+                    address->clear();
+                    address->setCursorPosition(0);
+                    QTest::keyClicks(address, QStringLiteral("10.72.0.120"));
+                    QTest::keyClick(address, Qt::Key_Return);
+                });
     ASSERT_TRUE(Enabled("SetIPConfig", QStringLiteral("Remote Gateway")));
     Command("SetIPConfig")->trigger();
     EXPECT_TRUE(script.Finished());

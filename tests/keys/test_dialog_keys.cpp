@@ -71,7 +71,8 @@ protected:
 
 TEST_F(DialogKeys, OneButtonDialogsButtonTakesEnter)
 {
-    const struct {
+    const struct
+    {
         QDialog *dialog;
         const char *button;
         int result;
@@ -97,7 +98,8 @@ TEST_F(DialogKeys, IPDialogsFocusedCancelCancelsAndEverywhereElseEnterApplies)
     settings.ID = IPConfigForm->DeviceID = QStringLiteral("00-20-4A-11-22-33");
     settings.IPAddress = QStringLiteral("10.1.2.3"); // a static address: AddrStatic checked
     const TDeviceInfo ack = settings;
-    const struct {
+    const struct
+    {
         const char *focus;
         int result;
     } cases[] = {
@@ -110,8 +112,9 @@ TEST_F(DialogKeys, IPDialogsFocusedCancelCancelsAndEverywhereElseEnterApplies)
         SCOPED_TRACE(c.focus);
         Calls().Clear();
         Script script;
-        script.When([] { return DeviceCommForm->IsWaiting(); },
-                    [&] { CurrentInterface->DispatchEvent(TVPEventGetIPReply, settings); })
+        script
+            .When([] { return DeviceCommForm->IsWaiting(); },
+                  [&] { CurrentInterface->DispatchEvent(TVPEventGetIPReply, settings); })
             .When([] { return OnScreen(IPConfigForm) && !DeviceCommForm->isVisible(); },
                   [&] { PressOn(Child(IPConfigForm, c.focus)); })
             .When([] { return DeviceCommForm->IsWaiting(); },
@@ -129,7 +132,8 @@ TEST_F(DialogKeys, UpgradeDialogsFocusedButtonTakesEnterAndOnlyUpgradeSends)
     ASSERT_TRUE(sim.Start());
     sim.UseFromThisProcess();
     testsupport::TempDir dir;
-    const struct {
+    const struct
+    {
         const char *focus;
         const char *image;
         int fileDialogs;

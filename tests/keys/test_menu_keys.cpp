@@ -81,7 +81,8 @@ TEST_F(MenuKeys, EachItemsLetterRunsItsCommand)
     // the mark makes Auto IP available
     form->SetImageIndex(row, TDeviceForm::NotReachableImage);
     list->setCurrentItem(row);
-    const struct {
+    const struct
+    {
         Qt::Key menuKey; // with Alt, but the device list's menu key
         const char *menu;
         char letter;
@@ -131,7 +132,8 @@ TEST_F(MenuKeys, ToolButtonsKeepTheirCaptionsAndShowOnlyTheirOwnHints)
         a->setEnabled(on);
     }
     auto *status = form->findChild<QStatusBar *>("StatusBar1");
-    const struct {
+    const struct
+    {
         const char *button;
         const char *caption;
         const char *hint;
@@ -172,7 +174,8 @@ TEST_F(MenuKeys, ToolsComesAfterEditAndTheOtherMenusKeepTheirItems)
             texts << QString(a->text()).remove(QLatin1Char('&'));
         return texts;
     };
-    const struct {
+    const struct
+    {
         const char *menu;
         QStringList items;
     } cases[] = {

@@ -25,8 +25,8 @@ RecordingShell &FakeShell()
 void RunUntilIdle()
 {
     QEventLoop loop;
-    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                     &loop, &QEventLoop::quit);
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &loop,
+                     &QEventLoop::quit);
     QTimer::singleShot(2000, &loop, &QEventLoop::quit);
     loop.exec();
 }
@@ -78,9 +78,9 @@ QString MissingTip(const QTreeWidgetItem *row)
     // greyed: the colour of disabled text, which differs from the normal one
     const QPalette palette = row->treeWidget()->palette();
     const QColor grey = palette.color(QPalette::Disabled, QPalette::Text);
-    const bool greyed = grey != palette.color(QPalette::Active, QPalette::Text)
-                     && row->foreground(TDeviceForm::ColName).color() == grey
-                     && row->data(TDeviceForm::ColName, Qt::ForegroundRole).isValid();
+    const bool greyed = grey != palette.color(QPalette::Active, QPalette::Text) &&
+                        row->foreground(TDeviceForm::ColName).color() == grey &&
+                        row->data(TDeviceForm::ColName, Qt::ForegroundRole).isValid();
     return greyed ? row->toolTip(TDeviceForm::ColName) : QString();
 }
 

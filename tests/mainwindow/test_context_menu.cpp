@@ -114,8 +114,8 @@ TEST_F(ContextMenu, WithoutASelectionTheRowCommandsAreOff)
 
 TEST_F(ContextMenu, MenuKeyAndShiftF10OpenItAtTheSelectedRow)
 {
-    for (const auto &[key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier},
-                                         std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+    for (const auto &[key, modifiers] :
+         {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
         list->setCurrentItem(marked);
         list->setFocus();
         QTest::keyClick(list, key, modifiers);

@@ -67,14 +67,12 @@ TEST_F(DesktopPrograms, WebReportsAnOpenerThatFailsAfterItStarted)
         form.WebserverExecute();
         // The window is not held up while the opener runs.
         EXPECT_TRUE(watcher.boxes.empty()) << c.script;
-        EXPECT_TRUE(WaitFor([&] {
-            return programs.Calls(QStringLiteral("xdg-open")).size() == callsBefore + 1;
-        })) << c.script;
+        EXPECT_TRUE(WaitFor([&] { return programs.Calls(QStringLiteral("xdg-open")).size() == callsBefore + 1; }))
+            << c.script;
         EXPECT_EQ(programs.Calls(QStringLiteral("xdg-open")).last(), "http://192.168.0.5/");
         if (c.reported) {
             ASSERT_TRUE(WaitFor([&] { return !watcher.boxes.empty(); })) << c.script;
-            EXPECT_EQ(watcher.boxes[0].text,
-                      "An error occured. Please open http://192.168.0.5/ from your browser.");
+            EXPECT_EQ(watcher.boxes[0].text, "An error occured. Please open http://192.168.0.5/ from your browser.");
         } else {
             // a success has no answer to wait for: give a failure its chance
             WaitFor([&] { return !watcher.boxes.empty(); }, 800);
@@ -143,9 +141,9 @@ TEST_F(DesktopPrograms, AFlushRefusedForWantOfPrivilegeIsOneLogLineInDebugModeOn
         // the line comes once the program has ended
         const auto refusals = [&] {
             QStringList lines = LogForm->Lines().mid(before.size());
-            lines.erase(std::remove_if(lines.begin(), lines.end(),
-                                       [](const QString &l) { return !l.contains("neighbour"); }),
-                        lines.end());
+            lines.erase(
+                std::remove_if(lines.begin(), lines.end(), [](const QString &l) { return !l.contains("neighbour"); }),
+                lines.end());
             return lines;
         };
         WaitFor([&] { return !refusals().isEmpty(); }, debug ? 3000 : 500);
@@ -181,8 +179,7 @@ TEST(Capabilities, EffectiveSetIsReadFromTheStatusText)
         {"CapEff:\tffffffffffffffff\n", 64, false},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(HasEffectiveCapability(QString::fromLatin1(c.status), c.capability), c.granted)
-            << c.status;
+        EXPECT_EQ(HasEffectiveCapability(QString::fromLatin1(c.status), c.capability), c.granted) << c.status;
 }
 
 } // namespace

@@ -50,10 +50,7 @@ protected:
     }
 
     // An answer as the library hands it over, after a scan has subscribed.
-    void Answer(const TDeviceInfo &info)
-    {
-        form->ProtocolInterface->DispatchEvent(TVPEventDeviceFound, info);
-    }
+    void Answer(const TDeviceInfo &info) { form->ProtocolInterface->DispatchEvent(TVPEventDeviceFound, info); }
 
     QTreeWidgetItem *Row(const QString &id)
     {
@@ -123,8 +120,8 @@ TEST_F(DeviceFormTest, HelpItemsTriggerTheirCommands)
 TEST_F(DeviceFormTest, EditItemsNeverEnableAndTheirKeysAreNotHandled)
 {
     const char *items[] = {"Undo1", "Cut1", "Copy1", "Paste1"};
-    const QKeySequence keys[] = {QKeySequence("Ctrl+Z"), QKeySequence("Ctrl+X"),
-                                 QKeySequence("Ctrl+C"), QKeySequence("Ctrl+V")};
+    const QKeySequence keys[] = {QKeySequence("Ctrl+Z"), QKeySequence("Ctrl+X"), QKeySequence("Ctrl+C"),
+                                 QKeySequence("Ctrl+V")};
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     form->ScanExecute();
@@ -235,8 +232,7 @@ TEST_F(DeviceFormTest, OneRowPerIDAndTheFirstAnswerStays)
     Answer(Device("Renamed", "00:1A:2B:00:00:01", "127.0.0.99"));
     // IDs differ by case: two devices
     Answer(Device("Other", "00:1a:2b:00:00:01", "127.0.0.12"));
-    EXPECT_EQ(Column(*form, TDeviceForm::ColID),
-              QStringList({"00:1A:2B:00:00:01", "00:1a:2b:00:00:01"}));
+    EXPECT_EQ(Column(*form, TDeviceForm::ColID), QStringList({"00:1A:2B:00:00:01", "00:1a:2b:00:00:01"}));
     EXPECT_EQ(Row("00:1A:2B:00:00:01")->text(TDeviceForm::ColName), "Gateway");
     EXPECT_EQ(Row("00:1A:2B:00:00:01")->text(TDeviceForm::ColIPAddress), "127.0.0.11");
 
@@ -269,8 +265,8 @@ TEST_F(DeviceFormTest, NamesDifferingInCaseOnlyHaveOneOrderWhateverTheAnswerOrde
     QStringList first, second;
     for (QStringList *result : {&first, &second}) {
         form->ScanExecute();
-        const QStringList names = result == &first ? QStringList{"node", "Node", "NODE"}
-                                                   : QStringList{"NODE", "Node", "node"};
+        const QStringList names =
+            result == &first ? QStringList{"node", "Node", "NODE"} : QStringList{"NODE", "Node", "node"};
         for (const QString &n : names)
             Answer(Device(n, n));
         *result = Column(*form, TDeviceForm::ColName);
@@ -285,9 +281,9 @@ TEST_F(DeviceFormTest, NamesSortAsWordsUnderEveryLocale)
 {
     const QLocale before;
     const QStringList answers = {"Zed", "beta", "alpha", "Beta", "Alpha", "zulu", "delta"};
-    for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
-                                  QLocale(QLocale::German, QLocale::Germany),
-                                  QLocale(QLocale::French, QLocale::France)}) {
+    for (const QLocale &locale :
+         {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German, QLocale::Germany),
+          QLocale(QLocale::French, QLocale::France)}) {
         QLocale::setDefault(locale);
         form->ScanExecute();
         for (const QString &n : answers)
@@ -335,7 +331,10 @@ TEST_F(DeviceFormTest, InPlaceEditorOpensForTheNameOnly)
     EXPECT_EQ(editor->text(), "Zeta");
     QTest::keyClick(editor, Qt::Key_Return);
     EXPECT_TRUE(testsupport::WaitFor(
-        [&] { return Column(*form, TDeviceForm::ColName) == QStringList({"Beta", "Zeta"}); }, 2000));
+        [&] {
+            return Column(*form, TDeviceForm::ColName) == QStringList({"Beta", "Zeta"});
+        },
+        2000));
     // only the shown text changed: the next answer of the device adds nothing
     EXPECT_EQ(Column(*form, TDeviceForm::ColID), QStringList({"id-b", "id-a"}));
     Answer(Device("Alpha", "id-a"));
@@ -347,8 +346,8 @@ TEST_F(DeviceFormTest, SelectionFollowsThePreviouslySelectedDevice)
     struct Case
     {
         const char *name;
-        QString selectedBefore;  // empty: no selection before the scan
-        QStringList answers;     // IDs in answer order
+        QString selectedBefore; // empty: no selection before the scan
+        QStringList answers;    // IDs in answer order
         QString selectedAfter;
     };
     const Case cases[] = {
@@ -387,8 +386,7 @@ TEST_F(DeviceFormTest, UnreachableDeviceIsMarkedAndExplainedByTheLegend)
     QTreeWidgetItem *row = Row("00:00:00:00:00:09");
     ASSERT_NE(row, nullptr);
     ASSERT_TRUE(ProbesSettled());
-    EXPECT_EQ(row->icon(TDeviceForm::ColName).pixmap(16, 16).toImage(),
-              form->ImageList[4].pixmap(16, 16).toImage());
+    EXPECT_EQ(row->icon(TDeviceForm::ColName).pixmap(16, 16).toImage(), form->ImageList[4].pixmap(16, 16).toImage());
     for (const QIcon &icon : form->ImageList)
         EXPECT_FALSE(icon.pixmap(16, 16).isNull());
     EXPECT_TRUE(Child<QLabel>("ProblemImage")->isVisible());
@@ -404,8 +402,7 @@ TEST_F(DeviceFormTest, WebOpensTheDevicesPageAndReportsAFailure)
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     // A row by hand: a probe of this address must not leave the machine.
-    auto *row = new QTreeWidgetItem(DeviceList(*form),
-                                    {"Node", "Type", "192.168.0.5", "00:00:00:00:00:05", "eth0"});
+    auto *row = new QTreeWidgetItem(DeviceList(*form), {"Node", "Type", "192.168.0.5", "00:00:00:00:00:05", "eth0"});
     DeviceList(*form)->setCurrentItem(row);
 
     struct Case
@@ -435,8 +432,7 @@ TEST_F(DeviceFormTest, WebOpensTheDevicesPageAndReportsAFailure)
             continue;
         }
         ASSERT_EQ(watcher.boxes.size(), 1u);
-        EXPECT_EQ(watcher.boxes[0].text,
-                  "An error occured. Please open http://192.168.0.5/ from your browser.");
+        EXPECT_EQ(watcher.boxes[0].text, "An error occured. Please open http://192.168.0.5/ from your browser.");
         EXPECT_EQ(watcher.boxes[0].title, ApplicationTitle);
         EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::NoIcon);
         EXPECT_EQ(watcher.boxes[0].buttons.size(), 1);
@@ -452,7 +448,8 @@ TEST_F(DeviceFormTest, WebShowsAnAddressWithMarkupAsPlainText)
     watcher.closeBoxes = false;
     QMessageBox *shown = nullptr;
     QTimer::singleShot(0, [&] {
-        testsupport::WaitFor([&] { return (shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())); }, 3000);
+        testsupport::WaitFor([&] { return (shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())); },
+                             3000);
         if (shown) {
             EXPECT_EQ(shown->textFormat(), Qt::PlainText);
             shown->accept();
@@ -520,8 +517,7 @@ TEST(AllWindows, BuildWithoutBrokenConnections)
 {
     static int broken = 0;
     static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context,
-                                         const QString &msg) {
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &msg) {
         if (msg.contains("No such slot") || msg.contains("No such signal"))
             ++broken;
         if (previous)

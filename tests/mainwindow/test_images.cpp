@@ -48,10 +48,8 @@ double EdgeContrast(const QImage &picture, QColor background, int minContrast = 
             bool stands = false;
             for (int dy = -1; dy <= 1; ++dy)
                 for (int dx = -1; dx <= 1; ++dx)
-                    stands = stands
-                             || (opaque(x + dx, y + dy)
-                                 && std::abs(qGray(over.pixel(x + dx, y + dy)) - qGray(background.rgb()))
-                                        >= minContrast);
+                    stands = stands || (opaque(x + dx, y + dy) && std::abs(qGray(over.pixel(x + dx, y + dy)) -
+                                                                           qGray(background.rgb())) >= minContrast);
             standing += stands;
         }
     }
@@ -105,7 +103,8 @@ TEST(Images, OutlinesHoldOnLightAndDarkToolBars)
     for (int i = 0; i < TDeviceForm::ImageCount; ++i) {
         const QImage image = form.ImageList[i].pixmap(16, 16).toImage();
         for (const QColor background : {QColor(0xf0, 0xf0, 0xf0), QColor(0x2a, 0x2a, 0x2e)}) {
-            EXPECT_GE(EdgeContrast(image, background), 0.9) << "image " << i << " on " << background.name().toStdString();
+            EXPECT_GE(EdgeContrast(image, background), 0.9)
+                << "image " << i << " on " << background.name().toStdString();
         }
     }
 }

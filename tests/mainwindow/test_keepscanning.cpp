@@ -96,15 +96,23 @@ TEST_F(KeepScanningTest, ANewRowIsBoldUntilTheUsersNextKeyOrClickOrForAMinute)
         bool stillNew;
     } cases[] = {
         {"a key in the list", [this] { QTest::keyClick(list, Qt::Key_Down); }, false},
-        {"a click in the list", [this] { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, {4, 4}); }, false},
-        {"50 s", [this] {
+        {"a click in the list",
+         [this] {
+             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, {4, 4});
+         },
+         false},
+        {"50 s",
+         [this] {
              now += 40s;
              ASSERT_TRUE(Rescan({alpha, bravo}));
-         }, true},
-        {"60 s", [this] {
+         },
+         true},
+        {"60 s",
+         [this] {
              now += 50s;
              ASSERT_TRUE(Rescan({alpha, bravo}));
-         }, false},
+         },
+         false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.after);

@@ -43,10 +43,10 @@ TEST(KeepScanningOnALan, ARowFollowsItsDeviceAddedReaddressedSilencedAndRemovedA
     const std::string pc = lan.AddPcLink(segment, "10.131.0.1/24");
     ASSERT_FALSE(pc.empty());
     ASSERT_FALSE(lan.AddHost(segment, "10.131.0.9/24").empty()) << "a plain host";
-    auto keeper = testsupport::StartLanDevice(lan, segment, {"Keeper", "02:0D:0F:00:00:01", "10.131.0.10/24", ""},
-                                              dir.path());
-    auto zulu = testsupport::StartLanDevice(lan, segment, {"Zulu", "02:0D:0F:00:00:02", "10.131.0.11/24", ""},
-                                            dir.path());
+    auto keeper =
+        testsupport::StartLanDevice(lan, segment, {"Keeper", "02:0D:0F:00:00:01", "10.131.0.10/24", ""}, dir.path());
+    auto zulu =
+        testsupport::StartLanDevice(lan, segment, {"Zulu", "02:0D:0F:00:00:02", "10.131.0.11/24", ""}, dir.path());
     ASSERT_TRUE(keeper && zulu);
     setenv("TVP_INTERFACES", pc.c_str(), 1);
     setenv("TVP_PORT", "30718", 1);
@@ -64,8 +64,7 @@ TEST(KeepScanningOnALan, ARowFollowsItsDeviceAddedReaddressedSilencedAndRemovedA
     };
     form->ScanExecute();
     ASSERT_TRUE(testsupport::WaitFor(
-        [&] { return !form->ProtocolInterface->DiscoveryTimer->isActive() && list->topLevelItemCount() == 2; },
-        8000));
+        [&] { return !form->ProtocolInterface->DiscoveryTimer->isActive() && list->topLevelItemCount() == 2; }, 8000));
     QTreeWidgetItem *selected = form->DeviceRow("02:0D:0F:00:00:02");
     list->setCurrentItem(selected);
     form->findChild<QAction *>(QStringLiteral("KeepScanning"))->setChecked(true);
@@ -86,7 +85,10 @@ TEST(KeepScanningOnALan, ARowFollowsItsDeviceAddedReaddressedSilencedAndRemovedA
         bool marked, shownNew;
         const char *missingTip;
     } steps[] = {
-        {"added", [&] { device = testsupport::StartLanDevice(lan, segment, {"Newcomer", mac, "10.131.0.20/24", ""}, dir.path()); },
+        {"added",
+         [&] {
+             device = testsupport::StartLanDevice(lan, segment, {"Newcomer", mac, "10.131.0.20/24", ""}, dir.path());
+         },
          1, "10.131.0.20", false, true, ""},
         {"re-addressed",
          [&] {

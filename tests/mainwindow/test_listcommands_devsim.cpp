@@ -73,8 +73,8 @@ protected:
                 int marked = 0;
                 for (int i = 0; i < list->topLevelItemCount(); ++i)
                     marked += TDeviceForm::ImageIndex(list->topLevelItem(i)) == TDeviceForm::NotReachableImage;
-                return !form->ProtocolInterface->DiscoveryTimer->isActive()
-                    && list->topLevelItemCount() == SampleNames.size() && marked >= 2;
+                return !form->ProtocolInterface->DiscoveryTimer->isActive() &&
+                       list->topLevelItemCount() == SampleNames.size() && marked >= 2;
             },
             8000);
     }
@@ -118,8 +118,8 @@ protected:
                 continue;
             const QString name = row->text(TDeviceForm::ColName);
             const QStringList conflict = name == "Spare Bridge"         ? QStringList{"00:1A:2B:00:00:03"}
-                                       : name == "Packing PLC Bridge" ? QStringList{"00:1A:2B:00:00:99"}
-                                                                      : QStringList{};
+                                         : name == "Packing PLC Bridge" ? QStringList{"00:1A:2B:00:00:99"}
+                                                                        : QStringList{};
             records.push_back({{"name", name},
                                {"type", row->text(TDeviceForm::ColType)},
                                {"ip", row->text(TDeviceForm::ColIPAddress)},
@@ -141,14 +141,16 @@ TEST_F(ListCommands, FilterShowsMatchingRowsInOrderAndCountsTheUnreachable)
     auto *edit = Child<QLineEdit>("FindEdit");
     ASSERT_TRUE(WaitFor([&] { return edit->isVisible() && edit->hasFocus(); }));
     const QString interfaceText = DeviceList(*form)->topLevelItem(0)->text(TDeviceForm::ColInterface);
-    const struct {
+    const struct
+    {
         QString typed;
         QStringList shown;
         QString counts;
     } cases[] = {
         {"", SampleNames, "8 of 8 devices match, 2 not reachable"},
         {"bridge", {"Packing PLC Bridge", "Warehouse Bridge"}, "2 of 8 devices match, 1 not reachable"},
-        {"SERIAL", {"Chiller Monitor", "Line 2 Serial Server", "Old Firmware Unit"},
+        {"SERIAL",
+         {"Chiller Monitor", "Line 2 Serial Server", "Old Firmware Unit"},
          "3 of 8 devices match, 0 not reachable"},
         {"0.0.14", {"Dock Door Sensor"}, "1 of 8 devices matches, 1 not reachable"},
         {"00:1a:2b:00:00:05", {"Warehouse Bridge"}, "1 of 8 devices matches, 1 not reachable"},
@@ -244,7 +246,8 @@ TEST_F(ListCommands, ExportWritesTheShownRowsWithDiscoversFieldsAndNamesAFileItC
     testsupport::TempDir dir;
     const QString folder = QString::fromStdString(dir.path());
     testsupport::ModalWatcher watcher;
-    const struct {
+    const struct
+    {
         QString filter; // the list's filter; empty: closed
         QString typed;  // in the save dialog
         bool chooseJson;

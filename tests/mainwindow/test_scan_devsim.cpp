@@ -59,8 +59,8 @@ protected:
     {
         return testsupport::WaitFor(
             [&] {
-                return !form->ProtocolInterface->DiscoveryTimer->isActive()
-                    && DeviceList(*form)->topLevelItemCount() == rows;
+                return !form->ProtocolInterface->DiscoveryTimer->isActive() &&
+                       DeviceList(*form)->topLevelItemCount() == rows;
             },
             8000);
     }
@@ -104,14 +104,12 @@ TEST_F(ScanAgainstSimulator, ListsEachDeviceOnceByNameWithTheUnreachableMarked)
     // silent to probes, and off the PC's subnet: both marked, the rest not
     const QStringList marked = {"Dock Door Sensor", "Warehouse Bridge"};
     ASSERT_TRUE(testsupport::WaitFor([&] {
-        return std::all_of(marked.begin(), marked.end(), [&](const QString &n) {
-            return testsupport::MarkedNotReachable(Named(n));
-        });
+        return std::all_of(marked.begin(), marked.end(),
+                           [&](const QString &n) { return testsupport::MarkedNotReachable(Named(n)); });
     }));
     for (const QString &name : SampleNames) {
         SCOPED_TRACE(name.toStdString());
-        EXPECT_EQ(TDeviceForm::ImageIndex(Named(name)),
-                  marked.contains(name) ? TDeviceForm::NotReachableImage : -1);
+        EXPECT_EQ(TDeviceForm::ImageIndex(Named(name)), marked.contains(name) ? TDeviceForm::NotReachableImage : -1);
     }
     EXPECT_FALSE(form->findChild<QLabel *>("ProblemLabel")->isHidden());
 }
@@ -137,15 +135,13 @@ TEST_F(ScanAgainstSimulator, SelectionSurvivesARescanAndFollowsTheMark)
     form->ScanExecute();
     ASSERT_TRUE(ScanSettles(SampleNames.size()));
     ASSERT_EQ(DeviceList(*form)->selectedItems().size(), 1);
-    EXPECT_EQ(DeviceList(*form)->selectedItems().first()->text(TDeviceForm::ColName),
-              "Packing PLC Bridge");
+    EXPECT_EQ(DeviceList(*form)->selectedItems().first()->text(TDeviceForm::ColName), "Packing PLC Bridge");
 
     QAction *autoIP = form->findChild<QAction *>("AutoSetIP");
     RunUntilIdle();
     EXPECT_FALSE(autoIP->isEnabled());
     QTreeWidgetItem *silent = Named("Dock Door Sensor");
-    ASSERT_TRUE(testsupport::WaitFor(
-        [&] { return testsupport::MarkedNotReachable(silent); }));
+    ASSERT_TRUE(testsupport::WaitFor([&] { return testsupport::MarkedNotReachable(silent); }));
     DeviceList(*form)->setCurrentItem(silent);
     RunUntilIdle();
     EXPECT_TRUE(autoIP->isEnabled());

@@ -28,10 +28,10 @@ TEST(ScanAddressesDialog, EnterScansWhatParsesAndNamesWhatDoesNot)
     const struct
     {
         const char *typed;
-        const char *focus;   // where Enter is pressed
+        const char *focus; // where Enter is pressed
         bool accepted;
-        const char *says;    // in the summary
-        uint64_t addresses;  // when accepted
+        const char *says;   // in the summary
+        uint64_t addresses; // when accepted
     } cases[] = {
         {"10.72.0.0/24, 10.72.0.7;10.9.0.1", "Ranges", true, "255 addresses", 255},
         {"10.72.0.0/24", "ScanButton", true, "254 addresses asked directly, in about 1 s", 254},
@@ -77,7 +77,8 @@ TEST(ScanAddressesDialog, TheSummaryFollowsTheRate)
     {
         int rate;
         const char *says;
-    } cases[] = {{1000, "65534 addresses asked directly, in about 66 s"}, {100, "in about 11 min"}, {1, "in about 19 h"}};
+    } cases[] = {
+        {1000, "65534 addresses asked directly, in about 66 s"}, {100, "in about 11 min"}, {1, "in about 19 h"}};
     for (const auto &c : cases) {
         Child<QSpinBox>(&dialog, "Rate")->setValue(c.rate);
         EXPECT_TRUE(Child<QLabel>(&dialog, "Summary")->text().contains(QLatin1String(c.says)))

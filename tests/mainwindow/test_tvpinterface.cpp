@@ -54,8 +54,7 @@ TEST(LibraryCallback, CopiesEachCodesFieldsAndLeavesTheRestEmpty)
 {
     Recorder r;
     const TVPDeviceFoundRecord found{"00:1A:2B:00:00:01", "lo", "10.0.0.5", "Boiler", "Gateway"};
-    const TVPGetIPReplyRecord reply{"00:1A:2B:00:00:02", "eth1", "10.0.0.6", "255.255.255.0",
-                                    "10.0.0.1", 1};
+    const TVPGetIPReplyRecord reply{"00:1A:2B:00:00:02", "eth1", "10.0.0.6", "255.255.255.0", "10.0.0.1", 1};
     const TVPSetIPReplyRecord written{"00:1A:2B:00:00:03", "10.0.0.7"};
 
     struct Case
@@ -67,8 +66,7 @@ TEST(LibraryCallback, CopiesEachCodesFieldsAndLeavesTheRestEmpty)
     };
     const std::vector<Case> cases = {
         {1, &found, 1, 0, {"Boiler", "Gateway", "10.0.0.5", "00:1A:2B:00:00:01", 0, "", "", "lo"}},
-        {2, &reply, 1, 1,
-         {"", "", "10.0.0.6", "00:1A:2B:00:00:02", 1, "255.255.255.0", "10.0.0.1", "eth1"}},
+        {2, &reply, 1, 1, {"", "", "10.0.0.6", "00:1A:2B:00:00:02", 1, "255.255.255.0", "10.0.0.1", "eth1"}},
         {3, &written, 1, 2, {"", "", "10.0.0.7", "00:1A:2B:00:00:03", 0, "", "", ""}},
     };
     for (const Case &c : cases) {
@@ -165,7 +163,8 @@ TEST(LibraryCallback, DeviceEventsReachEveryListenerBesideTheSlots)
 {
     Recorder r;
     std::vector<uint32_t> first, second;
-    QObject::connect(r.tvp, &TTVPInterface::DeviceEvent, [&](uint32_t code, const TDeviceInfo &) { first.push_back(code); });
+    QObject::connect(r.tvp, &TTVPInterface::DeviceEvent,
+                     [&](uint32_t code, const TDeviceInfo &) { first.push_back(code); });
     QObject::connect(r.tvp, &TTVPInterface::DeviceEvent, [&](uint32_t code, const TDeviceInfo &info) {
         second.push_back(code);
         EXPECT_EQ(info.ID, "00:1A:2B:00:00:09");
@@ -232,8 +231,7 @@ TEST(DispatchEvent, AHandlerMayReplaceItsOwnSlotDuringTheCall)
     auto *tvp = new TTVPInterface(&owner);
     static bool aliveAfterReplacing = false;
     static int secondCalls = 0;
-    tvp->OnDeviceFound = [sentinel = std::make_shared<Sentinel>()](TTVPInterface *sender,
-                                                                  const TDeviceInfo *) {
+    tvp->OnDeviceFound = [sentinel = std::make_shared<Sentinel>()](TTVPInterface *sender, const TDeviceInfo *) {
         sender->OnDeviceFound = [](TTVPInterface *, const TDeviceInfo *) { ++secondCalls; };
         // what the running handler holds must outlive its replacement
         aliveAfterReplacing = sentinelAlive;
@@ -253,9 +251,7 @@ TEST(Discovery, FiveBroadcastsHalfASecondApartThenDone)
     std::vector<std::pair<int, qint64>> progress;
     qint64 doneAt = -1;
     int doneCount = 0;
-    tvp->OnDiscoveryProgress = [&](TTVPInterface *, int step) {
-        progress.emplace_back(step, clock.elapsed());
-    };
+    tvp->OnDiscoveryProgress = [&](TTVPInterface *, int step) { progress.emplace_back(step, clock.elapsed()); };
     tvp->OnDiscoveryDone = [&](TTVPInterface *) {
         ++doneCount;
         doneAt = clock.elapsed();
@@ -288,9 +284,7 @@ TEST(Discovery, ARestartKeepsTheRhythmAndResetsTheCount)
     QElapsedTimer clock;
     std::vector<std::pair<int, qint64>> progress;
     bool done = false;
-    tvp->OnDiscoveryProgress = [&](TTVPInterface *, int step) {
-        progress.emplace_back(step, clock.elapsed());
-    };
+    tvp->OnDiscoveryProgress = [&](TTVPInterface *, int step) { progress.emplace_back(step, clock.elapsed()); };
     tvp->OnDiscoveryDone = [&](TTVPInterface *) { done = true; };
     clock.start();
     tvp->StartDiscovery();

@@ -48,7 +48,8 @@ DoctorFacts ThreeOnEth0()
     DoctorFacts f;
     f.interfaces = {Card("eth0", 0x0a000001, 15, 3)};
     for (const char *n : {"1", "2", "3"})
-        f.devices.push_back(Device(std::string("02:00:00:00:00:0") + n, std::string("10.0.0.2") + n, "eth0 (10.0.0.1)"));
+        f.devices.push_back(
+            Device(std::string("02:00:00:00:00:0") + n, std::string("10.0.0.2") + n, "eth0 (10.0.0.1)"));
     f.rpFilterAll = 0;
     return f;
 }
@@ -69,14 +70,18 @@ const std::vector<Case> kCases = {
     {"all well", [](DoctorFacts &) {}, {"all-well"}, "3 devices answered on eth0; nothing blocks their answers", 0},
     {"a card down",
      [](DoctorFacts &f) { f.interfaces.push_back(Unused("eth1", InterfaceUse::Down, "is down")); },
-     {"interface-down", "all-well"}, "eth1 is down: plug in the cable or enable it", 0},
+     {"interface-down", "all-well"},
+     "eth1 is down: plug in the cable or enable it",
+     0},
     {"a card down and nothing found",
      [](DoctorFacts &f) {
          f.devices.clear();
          f.interfaces[0].answers = f.interfaces[0].devices = 0;
          f.interfaces.push_back(Unused("eth1", InterfaceUse::Down, "is down"));
      },
-     {"interface-down", "nothing-found"}, "eth1 is down: plug in the cable or enable it", 1},
+     {"interface-down", "nothing-found"},
+     "eth1 is down: plug in the cable or enable it",
+     1},
     {"a card without IPv4, one excluded, one that does not exist",
      [](DoctorFacts &f) {
          f.selection = "eth0,eth2,eth9";
@@ -87,10 +92,13 @@ const std::vector<Case> kCases = {
          f.interfaces.push_back(wlan);
      },
      {"missing-interface", "no-ipv4", "not-named", "all-well"},
-     "TVP_INTERFACES names eth9, which does not exist: correct the name", 0},
+     "TVP_INTERFACES names eth9, which does not exist: correct the name",
+     0},
     {"no answer on the wireless card",
      [](DoctorFacts &f) { f.interfaces.push_back(Card("wlan0", 0x0a010001)); },
-     {"no-answer", "all-well"}, "no answer on wlan0; 3 devices answered on eth0", 0},
+     {"no-answer", "all-well"},
+     "no answer on wlan0; 3 devices answered on eth0",
+     0},
     {"a container bridge heard nothing",
      [](DoctorFacts &f) {
          f.interfaces.push_back(Card("docker0", 0xac110001));
@@ -125,13 +133,17 @@ const std::vector<Case> kCases = {
          f.interfaces[0].rpFilter = 1;
          f.rpFilterDrops = 4;
      },
-     {"rp-filter"}, "", 1},
+     {"rp-filter"},
+     "",
+     1},
     {"a strict filter and no sign of drops: advice only",
      [](DoctorFacts &f) {
          f.interfaces[0].rpFilter = 1;
          f.rpFilterDrops = 0;
      },
-     {"rp-filter-advice", "all-well"}, "", 0},
+     {"rp-filter-advice", "all-well"},
+     "",
+     0},
     {"the firewall's policy drops the answers",
      [](DoctorFacts &f) {
          f.linuxFirewall = LinuxFirewall{ParseIptablesSave("*filter\n:INPUT DROP [0:0]\n"), "", true, 32768, 60999};
@@ -141,7 +153,9 @@ const std::vector<Case> kCases = {
      "port 30718 in first, e.g. iptables -t filter -I INPUT -p udp --sport 30718 -j ACCEPT",
      1},
     {"firewall rules not readable",
-     [](DoctorFacts &f) { f.linuxFirewall = LinuxFirewall{std::nullopt, "nft: Operation not permitted"}; },
+     [](DoctorFacts &f) {
+         f.linuxFirewall = LinuxFirewall{std::nullopt, "nft: Operation not permitted"};
+     },
      {"firewall-unreadable", "all-well"},
      "could not read the firewall rules without privileges: run the diagnosis as root to check them (nft: "
      "Operation not permitted)",
@@ -161,16 +175,24 @@ const std::vector<Case> kCases = {
          f.windowsFirewall =
              WindowsFirewall{"", {{"private", true}, {"public", true}}, true, {"private", "domain"}, "n.exe"};
      },
-     {"public-network"}, "", 1},
+     {"public-network"},
+     "",
+     1},
     {"Windows: a card whose network is not named, no rule",
-     [](DoctorFacts &f) { f.windowsFirewall = WindowsFirewall{"", {{"public", true}}, false, {}, "n.exe"}; },
-     {"windows-rule"}, "", 1},
+     [](DoctorFacts &f) {
+         f.windowsFirewall = WindowsFirewall{"", {{"public", true}}, false, {}, "n.exe"};
+     },
+     {"windows-rule"},
+     "",
+     1},
     {"Windows: the rule covers the card's network",
      [](DoctorFacts &f) {
          f.interfaces[0].firewallProfile = "private";
          f.windowsFirewall = WindowsFirewall{"", {{"private", true}}, true, {"private"}, "n.exe"};
      },
-     {"all-well"}, "", 0},
+     {"all-well"},
+     "",
+     0},
     {"two of the PC's cards on one LAN",
      [](DoctorFacts &f) { f.interfaces.push_back(Card("eth1", 0x0a500001, 15, 3)); },
      {"several-interfaces", "all-well"},
@@ -191,14 +213,19 @@ const std::vector<Case> kCases = {
          f.interfaces[0].late = 2;
          f.interfaces[0].impossible = 1;
      },
-     {"dropped-late", "dropped-impossible", "all-well"}, "", 0},
+     {"dropped-late", "dropped-impossible", "all-well"},
+     "",
+     0},
     {"no card at all",
      [](DoctorFacts &f) {
          f.devices.clear();
          f.interfaces = {Unused("eth0", InterfaceUse::Down, "is down")};
      },
-     {"no-interface", "interface-down"}, "", 1},
-    {"nothing sent", [](DoctorFacts &f) {
+     {"no-interface", "interface-down"},
+     "",
+     1},
+    {"nothing sent",
+     [](DoctorFacts &f) {
          f.devices.clear();
          f.interfaces[0] = Card("eth0", 0x0a000001);
          f.interfaces[0].discovers = 0;
@@ -206,7 +233,8 @@ const std::vector<Case> kCases = {
          f.interfaces[0].lastSendError = "Network is unreachable";
      },
      {"send-error", "nothing-found"},
-     "no discovery could be sent on eth0 (Network is unreachable): check its link and address", 1},
+     "no discovery could be sent on eth0 (Network is unreachable): check its link and address",
+     1},
 };
 
 TEST(Doctor, FindingsComeMostLikelyCauseFirstWithWhatToDo)

@@ -99,7 +99,8 @@ TEST(Plan, ErrorsNameTheLineAndWhatToDo)
         {header + "x,10.1.0.20,255.255.255.0,\n" + good + "y,10.1.0.22,255.255.255.0,\n", {"line 2:", "line 4:"}},
         {"[\n  {\"id\": \"00:1A:2B:3C:4D:01\", \"ip\": \"10.1.0.20\",\n   \"mask\": 24}\n]",
          {"line 2: \"mask\" must be a text"}},
-        {"[\n  {\"id\": \"00:1A:2B:3C:4D:01\", \"dhcp\": true},\n  {\"id\": \"00:1A:2B:3C:4D:02\", \"ipaddr\": \"x\"}\n]",
+        {"[\n  {\"id\": \"00:1A:2B:3C:4D:01\", \"dhcp\": true},\n  {\"id\": \"00:1A:2B:3C:4D:02\", \"ipaddr\": "
+         "\"x\"}\n]",
          {"line 3: unknown key \"ipaddr\""}},
         {"[\n  {\"id\": \"00:1A:2B:3C:4D:01\",\n", {"line 3: not valid JSON: syntax error"}},
     };

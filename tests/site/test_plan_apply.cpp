@@ -27,14 +27,14 @@ const Settings kPlanned{false, A("10.1.0.120"), A("255.255.255.0"), A("10.1.0.1"
 struct Scripted
 {
     Settings now = kHome;
-    Settings home = kHome;      // its settings before the apply
-    bool readable = true;       // answers GetIP
-    bool acknowledges = true;   // acknowledges the planned settings
-    bool comesBack = true;      // answers discovery once moved
-    bool probeAnswers = true;   // answers the probe once moved
-    bool acksRollback = true;   // acknowledges its previous settings
-    bool returns = true;        // answers discovery again at home
-    bool sendable = true;       // the library sends what is asked for it
+    Settings home = kHome;    // its settings before the apply
+    bool readable = true;     // answers GetIP
+    bool acknowledges = true; // acknowledges the planned settings
+    bool comesBack = true;    // answers discovery once moved
+    bool probeAnswers = true; // answers the probe once moved
+    bool acksRollback = true; // acknowledges its previous settings
+    bool returns = true;      // answers discovery again at home
+    bool sendable = true;     // the library sends what is asked for it
 };
 
 struct Trace
@@ -97,7 +97,8 @@ Trace Drive(PlanApply &apply, std::map<std::string, Scripted> &devices)
 
 size_t Count(const Trace &run, ApplyRequest::Kind kind)
 {
-    return size_t(std::count_if(run.sent.begin(), run.sent.end(), [&](const auto &s) { return s.second.kind == kind; }));
+    return size_t(
+        std::count_if(run.sent.begin(), run.sent.end(), [&](const auto &s) { return s.second.kind == kind; }));
 }
 
 TEST(PlanApply, EachOutcomeOfOneDevice)
@@ -114,27 +115,71 @@ TEST(PlanApply, EachOutcomeOfOneDevice)
         size_t setIPs;
     } cases[] = {
         {"answers at once", {}, kPlanned, ApplyOutcome::Applied, "answers at 10.1.0.120", 0s, 1},
-        {"already there", {kPlanned}, kPlanned, ApplyOutcome::Applied, "already had these settings; nothing was sent", 0s,
+        {"already there",
+         {kPlanned},
+         kPlanned,
+         ApplyOutcome::Applied,
+         "already had these settings; nothing was sent",
+         0s,
          0},
         {"DHCP", {}, {true, 0, 0, 0}, ApplyOutcome::Applied, "answers at 10.1.0.150 (by DHCP)", 0s, 1},
-        {"on DHCP already", {{true, A("10.1.0.77"), kHome.mask, 0}}, {true, 0, 0, 0}, ApplyOutcome::Applied,
-         "already had these settings", 0s, 0},
-        {"silent to GetIP", {.readable = false}, kPlanned, ApplyOutcome::Failed,
-         "did not answer the request for its settings within 3 s; nothing was changed", 3s, 0},
-        {"no acknowledgement", {.acknowledges = false}, kPlanned, ApplyOutcome::Failed,
-         "did not acknowledge 10.1.0.120/24 gateway 10.1.0.1 within 3 s", 3s, 1},
-        {"never back", {.comesBack = false}, kPlanned, ApplyOutcome::RolledBack,
+        {"on DHCP already",
+         {{true, A("10.1.0.77"), kHome.mask, 0}},
+         {true, 0, 0, 0},
+         ApplyOutcome::Applied,
+         "already had these settings",
+         0s,
+         0},
+        {"silent to GetIP",
+         {.readable = false},
+         kPlanned,
+         ApplyOutcome::Failed,
+         "did not answer the request for its settings within 3 s; nothing was changed",
+         3s,
+         0},
+        {"no acknowledgement",
+         {.acknowledges = false},
+         kPlanned,
+         ApplyOutcome::Failed,
+         "did not acknowledge 10.1.0.120/24 gateway 10.1.0.1 within 3 s",
+         3s,
+         1},
+        {"never back",
+         {.comesBack = false},
+         kPlanned,
+         ApplyOutcome::RolledBack,
          "did not come back at 10.1.0.120 within 30 s; its previous settings were written back and it answers at "
          "10.1.0.20 again",
-         30s, 2},
-        {"back but silent to the probe", {.probeAnswers = false}, kPlanned, ApplyOutcome::RolledBack,
-         "did not come back at 10.1.0.120 within 30 s (it answers discovery at 10.1.0.120 but not the probe)", 30s, 2},
-        {"rollback refused", {.comesBack = false, .acksRollback = false}, kPlanned, ApplyOutcome::Failed,
-         "within 30 s, and did not acknowledge its previous settings 10.1.0.20/24; find it with a discovery", 33s, 2},
-        {"gone for good", {.comesBack = false, .returns = false}, kPlanned, ApplyOutcome::RolledBack,
-         "its previous settings 10.1.0.20/24 were written back, but it does not answer there either", 60s, 2},
-        {"nothing sent", {.sendable = false}, kPlanned, ApplyOutcome::Failed,
-         "its settings could not be asked for (no route); nothing was changed", 0s, 0},
+         30s,
+         2},
+        {"back but silent to the probe",
+         {.probeAnswers = false},
+         kPlanned,
+         ApplyOutcome::RolledBack,
+         "did not come back at 10.1.0.120 within 30 s (it answers discovery at 10.1.0.120 but not the probe)",
+         30s,
+         2},
+        {"rollback refused",
+         {.comesBack = false, .acksRollback = false},
+         kPlanned,
+         ApplyOutcome::Failed,
+         "within 30 s, and did not acknowledge its previous settings 10.1.0.20/24; find it with a discovery",
+         33s,
+         2},
+        {"gone for good",
+         {.comesBack = false, .returns = false},
+         kPlanned,
+         ApplyOutcome::RolledBack,
+         "its previous settings 10.1.0.20/24 were written back, but it does not answer there either",
+         60s,
+         2},
+        {"nothing sent",
+         {.sendable = false},
+         kPlanned,
+         ApplyOutcome::Failed,
+         "its settings could not be asked for (no route); nothing was changed",
+         0s,
+         0},
     };
     for (const auto &c : cases) {
         std::map<std::string, Scripted> devices{{id, c.device}};
@@ -185,8 +230,8 @@ TEST(PlanApply, DeviceBehindARouterIsAskedAtItsAddress)
     asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
     // GetIP and SetIP at its address, looked for at the planned one, written
     // back there, looked for at home
-    EXPECT_EQ(asked, (std::vector<std::string>{"0 10.1.0.20", "1 10.1.0.20", "3 10.1.0.120", "1 10.1.0.120",
-                                               "3 10.1.0.20"}));
+    EXPECT_EQ(asked,
+              (std::vector<std::string>{"0 10.1.0.20", "1 10.1.0.20", "3 10.1.0.120", "1 10.1.0.120", "3 10.1.0.20"}));
     EXPECT_EQ(Count(run, ApplyRequest::Kind::Discover), 0u) << "no broadcast reaches it";
 }
 

@@ -153,8 +153,8 @@ TEST(PlanMake, ConsecutiveFreeAddressesInNameOrder)
         EXPECT_EQ(plan.lines[i].name, expected[i].first);
         EXPECT_EQ(plan.lines[i].planned, (Settings{false, A(expected[i].second.c_str()), kCard.mask, r.gateway}));
     }
-    EXPECT_EQ(asked, (std::vector<uint32_t>{A("10.1.0.30"), A("10.1.0.32"), A("10.1.0.34"), A("10.1.0.36"),
-                                            A("10.1.0.38")}));
+    EXPECT_EQ(asked,
+              (std::vector<uint32_t>{A("10.1.0.30"), A("10.1.0.32"), A("10.1.0.34"), A("10.1.0.36"), A("10.1.0.38")}));
     ASSERT_EQ(plan.leftOut.size(), 2u);
     EXPECT_NE(plan.leftOut[0].find("(Apart) was found on eth1 (10.9.0.1), not on the card of 10.1.0.0/24"),
               std::string::npos);
@@ -166,7 +166,8 @@ TEST(PlanMake, ConsecutiveFreeAddressesInNameOrder)
     ASSERT_EQ(end.lines.size(), 2u);
     EXPECT_EQ(end.lines[1].planned.ip, A("10.1.0.254"));
     ASSERT_EQ(end.leftOut.size(), 4u);
-    EXPECT_NE(end.leftOut[1].find("(Delta): no free address is left in 10.1.0.0/24 from 10.1.0.253"), std::string::npos);
+    EXPECT_NE(end.leftOut[1].find("(Delta): no free address is left in 10.1.0.0/24 from 10.1.0.253"),
+              std::string::npos);
 
     r.from = A("10.50.0.1");
     EXPECT_EQ(MakePlan(r, hosts).error, "10.50.0.1 lies in the subnet of no card the selected devices were found on");
@@ -184,14 +185,14 @@ TEST(PlanMake, InUseAsksTheCardAheadInBatchesEachAddressOnce)
         uses.pop_back(); // an answer short: the last one unknown
         return uses;
     });
-    const struct {
+    const struct
+    {
         const char *address;
         bool inUse;
         size_t batches; // asked so far
     } cases[] = {
-        {"10.1.0.10", false, 1}, {"10.1.0.11", true, 1}, {"10.1.0.12", false, 1},
-        {"10.1.0.41", true, 1},  {"10.1.0.42", false, 2}, {"10.1.0.10", false, 2},
-        {"10.1.0.250", false, 3}, {"10.9.0.1", true, 3},
+        {"10.1.0.10", false, 1}, {"10.1.0.11", true, 1},  {"10.1.0.12", false, 1},  {"10.1.0.41", true, 1},
+        {"10.1.0.42", false, 2}, {"10.1.0.10", false, 2}, {"10.1.0.250", false, 3}, {"10.9.0.1", true, 3},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.address);
@@ -202,8 +203,8 @@ TEST(PlanMake, InUseAsksTheCardAheadInBatchesEachAddressOnce)
     EXPECT_EQ(batches[0].size(), InUseBatch);
     EXPECT_EQ(batches[0].front(), A("10.1.0.10"));
     // the card's last addresses only: .250 to .255
-    EXPECT_EQ(batches[2], (std::vector<uint32_t>{A("10.1.0.250"), A("10.1.0.251"), A("10.1.0.252"),
-                                                 A("10.1.0.253"), A("10.1.0.254"), A("10.1.0.255")}));
+    EXPECT_EQ(batches[2], (std::vector<uint32_t>{A("10.1.0.250"), A("10.1.0.251"), A("10.1.0.252"), A("10.1.0.253"),
+                                                 A("10.1.0.254"), A("10.1.0.255")}));
 }
 
 } // namespace

@@ -18,9 +18,9 @@ TEST(Ranges, RangesLeaveOutWhatNoDeviceHolds)
         uint32_t first, last;
     } good[] = {
         {"10.1.2.3", 0x0a010203, 0x0a010203},
-        {"10.1.2.0/24", 0x0a010201, 0x0a0102fe},   // no network, no broadcast address
-        {"10.1.2.77/24", 0x0a010201, 0x0a0102fe},  // host bits ignored
-        {"10.1.2.4/31", 0x0a010204, 0x0a010205},   // a point-to-point pair: both
+        {"10.1.2.0/24", 0x0a010201, 0x0a0102fe},  // no network, no broadcast address
+        {"10.1.2.77/24", 0x0a010201, 0x0a0102fe}, // host bits ignored
+        {"10.1.2.4/31", 0x0a010204, 0x0a010205},  // a point-to-point pair: both
         {"10.1.2.4/32", 0x0a010204, 0x0a010204},
         {"127.1.0.0/16", 0x7f010001, 0x7f01fffe},
     };

@@ -66,7 +66,8 @@ TEST(Watch, EachScanReportsWhatChangedSinceTheLast)
         {"renamed, on another card, silent",
          {Dev("A", "10.0.0.9", false, "Door", "eth1 (10.1.0.1)"), Dev("B", "10.0.0.6")},
          {"changed A name Dev>Door", "changed A interface eth0 (10.0.0.2)>eth1 (10.1.0.1)", "unreachable A"}},
-        {"answers again, a mask learnt", {masked, Dev("B", "10.0.0.6")},
+        {"answers again, a mask learnt",
+         {masked, Dev("B", "10.0.0.6")},
          {"changed A name Door>Dev", "changed A interface eth1 (10.1.0.1)>eth0 (10.0.0.1)", "reachable A"}},
         {"another mask", {remasked, Dev("B", "10.0.0.6")}, {"changed A mask 255.255.255.0>255.255.0.0"}},
         {"no mask learnt this time", {Dev("A", "10.0.0.9"), Dev("B", "10.0.0.6")}, {}},
@@ -78,8 +79,7 @@ TEST(Watch, EachScanReportsWhatChangedSinceTheLast)
         {"B missed twice", {Dev("A", "10.0.0.9")}, {}},
         {"B missed three times", {Dev("A", "10.0.0.9")}, {"disappeared B"}},
         {"said once", {Dev("A", "10.0.0.9")}, {}},
-        {"B back, shared again", {Dev("A", "10.0.0.9"), Dev("B", "10.0.0.9")},
-         {"appeared B", "conflict 10.0.0.9 A,B"}},
+        {"B back, shared again", {Dev("A", "10.0.0.9"), Dev("B", "10.0.0.9")}, {"appeared B", "conflict 10.0.0.9 A,B"}},
         {"A missed once, then back re-addressed", {Dev("B", "10.0.0.9")}, {}},
         {"", {Dev("B", "10.0.0.9"), Dev("A", "10.0.0.3")}, {"changed A ip 10.0.0.9>10.0.0.3"}},
     };
@@ -102,9 +102,9 @@ TEST(Watch, ASavedSiteAgainstAScanNamesNewMissingMovedAndChanged)
     WatchDevice renamed = Dev("B", "10.0.0.6", false, "Door");
     const auto events =
         CompareSite(saved, {Dev("D", "10.0.0.8"), Dev("A", "10.0.0.50"), renamed, Dev("E", "10.0.0.8")}, At(5));
-    EXPECT_EQ(Shorts(events), (std::vector<std::string>{"new D", "moved A ip 10.0.0.5>10.0.0.50",
-                                                        "changed B name Dev>Door", "new E", "conflict 10.0.0.8 D,E",
-                                                        "missing C"}))
+    EXPECT_EQ(Shorts(events),
+              (std::vector<std::string>{"new D", "moved A ip 10.0.0.5>10.0.0.50", "changed B name Dev>Door", "new E",
+                                        "conflict 10.0.0.8 D,E", "missing C"}))
         << "reachability is no difference: a file holds no present";
     EXPECT_EQ(events.back().device.ip, "10.0.0.7") << "a missing device as the file holds it";
     EXPECT_TRUE(CompareSite(saved, saved, At(5)).empty());

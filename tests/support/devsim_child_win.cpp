@@ -58,8 +58,8 @@ bool DevSim::Child::Spawn(const std::vector<std::string> &args)
     startup.hStdOutput = writing;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
-    BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &info);
+    BOOL started =
+        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
     CloseHandle(writing);
     if (!started) {
         CloseHandle(reading);

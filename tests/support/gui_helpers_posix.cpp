@@ -52,8 +52,8 @@ void FakePrograms::Add(const QString &name, const QString &body)
     QFile script(file);
     if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
-    script.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '"
-                 + QFile::encodeName(d->dir.filePath(name + QStringLiteral(".calls"))) + "'\n");
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" +
+                 QFile::encodeName(d->dir.filePath(name + QStringLiteral(".calls"))) + "'\n");
     script.write(body.toUtf8());
     script.write("\n");
     script.close();
@@ -102,9 +102,9 @@ bool XServer::Start()
             continue;
         const QString display = QStringLiteral(":%1").arg(number);
         qint64 pid = 0;
-        if (!QProcess::startDetached(xvfb, {display, QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                            QStringLiteral("-screen"), QStringLiteral("0"),
-                                            QStringLiteral("800x600x24")},
+        if (!QProcess::startDetached(xvfb,
+                                     {display, QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                                      QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("800x600x24")},
                                      QString(), &pid)) {
             reason_ = QStringLiteral("Xvfb did not start");
             return false;
@@ -139,8 +139,8 @@ std::vector<XServer::Window> XServer::TopLevels() const
 {
     std::vector<Window> windows;
     QProcess tree;
-    tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-children"),
-                                            QStringLiteral("-display"), display_});
+    tree.start(QStringLiteral("xwininfo"),
+               {QStringLiteral("-root"), QStringLiteral("-children"), QStringLiteral("-display"), display_});
     if (!tree.waitForFinished(5000))
         return windows;
     // e.g.      0x200008 "LogForm": ("netscry" "netscry")  433x180+0+0  +0+0

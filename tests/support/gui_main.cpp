@@ -16,8 +16,8 @@ QtMessageHandler previousHandler = nullptr;
 
 void failOnBrokenConnections(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
-    if (type == QtWarningMsg
-        && (msg.contains(QLatin1String("No such slot")) || msg.contains(QLatin1String("No such signal"))))
+    if (type == QtWarningMsg &&
+        (msg.contains(QLatin1String("No such slot")) || msg.contains(QLatin1String("No such signal"))))
         ADD_FAILURE() << "broken connection: " << msg.toStdString();
     if (previousHandler)
         previousHandler(type, context, msg);

@@ -37,7 +37,9 @@ std::string NetnsLan::Unavailable()
     return {};
 }
 
-NetnsLan::NetnsLan() : tag_(std::to_string(getpid() % 100000)) {}
+NetnsLan::NetnsLan()
+    : tag_(std::to_string(getpid() % 100000))
+{}
 
 NetnsLan::~NetnsLan()
 {
@@ -142,8 +144,8 @@ std::unique_ptr<DevSim> StartLanDevice(NetnsLan &lan, int segment, const LanDevi
                         << d.mac << R"(", "ip": ")" << d.cidr.substr(0, slash) << R"(", "mask": "255.255.255.0")"
                         << (d.gateway.empty() ? "" : R"(, "gateway": ")" + d.gateway + "\"")
                         << (d.answersProbes ? "" : R"(, "answersProbes": false)") << "}]}";
-    std::vector<std::string> args{"--json", path, "--interface", "eth0", "--own-address", "--port", "30718",
-                                  "--tftp-port", "69"};
+    std::vector<std::string> args{"--json", path,    "--interface", "eth0", "--own-address",
+                                  "--port", "30718", "--tftp-port", "69"};
     args.insert(args.end(), simulatorArgs.begin(), simulatorArgs.end());
     auto sim = std::make_unique<DevSim>(args);
     sim->RunInside(NetnsLan::Inside(host));

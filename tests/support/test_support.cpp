@@ -6,7 +6,7 @@
 #include <random>
 #include <stdexcept>
 #ifdef _WIN32
-#  include <windows.h>
+#include <windows.h>
 #endif
 
 namespace testsupport {

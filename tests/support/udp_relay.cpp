@@ -62,7 +62,7 @@ struct UdpRelay::Impl
     struct Session
     {
         sockaddr_in client{};
-        int upstream = -1;                 // faces the server
+        int upstream = -1;                   // faces the server
         std::map<uint16_t, int> frontByPort; // server port -> socket facing the client
     };
     struct Datagram
@@ -77,7 +77,9 @@ struct UdpRelay::Impl
         Clock::time_point until;
     };
 
-    Impl(uint32_t address, uint16_t port, Impairment i) : impairment(i), rng(i.seed)
+    Impl(uint32_t address, uint16_t port, Impairment i)
+        : impairment(i),
+          rng(i.seed)
     {
         server.sin_family = AF_INET;
         server.sin_addr.s_addr = htonl(address);
@@ -297,8 +299,7 @@ struct UdpRelay::Impl
 
 UdpRelay::UdpRelay(uint32_t serverAddress, uint16_t serverPort, Impairment impairment)
     : impl_(std::make_unique<Impl>(serverAddress, serverPort, impairment))
-{
-}
+{}
 
 UdpRelay::~UdpRelay() = default;
 

@@ -12,7 +12,11 @@ namespace fs = std::filesystem;
 
 TEST(ImageStore, Sha256MatchesKnownDigests)
 {
-    struct Case { std::string input; const char *digest; };
+    struct Case
+    {
+        std::string input;
+        const char *digest;
+    };
     const Case cases[] = {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
@@ -49,8 +53,8 @@ TEST(ImageStore, RefusesNamesThatLeaveTheDeviceFolder)
 {
     testsupport::TempDir root;
     const std::vector<uint8_t> image = {1, 2, 3};
-    for (const char *name : {"", "/etc/fw.bin", "\\fw.bin", "C:fw.bin", "..", "../fw.bin", "fw/../../x.bin",
-                             "fw\\..\\x.bin", "fw/"}) {
+    for (const char *name :
+         {"", "/etc/fw.bin", "\\fw.bin", "C:fw.bin", "..", "../fw.bin", "fw/../../x.bin", "fw\\..\\x.bin", "fw/"}) {
         std::string error;
         EXPECT_TRUE(devsim::StoreImage(root.path(), 0x7f000001, name, image, &error).empty()) << name;
         EXPECT_FALSE(error.empty()) << name;
@@ -68,12 +72,17 @@ TEST(ImageStore, NamesWindowsWouldStoreElsewhereAreTold)
         bool refused;
     };
     const Case cases[] = {
-        {"fw.bin", false},       {"firmware-2.1.img", false}, {".", false},   {"", false},
-        {"CON", true},           {"con.bin", true},           {"NUL", true},  {"nul .txt", true},
-        {"COM1", true},          {"lpt9.img", true},          {"AUX", true},  {"CONOUT$", true},
-        {"console.bin", false},  {"COM10", false},            {"COMX", false},
-        {"img.bin:stream", true}, {"a<b", true},              {"a|b", true},  {"a?b", true},
-        {"tab\there", true},     {"fw.bin.", true},           {"fw.bin ", true},
+        {"fw.bin", false},      {"firmware-2.1.img", false},
+        {".", false},           {"", false},
+        {"CON", true},          {"con.bin", true},
+        {"NUL", true},          {"nul .txt", true},
+        {"COM1", true},         {"lpt9.img", true},
+        {"AUX", true},          {"CONOUT$", true},
+        {"console.bin", false}, {"COM10", false},
+        {"COMX", false},        {"img.bin:stream", true},
+        {"a<b", true},          {"a|b", true},
+        {"a?b", true},          {"tab\there", true},
+        {"fw.bin.", true},      {"fw.bin ", true},
     };
     for (const Case &c : cases)
         EXPECT_EQ(!devsim::WindowsNamePartProblem(c.part).empty(), c.refused) << '"' << c.part << '"';

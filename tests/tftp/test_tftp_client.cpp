@@ -26,13 +26,10 @@ namespace {
 class Sim
 {
 public:
-    explicit Sim(std::optional<UpgradeBehaviour> behaviour,
-                 std::function<void(devsim::TftpServerConfig &)> tweak = {})
+    explicit Sim(std::optional<UpgradeBehaviour> behaviour, std::function<void(devsim::TftpServerConfig &)> tweak = {})
     {
         devsim::TftpServerConfig c;
-        c.behaviourFor = [behaviour](uint32_t address) {
-            return address == kLoopback ? behaviour : std::nullopt;
-        };
+        c.behaviourFor = [behaviour](uint32_t address) { return address == kLoopback ? behaviour : std::nullopt; };
         c.received = [this](uint32_t, const std::string &name, std::vector<uint8_t> image) {
             std::lock_guard lock(mutex_);
             images_.emplace_back(name, std::move(image));
@@ -116,8 +113,7 @@ TEST(TftpClientSimulator, WindowedUploadArrivesIntactWithRisingProgress)
         run.params.stats = &stats;
         const auto image = RandomImage(size, static_cast<unsigned>(size));
         ASSERT_EQ(run.Upload(image), UploadResult::Ok) << size << "\n" << run.Log();
-        EXPECT_TRUE(run.Logged("negotiated blksize 1428, windowsize 16, tsize " + std::to_string(size)))
-            << run.Log();
+        EXPECT_TRUE(run.Logged("negotiated blksize 1428, windowsize 16, tsize " + std::to_string(size))) << run.Log();
         auto images = sim.images();
         ASSERT_EQ(images.size(), 1u) << size;
         EXPECT_EQ(images[0].first, "image.bin");
@@ -264,7 +260,13 @@ TEST(TftpClientFake, DuplicateAcksAndStrangersCauseNoResends)
 
 TEST(TftpClientFake, AnswersToTheWriteRequestDecideTheResult)
 {
-    struct Case { const char *what; std::vector<uint8_t> answer; UploadResult result; bool refusal; };
+    struct Case
+    {
+        const char *what;
+        std::vector<uint8_t> answer;
+        UploadResult result;
+        bool refusal;
+    };
     const Case cases[] = {
         {"blksize above the request", tftp::EncodeOack({{"blksize", "2000"}}), UploadResult::DeviceError, true},
         {"windowsize above the request", tftp::EncodeOack({{"windowsize", "17"}}), UploadResult::DeviceError, true},

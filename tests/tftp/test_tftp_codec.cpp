@@ -29,7 +29,11 @@ using namespace std::string_literals;
 TEST(TftpCodec, RejectsMalformedPackets)
 {
     const std::string longName(kMaxField + 1, 'a');
-    struct Case { const char *why; std::string bytes; };
+    struct Case
+    {
+        const char *why;
+        std::string bytes;
+    };
     const Case cases[] = {
         {"empty", ""},
         {"one byte", "\0"s},
@@ -44,11 +48,16 @@ TEST(TftpCodec, RejectsMalformedPackets)
         {"WRQ with empty name", "\0\2\0octet\0"s},
         {"WRQ with empty mode", "\0\2file\0\0"s},
         {"WRQ with option missing its value", "\0\2f\0octet\0blksize\0"s},
-        {"WRQ with unterminated value", "\0\2f\0octet\0blksize\0" "512"s},
+        {"WRQ with unterminated value", "\0\2f\0octet\0blksize\0"
+                                        "512"s},
         {"WRQ with over-long name", "\0\2"s + longName + "\0octet\0"s},
-        {"WRQ with repeated option", "\0\2f\0octet\0tsize\0" "1\0TSIZE\0" "2\0"s},
-        {"OACK with empty option name", "\0\6\0" "1\0"s},
-        {"OACK with unterminated value", "\0\6blksize\0" "1428"s},
+        {"WRQ with repeated option", "\0\2f\0octet\0tsize\0"
+                                     "1\0TSIZE\0"
+                                     "2\0"s},
+        {"OACK with empty option name", "\0\6\0"
+                                        "1\0"s},
+        {"OACK with unterminated value", "\0\6blksize\0"
+                                         "1428"s},
         {"DATA above the largest block", "\0\3\0\1"s + std::string(kMaxBlockSize + 1, 'x')},
     };
     for (const Case &c : cases)
@@ -57,14 +66,17 @@ TEST(TftpCodec, RejectsMalformedPackets)
 
 TEST(TftpCodec, ParsesEachOpcode)
 {
-    auto wrq = ParseText("\0\2fw/image.bin\0OcTeT\0BLKSIZE\0" "1428\0tsize\0" "0\0"s);
+    auto wrq = ParseText("\0\2fw/image.bin\0OcTeT\0BLKSIZE\0"
+                         "1428\0tsize\0"
+                         "0\0"s);
     ASSERT_TRUE(wrq);
     EXPECT_EQ(wrq->opcode, Opcode::Wrq);
     EXPECT_EQ(wrq->text, "fw/image.bin");
     EXPECT_EQ(wrq->mode, "octet");
     EXPECT_EQ(wrq->options, (Options{{"blksize", "1428"}, {"tsize", "0"}}));
 
-    const auto dataBytes = Bytes("\0\3\xff\xfe" "abc"s); // the payload points into it
+    const auto dataBytes = Bytes("\0\3\xff\xfe"
+                                 "abc"s); // the payload points into it
     auto data = Parse(dataBytes.data(), dataBytes.size());
     ASSERT_TRUE(data);
     EXPECT_EQ(data->block, 0xfffe);
@@ -79,7 +91,8 @@ TEST(TftpCodec, ParsesEachOpcode)
     EXPECT_EQ(padded->opcode, Opcode::Ack);
     EXPECT_EQ(padded->block, 0x0102);
 
-    auto oack = ParseText("\0\6windowsize\0" "16\0"s);
+    auto oack = ParseText("\0\6windowsize\0"
+                          "16\0"s);
     ASSERT_TRUE(oack);
     EXPECT_EQ(oack->options, (Options{{"windowsize", "16"}}));
     auto emptyOack = ParseText("\0\6"s);
@@ -89,7 +102,11 @@ TEST(TftpCodec, ParsesEachOpcode)
 
 TEST(TftpCodec, ErrorMessagesAreCutNotOverread)
 {
-    struct Case { std::string bytes; std::string message; };
+    struct Case
+    {
+        std::string bytes;
+        std::string message;
+    };
     const Case cases[] = {
         {"\0\5\0\1missing\0"s, "missing"},
         {"\0\5\0\1no terminator"s, "no terminator"},
@@ -133,10 +150,14 @@ TEST(TftpCodec, EncodersRoundTrip)
 
 TEST(TftpCodec, BusyIsErrorZeroWithTheWordBusy)
 {
-    struct Case { uint16_t code; const char *message; bool busy; };
+    struct Case
+    {
+        uint16_t code;
+        const char *message;
+        bool busy;
+    };
     const Case cases[] = {
-        {0, "busy", true}, {0, "BUSY", true}, {0, "busy now", false},
-        {1, "busy", false}, {0, "", false},
+        {0, "busy", true}, {0, "BUSY", true}, {0, "busy now", false}, {1, "busy", false}, {0, "", false},
     };
     for (const Case &c : cases) {
         auto e = EncodeError(c.code, c.message);
@@ -148,12 +169,16 @@ TEST(TftpCodec, BusyIsErrorZeroWithTheWordBusy)
 
 TEST(TftpCodec, DecimalIsStrict)
 {
-    struct Case { const char *text; uint64_t max; std::optional<uint64_t> value; };
+    struct Case
+    {
+        const char *text;
+        uint64_t max;
+        std::optional<uint64_t> value;
+    };
     const Case cases[] = {
-        {"0", 10, 0},         {"1428", 65464, 1428}, {"65464", 65464, 65464},
-        {"65465", 65464, {}}, {"", 10, {}},          {"+1", 10, {}},
-        {"-1", 10, {}},       {" 1", 10, {}},        {"1 ", 10, {}},
-        {"0x10", 100, {}},    {"00012", 100, 12},    {"99999999999999999999", UINT64_MAX, {}},
+        {"0", 10, 0},   {"1428", 65464, 1428}, {"65464", 65464, 65464}, {"65465", 65464, {}},
+        {"", 10, {}},   {"+1", 10, {}},        {"-1", 10, {}},          {" 1", 10, {}},
+        {"1 ", 10, {}}, {"0x10", 100, {}},     {"00012", 100, 12},      {"99999999999999999999", UINT64_MAX, {}},
     };
     for (const Case &c : cases)
         EXPECT_EQ(ParseDecimal(c.text, c.max), c.value) << c.text;
@@ -162,7 +187,14 @@ TEST(TftpCodec, DecimalIsStrict)
 TEST(TftpCodec, OackAcceptedOnlyWithinWhatWasAsked)
 {
     const Options asked{{"blksize", "1428"}, {"tsize", "1000"}, {"windowsize", "16"}};
-    struct Case { const char *why; Options granted; bool ok; uint16_t block; uint16_t window; };
+    struct Case
+    {
+        const char *why;
+        Options granted;
+        bool ok;
+        uint16_t block;
+        uint16_t window;
+    };
     const Case cases[] = {
         {"everything granted", {{"blksize", "1428"}, {"tsize", "1000"}, {"windowsize", "16"}}, true, 1428, 16},
         {"no windowsize: lock-step", {{"blksize", "1428"}, {"tsize", "1000"}}, true, 1428, 1},

@@ -52,7 +52,15 @@ TEST(TftpServer, RefusesWhatItMustNotStore)
 {
     Server server;
     using tftp::Opcode;
-    struct Case { const char *what; Opcode opcode; std::string name; std::string mode; tftp::Options options; uint16_t error; };
+    struct Case
+    {
+        const char *what;
+        Opcode opcode;
+        std::string name;
+        std::string mode;
+        tftp::Options options;
+        uint16_t error;
+    };
     const Case cases[] = {
         {"parent folder", Opcode::Wrq, "../fw.bin", "octet", {}, tftp::ErrAccessViolation},
         {"parent inside", Opcode::Wrq, "fw/../../fw.bin", "octet", {}, tftp::ErrAccessViolation},
@@ -78,9 +86,10 @@ TEST(TftpServer, GrantsOptionsWithinItsLimitsAndGuardsTheTransferId)
 {
     Server server;
     UdpSocket client;
-    client.SendTo(server.address(), tftp::EncodeRequest(tftp::Opcode::Wrq, "fw/a.bin", "octet",
-                                                        {{"blksize", "100000"}, {"windowsize", "500"},
-                                                         {"tsize", "10"}, {"rollover", "0"}}));
+    client.SendTo(
+        server.address(),
+        tftp::EncodeRequest(tftp::Opcode::Wrq, "fw/a.bin", "octet",
+                            {{"blksize", "100000"}, {"windowsize", "500"}, {"tsize", "10"}, {"rollover", "0"}}));
     std::vector<uint8_t> keep;
     sockaddr_in transfer{};
     auto oack = Answer(client, keep, &transfer);

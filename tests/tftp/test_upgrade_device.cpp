@@ -55,9 +55,10 @@ class Devices
 public:
     Devices()
     {
-        const std::map<uint32_t, UpgradeBehaviour> devices = {
-            {kSucceeds, UpgradeBehaviour::Succeed}, {kBusy, UpgradeBehaviour::BusyFirst},
-            {kFails, UpgradeBehaviour::Fail}, {kStalls, UpgradeBehaviour::Stall}};
+        const std::map<uint32_t, UpgradeBehaviour> devices = {{kSucceeds, UpgradeBehaviour::Succeed},
+                                                              {kBusy, UpgradeBehaviour::BusyFirst},
+                                                              {kFails, UpgradeBehaviour::Fail},
+                                                              {kStalls, UpgradeBehaviour::Stall}};
         for (const auto &[address, behaviour] : devices) {
             devsim::TftpServerConfig c;
             c.bindAddress = "127.0.0." + std::to_string(address & 0xff);
@@ -76,7 +77,12 @@ public:
         }
     }
     uint16_t port() const { return port_; }
-    struct Image { uint32_t device; std::string name; std::vector<uint8_t> bytes; };
+    struct Image
+    {
+        uint32_t device;
+        std::string name;
+        std::vector<uint8_t> bytes;
+    };
     std::vector<Image> received()
     {
         std::lock_guard lock(mutex_);
@@ -148,7 +154,12 @@ TEST_F(UpgradeDevice, BadArgumentsFailClearlyWithoutSending)
         ASSERT_EQ(ftruncate(fd, off_t{INT32_MAX} + 1), 0);
         close(fd);
     }
-    struct Case { const char *path; const char *address; int32_t result; };
+    struct Case
+    {
+        const char *path;
+        const char *address;
+        int32_t result;
+    };
     const Case cases[] = {
         {nullptr, "127.0.0.1", TVPUpgradeFileError},
         {"", "127.0.0.1", TVPUpgradeFileError},
@@ -201,12 +212,16 @@ TEST_F(UpgradeDevice, SuccessReportsTotalThenRisingPositionsOnTheCallingThread)
 
 TEST_F(UpgradeDevice, EachDeviceBehaviourGivesItsResult)
 {
-    struct Case { const char *address; int32_t result; bool started; };
+    struct Case
+    {
+        const char *address;
+        int32_t result;
+        bool started;
+    };
     const Case cases[] = {
-        {"127.0.0.2", TVPUpgradeNoAnswer, false},   // busy
-        {"127.0.0.2", TVPUpgradeOK, true},          // the program's retry
-        {"127.0.0.3", TVPUpgradeDeviceError, false},
-        {"127.0.0.4", TVPUpgradeStalled, true},
+        {"127.0.0.2", TVPUpgradeNoAnswer, false}, // busy
+        {"127.0.0.2", TVPUpgradeOK, true},        // the program's retry
+        {"127.0.0.3", TVPUpgradeDeviceError, false}, {"127.0.0.4", TVPUpgradeStalled, true},
         {kNobody, TVPUpgradeNoAnswer, false},
     };
     for (const Case &c : cases) {

@@ -99,9 +99,9 @@ Tftpd::Tftpd(const std::string &root, const std::vector<std::string> &extraArgs)
     if (!host)
         return;
     Start(kTftpd, [&](uint16_t port) {
-        std::vector<std::string> args = {kTftpd, "--listen", "--foreground", "--address",
-                                         *host + ":" + std::to_string(port), "--ipv4", "--create", "--secure",
-                                         "--user", user};
+        std::vector<std::string> args = {
+            kTftpd,   "--listen", "--foreground", "--address", *host + ":" + std::to_string(port),
+            "--ipv4", "--create", "--secure",     "--user",    user};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         args.push_back(root);
         return args;
@@ -128,9 +128,10 @@ Atftpd::Atftpd(const std::string &root)
     chmod(root.c_str(), 0777); // it insists on a folder anyone may write
     const std::string program = Program();
     Start(program, [&](uint16_t port) {
-        return std::vector<std::string>{program, "--daemon", "--no-fork", "--port", std::to_string(port),
-                                        "--bind-address", "127.0.0.1", "--user", user, "--group", groupName,
-                                        "--no-multicast", "--retry-timeout", "1", "--logfile", "/dev/null", root};
+        return std::vector<std::string>{
+            program,     "--daemon",  "--no-fork", "--port",  std::to_string(port), "--bind-address",  "127.0.0.1",
+            "--user",    user,        "--group",   groupName, "--no-multicast",     "--retry-timeout", "1",
+            "--logfile", "/dev/null", root};
     });
 }
 

@@ -83,8 +83,8 @@ private:
 class FakeServer
 {
 public:
-    using Script = std::function<void(UdpSocket &listen, const std::vector<uint8_t> &request,
-                                      const sockaddr_in &client)>;
+    using Script =
+        std::function<void(UdpSocket &listen, const std::vector<uint8_t> &request, const sockaddr_in &client)>;
     explicit FakeServer(Script script);
     ~FakeServer();
     uint16_t port() const { return listen_.port(); }

@@ -74,18 +74,17 @@ TEST(CompareWithSaved, ShowsMovedAndMissingDevicesNothingForTheSameLanAndAFaulty
     DeviceForm->show(); // its show event scans
     ASSERT_TRUE(WaitFor(
         [] {
-            return testsupport::DeviceList()->topLevelItemCount() == 8
-                && !DeviceForm->ProtocolInterface->DiscoveryTimer->isActive();
+            return testsupport::DeviceList()->topLevelItemCount() == 8 &&
+                   !DeviceForm->ProtocolInterface->DiscoveryTimer->isActive();
         },
         8000));
 
     const QString lo = QString::fromStdString(testsupport::LoopbackInterfaceName()) + " (127.0.0.1)";
     const QString sample = QString::fromLatin1(SavedSample).arg(QStringLiteral("127.0.0.16"), lo, QString());
-    const QString before = QString::fromLatin1(SavedSample).arg(
-        QStringLiteral("127.0.0.66"), lo,
-        QStringLiteral(R"(,
+    const QString before = QString::fromLatin1(SavedSample).arg(QStringLiteral("127.0.0.66"), lo, QStringLiteral(R"(,
 {"name": "Gone Unit", "type": "Serial Server", "ip": "127.0.0.99", "id": "00:1a:2b:00:00:99"})"));
-    const struct {
+    const struct
+    {
         const char *file;
         QString text;
         QMessageBox::Icon icon;

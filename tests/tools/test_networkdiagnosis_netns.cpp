@@ -57,8 +57,8 @@ TEST(NetworkDiagnosisOnALan, ShowsTheDoctorsFindingsBesideAWorkingListAndCopiesT
     const std::string pc = lan.AddPcLink(segment, "10.131.0.1/24");
     ASSERT_FALSE(pc.empty());
     ASSERT_FALSE(lan.AddHost(segment, "10.131.0.9/24").empty());
-    auto device = testsupport::StartLanDevice(lan, segment, {"Dev 31", "02:0D:0C:00:01:31", "10.131.0.20/24", ""},
-                                              dir.path());
+    auto device =
+        testsupport::StartLanDevice(lan, segment, {"Dev 31", "02:0D:0C:00:01:31", "10.131.0.20/24", ""}, dir.path());
     ASSERT_TRUE(device);
     const std::string down = lan.AddPcLink(lan.AddSegment(), "10.132.0.1/24");
     ASSERT_TRUE(lan.Run("", "ip link set " + down + " down"));
@@ -85,7 +85,8 @@ TEST(NetworkDiagnosisOnALan, ShowsTheDoctorsFindingsBesideAWorkingListAndCopiesT
     EXPECT_TRUE(report.startsWith(QLatin1String("Findings, most likely cause first:\n  1. "))) << report.toStdString();
     EXPECT_TRUE(report.contains(QString::fromStdString(down + " is down: plug in the cable or enable it")))
         << report.toStdString();
-    EXPECT_TRUE(report.contains(QString::fromStdString("Devices found: 1\n  10.131.0.20  02:0D:0C:00:01:31  Dev 31  on " + pc)))
+    EXPECT_TRUE(
+        report.contains(QString::fromStdString("Devices found: 1\n  10.131.0.20  02:0D:0C:00:01:31  Dev 31  on " + pc)))
         << report.toStdString();
     EXPECT_EQ(NetworkDiagnosisForm->Report().exitCode, 0);
 

@@ -18,12 +18,27 @@ TEST(Address, DottedQuadsAreStrictlyDecimal)
         const char *text;
         std::optional<uint32_t> value;
     };
-    for (const Case &c : {Case{"192.168.1.5", 0xc0a80105}, Case{"10.0.0.1", 0x0a000001}, Case{"010.0.0.1", 0x0a000001},
-                          Case{"010.1.1.1", 0x0a010101}, Case{"0.0.0.0", 0}, Case{"255.255.255.255", 0xffffffff},
-                          Case{"256.0.0.1", {}}, Case{"300.1.1.1", {}}, Case{"1.2.3", {}}, Case{"1.2.3.4.", {}},
-                          Case{"1.2.3.4.5", {}}, Case{"1..3.4", {}}, Case{" 1.2.3.4", {}}, Case{"1.2.3.4 ", {}},
-                          Case{"0x1.2.3.4", {}}, Case{"0001.2.3.4", {}}, Case{"1.2.3.0004", {}}, Case{"1.2.3.-4", {}},
-                          Case{"...", {}}, Case{"", {}}, Case{"1.2.3.4\n", {}}}) {
+    for (const Case &c : {Case{"192.168.1.5", 0xc0a80105},
+                          Case{"10.0.0.1", 0x0a000001},
+                          Case{"010.0.0.1", 0x0a000001},
+                          Case{"010.1.1.1", 0x0a010101},
+                          Case{"0.0.0.0", 0},
+                          Case{"255.255.255.255", 0xffffffff},
+                          Case{"256.0.0.1", {}},
+                          Case{"300.1.1.1", {}},
+                          Case{"1.2.3", {}},
+                          Case{"1.2.3.4.", {}},
+                          Case{"1.2.3.4.5", {}},
+                          Case{"1..3.4", {}},
+                          Case{" 1.2.3.4", {}},
+                          Case{"1.2.3.4 ", {}},
+                          Case{"0x1.2.3.4", {}},
+                          Case{"0001.2.3.4", {}},
+                          Case{"1.2.3.0004", {}},
+                          Case{"1.2.3.-4", {}},
+                          Case{"...", {}},
+                          Case{"", {}},
+                          Case{"1.2.3.4\n", {}}}) {
         EXPECT_EQ(wire::ParseDottedQuad(std::string_view(c.text)), c.value) << c.text;
         uint32_t v = 0;
         EXPECT_EQ(wire::ParseDottedQuad(c.text, &v), c.value.has_value()) << c.text;
@@ -46,9 +61,9 @@ TEST(Address, MasksAndPrefixLengths)
         int prefix; // -1: not contiguous
         bool isMask;
     };
-    for (const Case &c : {Case{0xffffff00, 24, true}, Case{0xffffffff, 32, true}, Case{0xfffffffe, 31, true},
-                          Case{0x80000000, 1, true}, Case{0, 0, false}, Case{0xff00ff00, -1, false},
-                          Case{0x00ffffff, -1, false}}) {
+    for (const Case &c :
+         {Case{0xffffff00, 24, true}, Case{0xffffffff, 32, true}, Case{0xfffffffe, 31, true}, Case{0x80000000, 1, true},
+          Case{0, 0, false}, Case{0xff00ff00, -1, false}, Case{0x00ffffff, -1, false}}) {
         EXPECT_EQ(wire::PrefixLength(c.mask), c.prefix) << std::hex << c.mask;
         EXPECT_EQ(wire::IsMask(c.mask), c.isMask) << std::hex << c.mask;
         if (c.prefix >= 0) {

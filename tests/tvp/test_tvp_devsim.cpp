@@ -235,8 +235,7 @@ TEST_F(LibraryOnSimulator, DeviceIsAnnouncedOnlyOnceItsProbeHasSettled)
             return false;
         }));
         // no further pumping: the settled probe was logged before the answer
-        EXPECT_TRUE(LogContains("probe " + address + ": answered") ||
-                    LogContains("probe " + address + ": no answer"))
+        EXPECT_TRUE(LogContains("probe " + address + ": answered") || LogContains("probe " + address + ": no answer"))
             << address;
     }
     EXPECT_EQ(TVPPingDevice("127.0.0.11"), 1);
@@ -275,14 +274,15 @@ TEST_F(LibraryOnSimulator, ChooseFindsAFreeLoopbackAddress)
 TEST_F(LibraryOnSimulator, AddressesInUseNameWhatHoldsEach)
 {
     StartSim();
-    const char *addresses[] = {"127.0.0.11", "127.0.0.200", "127.0.0.1",   "192.168.77.20",
+    const char *addresses[] = {"127.0.0.11", "127.0.0.200", "127.0.0.1", "192.168.77.20",
                                "127.0.0.0",  "1.2.3",       nullptr};
     const int32_t expected[] = {TVPAddressDevice,    TVPAddressFree,      TVPAddressOwn,      TVPAddressNotOnLink,
                                 TVPAddressNotOnLink, TVPAddressNotOnLink, TVPAddressNotOnLink};
     int32_t uses[7];
     std::fill(std::begin(uses), std::end(uses), 99);
     // from a worker thread, as a window keeps its event loop free
-    auto checked = std::async(std::launch::async, [&] { return TVPAddressesInUse("lo (127.0.0.1)", addresses, 7, uses); });
+    auto checked =
+        std::async(std::launch::async, [&] { return TVPAddressesInUse("lo (127.0.0.1)", addresses, 7, uses); });
     while (checked.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
         TVPProcessEvents();
     ASSERT_EQ(checked.get(), 0);

@@ -290,9 +290,9 @@ TEST_F(FakeDevice, UnicastRequestsAreAnsweredOnlyFromTheAddressesTheyWentTo)
     ASSERT_EQ(TVPMacToID("00:1A:2B:3C:4D:5E", id), 0);
     uint8_t noDevice[TVP_ID_SIZE];
     TVPMacToID("bogus", noDevice);
-    for (int refused : {TVPGetIPAt(id, "127.0.0.256"), TVPGetIPAt(id, "255.255.255.255"),
-                        TVPGetIPAt(noDevice, "127.0.0.1"),
-                        TVPSetIPAt(id, "127.0.0.1", "127.0.0.0", "255.0.0.0", "", 0)})
+    for (int refused :
+         {TVPGetIPAt(id, "127.0.0.256"), TVPGetIPAt(id, "255.255.255.255"), TVPGetIPAt(noDevice, "127.0.0.1"),
+          TVPSetIPAt(id, "127.0.0.1", "127.0.0.0", "255.0.0.0", "", 0)})
         EXPECT_EQ(refused, TVPNotSentInvalid);
     wire::Message req;
     EXPECT_FALSE(Receive(&req)) << "nothing refused is sent";

@@ -140,8 +140,8 @@ TEST_F(HostileHost, ABatteryOfAnswersListsOnlyPossibleDevicesAndIsNotAmplified)
     Pump(100);
     ASSERT_NE(discoverTx_, 0u);
 
-    const std::vector<uint32_t> impossible = {0x00000000, 0xffffffff, 0xe0000001, 0xf0000001,
-                                              0x7f000000, 0x7fffffff}; // network and broadcast of 127/8
+    const std::vector<uint32_t> impossible = {0x00000000, 0xffffffff, 0xe0000001,
+                                              0xf0000001, 0x7f000000, 0x7fffffff}; // network and broadcast of 127/8
     for (int copy = 0; copy < 3; ++copy)
         for (uint32_t a : impossible)
             Answer(wire::Encode(Reply(a, a & 0xffff)));
@@ -163,7 +163,8 @@ TEST_F(HostileHost, ABatteryOfAnswersListsOnlyPossibleDevicesAndIsNotAmplified)
     for (uint32_t a : impossible) {
         EXPECT_EQ(listed_.count(wire::FormatDottedQuad(a)), 0u) << wire::FormatDottedQuad(a) << " was listed";
         EXPECT_EQ(probed_.count(a), 0u) << wire::FormatDottedQuad(a) << " was probed";
-        EXPECT_EQ(LogCount("claiming " + wire::FormatDottedQuad(a) + ","), 1u) << "one line for each, not one each time";
+        EXPECT_EQ(LogCount("claiming " + wire::FormatDottedQuad(a) + ","), 1u)
+            << "one line for each, not one each time";
     }
     EXPECT_EQ(listed_.count("127.10.0.1"), 0u);
     EXPECT_EQ(listed_.count("127.10.0.2"), 0u);

@@ -196,7 +196,8 @@ TEST(AddressChooser, TheFirstCandidateNoCheckFoundTakenIsChosen)
                                5,
                                {"a device answers there", "a host refused the probe", "a host answers ARP there",
                                 "a host answers an ARP probe"}},
-                          Case{{F{true, true, true, true}, arp}, std::nullopt,
+                          Case{{F{true, true, true, true}, arp},
+                               std::nullopt,
                                {"a device answers there", "a host answers an ARP probe"}}}) {
         std::vector<uint32_t> candidates;
         for (uint32_t i = 1; i <= c.found.size(); ++i)

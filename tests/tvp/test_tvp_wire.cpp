@@ -12,8 +12,22 @@ namespace {
 
 std::vector<uint8_t> Header(uint8_t opcode, uint32_t txid = 1)
 {
-    return {'T', 'V', 1, opcode, uint8_t(txid >> 24), uint8_t(txid >> 16), uint8_t(txid >> 8), uint8_t(txid),
-            0, 0x1a, 0x2b, 0, 0, 1, 0, 0};
+    return {'T',
+            'V',
+            1,
+            opcode,
+            uint8_t(txid >> 24),
+            uint8_t(txid >> 16),
+            uint8_t(txid >> 8),
+            uint8_t(txid),
+            0,
+            0x1a,
+            0x2b,
+            0,
+            0,
+            1,
+            0,
+            0};
 }
 
 std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t> &b)
@@ -156,13 +170,14 @@ TEST(TvpNet, InterfaceTexts)
         const char *name;
         std::optional<uint32_t> address;
     };
-    for (const Case &c : {Case{"eth0 (192.168.1.10)", true, "eth0", 0xc0a8010a}, Case{"lo", true, "lo", std::nullopt},
-                          Case{"eth0 (192.168.1)", false, "", std::nullopt}, Case{" (1.2.3.4)", false, "", std::nullopt},
-                          Case{"eth0 (1.2.3.4", false, "", std::nullopt}, Case{"", false, "", std::nullopt},
-                          Case{"Ethernet 2", true, "Ethernet 2", std::nullopt},
-                          Case{"vEthernet (Default Switch)", true, "vEthernet (Default Switch)", std::nullopt},
-                          Case{"vEthernet (Default Switch) (172.20.0.1)", true, "vEthernet (Default Switch)", 0xac140001},
-                          Case{"vEthernet (Default Switch) (172.20.0)", false, "", std::nullopt}}) {
+    for (const Case &c :
+         {Case{"eth0 (192.168.1.10)", true, "eth0", 0xc0a8010a}, Case{"lo", true, "lo", std::nullopt},
+          Case{"eth0 (192.168.1)", false, "", std::nullopt}, Case{" (1.2.3.4)", false, "", std::nullopt},
+          Case{"eth0 (1.2.3.4", false, "", std::nullopt}, Case{"", false, "", std::nullopt},
+          Case{"Ethernet 2", true, "Ethernet 2", std::nullopt},
+          Case{"vEthernet (Default Switch)", true, "vEthernet (Default Switch)", std::nullopt},
+          Case{"vEthernet (Default Switch) (172.20.0.1)", true, "vEthernet (Default Switch)", 0xac140001},
+          Case{"vEthernet (Default Switch) (172.20.0)", false, "", std::nullopt}}) {
         std::string name;
         std::optional<uint32_t> address;
         EXPECT_EQ(net::ParseInterfaceText(c.text, &name, &address), c.ok) << c.text;
@@ -179,12 +194,11 @@ TEST(TvpNet, InterfaceTexts)
 
 TEST(TvpNet, DefaultGatewayComesFromTheRouteTable)
 {
-    const std::string table =
-        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-        "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
-        "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
-        "eth1\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
-        "eth2\tgarbage\n";
+    const std::string table = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+                              "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+                              "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+                              "eth1\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
+                              "eth2\tgarbage\n";
     EXPECT_EQ(net::DefaultGateway(table, "eth0"), 0xc0a80101u);
     EXPECT_EQ(net::DefaultGateway(table, "eth1"), std::nullopt) << "a route without gateway";
     EXPECT_EQ(net::DefaultGateway(table, "eth2"), std::nullopt);

@@ -50,8 +50,7 @@ void Callback(uint32_t code, const void *record)
         e.id = Text(r->ID), e.address = Text(r->IPAddress);
         break;
     }
-    default:
-        break;
+    default: break;
     }
     g_events.push_back(e);
 }
@@ -74,7 +73,8 @@ std::vector<Event> &Events()
 std::vector<Event> EventsOf(uint32_t code)
 {
     std::vector<Event> out;
-    std::copy_if(g_events.begin(), g_events.end(), std::back_inserter(out), [&](const Event &e) { return e.code == code; });
+    std::copy_if(g_events.begin(), g_events.end(), std::back_inserter(out),
+                 [&](const Event &e) { return e.code == code; });
     return out;
 }
 
@@ -85,7 +85,8 @@ std::vector<std::string> LogLines()
 
 bool LogContains(const std::string &text)
 {
-    return std::any_of(g_log.begin(), g_log.end(), [&](const std::string &l) { return l.find(text) != std::string::npos; });
+    return std::any_of(g_log.begin(), g_log.end(),
+                       [&](const std::string &l) { return l.find(text) != std::string::npos; });
 }
 
 int Misdelivered()
@@ -97,7 +98,8 @@ bool PumpUntil(const std::function<bool()> &done, int timeoutMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
             return done();
         if (testsupport::WaitReadable(TVPEventHandle(), int(std::min<long long>(left, 50))))

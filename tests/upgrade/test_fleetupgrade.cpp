@@ -46,14 +46,17 @@ TEST(FleetUpgradeForm, OnlyCheckedDevicesTheFilterShowsAreUpgraded)
 {
     TFleetUpgradeForm form(nullptr);
     QList<TDeviceInfo> devices;
-    for (const auto &[name, type] : {std::pair{"Pump A", "Serial Server"}, {"pump b", "Serial Server"},
-                                     {"Press", "Serial Server"}, {"Pump C", "I/O Gateway"}}) {
+    for (const auto &[name, type] : {std::pair{"Pump A", "Serial Server"},
+                                     {"pump b", "Serial Server"},
+                                     {"Press", "Serial Server"},
+                                     {"Pump C", "I/O Gateway"}}) {
         devices << TDeviceInfo{};
         devices.back().Name = name;
         devices.back().Type = type;
     }
     form.SetDevices(devices);
-    const struct {
+    const struct
+    {
         int type; // 0: all, then the types in order
         const char *name;
         const char *button;
@@ -242,7 +245,8 @@ TEST_F(FleetUpgradeDevsim, EnterOnAFocusedButtonDoesItsAction)
 
     // running, one at a time: Start starts; Cancel, and Esc too, start
     // nothing more and keep the window
-    const struct {
+    const struct
+    {
         const char *focus;
         Qt::Key key;
     } cancels[] = {{"CancelButton", Qt::Key_Return}, {"DeviceTable", Qt::Key_Escape}};

@@ -89,8 +89,8 @@ TEST_F(UpgradeCommandsTest, UpgradeFillsTheSelectedAddressUpgradeAnyClearsItAndT
     EXPECT_EQ(Run(action("DoUpgrade"), look), 1);
     EXPECT_EQ(Run(action("UpgradeAny"), look), 1);
     EXPECT_EQ(Run(action("DoUpgrade"), look), 1);
-    EXPECT_EQ(seen, QStringList({"10 .1  .2  .3  |", "   .   .   .   |/tmp/chiller.bin",
-                                 "10 .1  .2  .3  |/tmp/chiller.bin"}));
+    EXPECT_EQ(seen, QStringList(
+                        {"10 .1  .2  .3  |", "   .   .   .   |/tmp/chiller.bin", "10 .1  .2  .3  |/tmp/chiller.bin"}));
 
     // Without a selection Upgrade opens nothing; Upgrade... still opens.
     list()->clearSelection();

@@ -105,16 +105,18 @@ TEST_F(UpgradeDevsim, DevicesOutcomesReachTheUser)
     }
     const int size = int(bytes.size());
 
-    const struct {
+    const struct
+    {
         const char *device;
         const char *address;
         std::vector<int32_t> results;
         QStringList log;
         bool received;
     } cases[] = {
-        {"busy-first", "127.0.0.16", {TVPUpgradeNoAnswer, TVPUpgradeOK},
-         {"First Upgrade Failed", "Delay 10 seconds", "Attempting second upgrade",
-          "Second upgrade succeeded"},
+        {"busy-first",
+         "127.0.0.16",
+         {TVPUpgradeNoAnswer, TVPUpgradeOK},
+         {"First Upgrade Failed", "Delay 10 seconds", "Attempting second upgrade", "Second upgrade succeeded"},
          true},
         {"succeed", "127.0.0.11", {TVPUpgradeOK}, {"Upgrade succeeded"}, true},
         {"fail", "127.0.0.17", {TVPUpgradeDeviceError}, {"Upgrade Failed"}, false},
@@ -142,8 +144,8 @@ TEST_F(UpgradeDevsim, DevicesOutcomesReachTheUser)
         EXPECT_FALSE(form->findChild<QProgressBar *>("Progress")->isVisible());
         if (c.received) {
             EXPECT_EQ(bars.back(), (Bar{true, size, size}));
-            const std::string stored = std::string("tftp: ") + c.address + " received \"firmware-5.1.bin\", "
-                                       + std::to_string(size) + " bytes";
+            const std::string stored = std::string("tftp: ") + c.address + " received \"firmware-5.1.bin\", " +
+                                       std::to_string(size) + " bytes";
             EXPECT_TRUE(sim->WaitForLine(stored)) << stored;
         }
         if (c.results.back() == TVPUpgradeStalled) {

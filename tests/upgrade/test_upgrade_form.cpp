@@ -110,10 +110,7 @@ protected:
         ASSERT_TRUE(upgradeButton()->isEnabled());
     }
 
-    void ClickUpgrade()
-    {
-        QTest::mouseClick(upgradeButton(), Qt::LeftButton);
-    }
+    void ClickUpgrade() { QTest::mouseClick(upgradeButton(), Qt::LeftButton); }
 
     TUpgradeForm form;
     std::vector<int32_t> results;
@@ -127,7 +124,8 @@ protected:
 
 TEST(CompactAddressText, DropsBlanksLeadingAndRepeatedDots)
 {
-    const struct {
+    const struct
+    {
         QString in;
         QString out;
     } cases[] = {
@@ -146,7 +144,8 @@ TEST(CompactAddressText, DropsBlanksLeadingAndRepeatedDots)
 
 TEST_F(UpgradeFormTest, AddressGroupsGoLeftAlignedIntoTheirSlots)
 {
-    const struct {
+    const struct
+    {
         QString set;
         QString shown;
     } cases[] = {
@@ -163,16 +162,15 @@ TEST_F(UpgradeFormTest, AddressGroupsGoLeftAlignedIntoTheirSlots)
 
 TEST_F(UpgradeFormTest, EnablingRuleActsOnTheButtonAtIdle)
 {
-    const struct {
+    const struct
+    {
         const char *what;
         QString file;
         QString typed; // keys typed into the empty address field
         bool enabled;
     } cases[] = {
-        {"empty file name", "", "192168001001", false},
-        {"untouched address", "/tmp/fw.bin", "", false},
-        {"first group only", "/tmp/fw.bin", "10", true},
-        {"blanks-only file name", "   ", "1", true},
+        {"empty file name", "", "192168001001", false},   {"untouched address", "/tmp/fw.bin", "", false},
+        {"first group only", "/tmp/fw.bin", "10", true},  {"blanks-only file name", "   ", "1", true},
         {"full address", "fw.bin", "192168001001", true},
     };
     form.show();
@@ -193,7 +191,8 @@ TEST_F(UpgradeFormTest, LibraryGetsTheFileAsTypedAndTheCompactedAddress)
     ModalWatcher watcher;
     // Digits typed at cursor positions of the empty template.
     using Typing = std::vector<std::pair<int, QString>>;
-    const struct {
+    const struct
+    {
         Typing typed;
         std::string sent;
     } cases[] = {
@@ -219,9 +218,9 @@ TEST_F(UpgradeFormTest, LibraryGetsTheFileAsTypedAndTheCompactedAddress)
 
 TEST_F(UpgradeFormTest, OutcomeOfARunFollowsTheLibraryResults)
 {
-    const QStringList retried = {"First Upgrade Failed", "Delay 10 seconds",
-                                 "Attempting second upgrade"};
-    const struct {
+    const QStringList retried = {"First Upgrade Failed", "Delay 10 seconds", "Attempting second upgrade"};
+    const struct
+    {
         const char *what;
         std::vector<int32_t> results;
         size_t calls;
@@ -327,15 +326,14 @@ TEST_F(UpgradeFormTest, ModalShowEndsWithOkAfterSuccessAndCancelOtherwise)
 
 TEST_F(UpgradeFormTest, RetryPauseLastsTenSecondsOfElapsedTimeAcrossACounterWrap)
 {
-    const struct {
+    const struct
+    {
         uint32_t start;
         uint32_t tick; // how far the clock moves during one 100 ms sleep
         int sleeps;
     } cases[] = {
-        {1000, 100, 100},
-        {0xFFFFFFFFu - 4950, 100, 100}, // the counter wraps mid-pause
-        {0xFFFFFFFFu, 100, 100},
-        {1000, 250, 40}, // slow sleeps: time, not the count of sleeps, decides
+        {1000, 100, 100},        {0xFFFFFFFFu - 4950, 100, 100}, // the counter wraps mid-pause
+        {0xFFFFFFFFu, 100, 100}, {1000, 250, 40},                // slow sleeps: time, not the count of sleeps, decides
         {0xFFFFFF00u, 3000, 4},
     };
     for (const auto &c : cases) {
@@ -500,11 +498,9 @@ TEST_F(UpgradeFormTest, ChooseSetsTheFullPathAndCancelKeepsTheName)
 
     EXPECT_EQ(titles, QStringList(2, "Choose the Upgrade File"));
 #ifdef _WIN32
-    EXPECT_EQ(filters.value(0),
-              "Upgrade Files (*.bin)|All Files (*.*) / Upgrade Files (*.bin)");
+    EXPECT_EQ(filters.value(0), "Upgrade Files (*.bin)|All Files (*.*) / Upgrade Files (*.bin)");
 #else
-    EXPECT_EQ(filters.value(0),
-              "Upgrade Files (*.bin)|All Files (*) / Upgrade Files (*.bin)");
+    EXPECT_EQ(filters.value(0), "Upgrade Files (*.bin)|All Files (*) / Upgrade Files (*.bin)");
 #endif
     EXPECT_EQ(suffixes, QStringList(2, "bin"));
 }
@@ -573,8 +569,8 @@ TEST_F(UpgradeFormTest, LayoutCaptionsTabOrderAndPlacement)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order << QApplication::focusWidget()->objectName();
     }
-    EXPECT_EQ(order, QStringList({"FileName", "IPAddress", "ChooseButton", "UpgradeButton",
-                                  "CancelButton", "FileName"}));
+    EXPECT_EQ(order,
+              QStringList({"FileName", "IPAddress", "ChooseButton", "UpgradeButton", "CancelButton", "FileName"}));
 }
 
 } // namespace

@@ -119,19 +119,19 @@ void VersionRecord()
     Check(fixed == expected, "the fixed file version is the project version");
     Check(win32::ReadVersionString(self, "FileVersion") == std::optional<std::string>(NETSCRY_VERSION_TEXT),
           "the FileVersion text is " NETSCRY_VERSION_TEXT ": " + Quoted(win32::ReadVersionString(self, "FileVersion")));
-    Check(win32::ReadVersionString(self, "FileDescription")
-              == std::optional<std::string>("Netscry Win32 layer test"),
+    Check(win32::ReadVersionString(self, "FileDescription") == std::optional<std::string>("Netscry Win32 layer test"),
           "the description is the resource's: " + Quoted(win32::ReadVersionString(self, "FileDescription")));
     Check(fixed && AboutVersionText(*fixed) == NETSCRY_ABOUT_TEXT,
-          "the About window would show " NETSCRY_ABOUT_TEXT ": "
-              + Quoted(fixed ? std::optional<std::string>(AboutVersionText(*fixed)) : std::nullopt));
+          "the About window would show " NETSCRY_ABOUT_TEXT ": " +
+              Quoted(fixed ? std::optional<std::string>(AboutVersionText(*fixed)) : std::nullopt));
     Check(!win32::ReadVersionString(self, "NoSuchValue"), "a value the resource lacks is none");
     Check(!win32::ReadVersionString(self, "..\\FileVersion"), "a key that walks the tree is refused");
 
     // a file without a version resource, and no file at all
     char directory[MAX_PATH];
     const DWORD length = GetTempPathA(MAX_PATH, directory);
-    const std::string plain = std::string(directory, length) + "netscry-no-version-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    const std::string plain =
+        std::string(directory, length) + "netscry-no-version-" + std::to_string(GetCurrentProcessId()) + ".txt";
     if (FILE *f = std::fopen(plain.c_str(), "wb")) {
         std::fputs("MZ but no more\n", f);
         std::fclose(f);
@@ -146,7 +146,8 @@ void VersionRecord()
 
 void ShellArguments()
 {
-    const struct {
+    const struct
+    {
         const char *text;
         const char *argument; // nullptr: refused
     } arguments[] = {
@@ -170,7 +171,8 @@ void ShellArguments()
         Check(got == want, "argument \"" + Printable(a.text) + "\" -> " + Quoted(got));
     }
 
-    const struct {
+    const struct
+    {
         const char *url;
         bool browser;
     } urls[] = {
@@ -210,7 +212,8 @@ void ShellArguments()
 
 void ShellResults()
 {
-    const struct {
+    const struct
+    {
         std::intptr_t code;
         const char *text; // nullptr: any text naming the code
     } codes[] = {
@@ -234,15 +237,15 @@ void ShellResults()
     Check(started.ok && !started.refused && started.code > 32 && started.reason.empty(),
           "a program that exists starts: code " + std::to_string(started.code));
     const win32::ShellResult missing = win32::ShellOpen("C:\\netscry-no-such-dir\\none.exe", "", true);
-    Check(!missing.ok && !missing.refused && missing.code <= 32
-              && missing.reason == win32::ShellExecuteFailureText(missing.code) && !missing.reason.empty(),
+    Check(!missing.ok && !missing.refused && missing.code <= 32 &&
+              missing.reason == win32::ShellExecuteFailureText(missing.code) && !missing.reason.empty(),
           "a missing program is a failure: code " + std::to_string(missing.code) + ", " + missing.reason);
 
     // the scan's arp: the system's own program, which Wine has too
     const std::string arp = win32::ArpProgram();
     const DWORD attributes = GetFileAttributesA(arp.c_str());
-    Check(arp.size() > 8 && _stricmp(arp.c_str() + arp.size() - 8, "\\arp.exe") == 0
-              && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY),
+    Check(arp.size() > 8 && _stricmp(arp.c_str() + arp.size() - 8, "\\arp.exe") == 0 &&
+              attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY),
           "the scan's arp program is the system's: " + arp);
 }
 
@@ -324,8 +327,8 @@ void Window()
         Check(win32::BringInstanceForward(title, 2000) && calls == 1, "asked in the process, it came forward");
         Check(!win32::BringInstanceForward(other, 2000) && calls == 1, "another class's window is never asked");
         const int answered = RunChild("--come-forward \"" + title + "\"");
-        Check(answered == 0 && calls == 2, "asked from a second process, it came forward: exit "
-                                               + std::to_string(answered) + ", " + std::to_string(calls) + " calls");
+        Check(answered == 0 && calls == 2, "asked from a second process, it came forward: exit " +
+                                               std::to_string(answered) + ", " + std::to_string(calls) + " calls");
         Check(RunChild("--come-forward \"" + other + "\"") == 1 && calls == 2,
               "a second process finds no window of another class");
 

@@ -57,9 +57,7 @@ std::string Text(const char *s)
 void TVP_CALL OnEvent(uint32_t code, const void *record)
 {
     switch (code) {
-    case TVPEventLog:
-        std::printf("  log: %s\n", Text(static_cast<const TVPLogRecord *>(record)->Text).c_str());
-        break;
+    case TVPEventLog: std::printf("  log: %s\n", Text(static_cast<const TVPLogRecord *>(record)->Text).c_str()); break;
     case TVPEventDeviceFound: {
         const auto *r = static_cast<const TVPDeviceFoundRecord *>(record);
         g_found.emplace(Text(r->ID), Found{Text(r->Interface), Text(r->IPAddress), Text(r->Name), Text(r->Type)});
@@ -67,19 +65,17 @@ void TVP_CALL OnEvent(uint32_t code, const void *record)
     }
     case TVPEventGetIPReply: {
         const auto *r = static_cast<const TVPGetIPReplyRecord *>(record);
-        g_replies[Text(r->ID)] = Reply{Text(r->IPAddress), Text(r->SubnetMask), Text(r->DefaultGateway), r->UseDHCP != 0};
+        g_replies[Text(r->ID)] =
+            Reply{Text(r->IPAddress), Text(r->SubnetMask), Text(r->DefaultGateway), r->UseDHCP != 0};
         break;
     }
-    case TVPEventUpgrade:
-        smoke::OnUpgradeEvent(record);
-        break;
+    case TVPEventUpgrade: smoke::OnUpgradeEvent(record); break;
     case TVPEventSetIPReply: {
         const auto *r = static_cast<const TVPSetIPReplyRecord *>(record);
         g_setReplies[Text(r->ID)] = Text(r->IPAddress);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -253,7 +249,9 @@ int main(int argc, char **argv)
         }
         const size_t eq = arg.find('=');
         if (eq == std::string::npos) {
-            std::fprintf(stderr, "usage: tvp_smoke [--upgrades-only] [--store=FOLDER] MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR] ...\n");
+            std::fprintf(
+                stderr,
+                "usage: tvp_smoke [--upgrades-only] [--store=FOLDER] MAC=ADDRESS[,noprobe][,upgrade=BEHAVIOUR] ...\n");
             return 2;
         }
         Device d{arg.substr(0, eq), arg.substr(eq + 1)};

@@ -50,8 +50,8 @@ std::string Narrow(const std::wstring &text, UINT codePage)
     const bool utf8 = codePage == CP_UTF8;
     const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     BOOL lossy = FALSE;
-    const int size = WideCharToMultiByte(codePage, flags, text.c_str(), -1, nullptr, 0, nullptr,
-                                         utf8 ? nullptr : &lossy);
+    const int size =
+        WideCharToMultiByte(codePage, flags, text.c_str(), -1, nullptr, 0, nullptr, utf8 ? nullptr : &lossy);
     if (size <= 0 || lossy)
         return {};
     std::string out(size_t(size), '\0');
@@ -93,8 +93,8 @@ std::optional<std::vector<uint8_t>> ReadBytes(const std::wstring &path)
 
 const char *ResultText(int32_t r)
 {
-    static const char *const names[] = {"OK", "no answer", "file error", "bad address",
-                                        "device error", "stalled", "local error"};
+    static const char *const names[] = {"OK",           "no answer", "file error", "bad address",
+                                        "device error", "stalled",   "local error"};
     return r >= 0 && r < 7 ? names[r] : "unknown";
 }
 
@@ -185,8 +185,7 @@ void UpgradeChecks(const std::vector<Device> &devices, const std::string &storeT
         size_t size;
     };
     // fw-b and fw-c fill their last 1428-byte block, so an empty block ends them
-    const File files[] = {{L"fw-a.bin", 40000}, {L"fw-b.bin", 3 * 1428}, {L"fw-c.bin", 1428},
-                          {L"fw-d.bin", 300000}};
+    const File files[] = {{L"fw-a.bin", 40000}, {L"fw-b.bin", 3 * 1428}, {L"fw-c.bin", 1428}, {L"fw-d.bin", 300000}};
     std::map<std::wstring, std::vector<uint8_t>> images;
     for (const File &f : files) {
         images[f.name] = Image(f.size, uint8_t(f.size));

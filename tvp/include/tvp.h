@@ -38,19 +38,19 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#  define TVP_CALL __cdecl
-#  if defined(TVP_BUILDING_LIBRARY)
-#    define TVP_API __declspec(dllexport)
-#  else
-#    define TVP_API __declspec(dllimport)
-#  endif
+#define TVP_CALL __cdecl
+#if defined(TVP_BUILDING_LIBRARY)
+#define TVP_API __declspec(dllexport)
 #else
-#  define TVP_CALL
-#  if defined(TVP_BUILDING_LIBRARY)
-#    define TVP_API __attribute__((visibility("default")))
-#  else
-#    define TVP_API
-#  endif
+#define TVP_API __declspec(dllimport)
+#endif
+#else
+#define TVP_CALL
+#if defined(TVP_BUILDING_LIBRARY)
+#define TVP_API __attribute__((visibility("default")))
+#else
+#define TVP_API
+#endif
 #endif
 
 #ifdef __cplusplus
@@ -77,8 +77,8 @@ enum TVPEventCode {
 
 /** Kinds of TVPUpgradeRecord. */
 enum TVPUpgradeKind {
-    TVPUpgradeStarted = 0,  /**< Value: total size of the image in bytes */
-    TVPUpgradeProgress = 1  /**< Value: bytes acknowledged by the device */
+    TVPUpgradeStarted = 0, /**< Value: total size of the image in bytes */
+    TVPUpgradeProgress = 1 /**< Value: bytes acknowledged by the device */
 };
 
 /** Results of TVPUpgradeDevice(). */
@@ -118,12 +118,14 @@ enum TVPAddressUse {
  * callback; a text field may be NULL, which reads as empty. */
 
 /** Code 0: one log line. */
-typedef struct TVPLogRecord {
+typedef struct TVPLogRecord
+{
     const char *Text;
 } TVPLogRecord;
 
 /** Code 1: a device answered a discovery broadcast. */
-typedef struct TVPDeviceFoundRecord {
+typedef struct TVPDeviceFoundRecord
+{
     const char *ID;
     const char *Interface;
     const char *IPAddress;
@@ -132,7 +134,8 @@ typedef struct TVPDeviceFoundRecord {
 } TVPDeviceFoundRecord;
 
 /** Code 2: a device's IP settings. */
-typedef struct TVPGetIPReplyRecord {
+typedef struct TVPGetIPReplyRecord
+{
     const char *ID;
     const char *Interface;
     const char *IPAddress;
@@ -142,13 +145,15 @@ typedef struct TVPGetIPReplyRecord {
 } TVPGetIPReplyRecord;
 
 /** Code 3: a device has written new settings. */
-typedef struct TVPSetIPReplyRecord {
+typedef struct TVPSetIPReplyRecord
+{
     const char *ID;
     const char *IPAddress;
 } TVPSetIPReplyRecord;
 
 /** Code 4: firmware transfer progress. */
-typedef struct TVPUpgradeRecord {
+typedef struct TVPUpgradeRecord
+{
     uint32_t Kind; /**< TVPUpgradeKind; other values are to be ignored */
     int32_t Value;
 } TVPUpgradeRecord;
@@ -158,7 +163,7 @@ typedef struct TVPUpgradeRecord {
  * \param[in] code   a TVPEventCode (hosts ignore codes above 4)
  * \param[in] record the event's record, valid only during the call
  */
-typedef void (TVP_CALL *TVPCallback)(uint32_t code, const void *record);
+typedef void(TVP_CALL *TVPCallback)(uint32_t code, const void *record);
 
 /**
  * Registers the application callback, replacing any earlier one.
@@ -237,14 +242,14 @@ TVP_API int TVP_CALL TVPGetInterfaces(char *names, size_t size);
 
 /** Why the library does not use an interface (TVPInterfaceReport). */
 enum TVPInterfaceUse {
-    TVPInterfaceUsed = 0,         /**< in use */
-    TVPInterfaceDown = 1,         /**< the interface is down */
-    TVPInterfaceNoIPv4 = 2,       /**< it has no IPv4 address */
-    TVPInterfaceNoBroadcast = 3,  /**< it cannot broadcast (a tunnel, point-to-point) */
-    TVPInterfaceNotNamed = 4,     /**< TVP_INTERFACES names others, not this one */
-    TVPInterfaceLoopback = 5,     /**< loopback, used only when TVP_INTERFACES names it */
-    TVPInterfaceMissing = 6,      /**< TVP_INTERFACES names it, but it does not exist */
-    TVPInterfaceUnusable = 7      /**< its IPv4 addresses cannot be used */
+    TVPInterfaceUsed = 0,        /**< in use */
+    TVPInterfaceDown = 1,        /**< the interface is down */
+    TVPInterfaceNoIPv4 = 2,      /**< it has no IPv4 address */
+    TVPInterfaceNoBroadcast = 3, /**< it cannot broadcast (a tunnel, point-to-point) */
+    TVPInterfaceNotNamed = 4,    /**< TVP_INTERFACES names others, not this one */
+    TVPInterfaceLoopback = 5,    /**< loopback, used only when TVP_INTERFACES names it */
+    TVPInterfaceMissing = 6,     /**< TVP_INTERFACES names it, but it does not exist */
+    TVPInterfaceUnusable = 7     /**< its IPv4 addresses cannot be used */
 };
 
 /**
@@ -253,24 +258,25 @@ enum TVPInterfaceUse {
  * since the library started or the counters were last cleared. Texts are
  * zero-terminated UTF-8, cut to fit their arrays.
  */
-typedef struct TVPInterfaceReport {
+typedef struct TVPInterfaceReport
+{
     char Name[TVP_REPORT_NAME_SIZE];     /**< as TVP_INTERFACES names it */
     char Address[TVP_ADDRESS_TEXT_SIZE]; /**< first IPv4 address in use; empty when not used */
     uint32_t PrefixLength;               /**< of Address; 0 when not used */
     uint32_t Use;                        /**< a TVPInterfaceUse */
     char Reason[TVP_REPORT_TEXT_SIZE];   /**< why not used, in words ("is down"); empty when used */
-    uint32_t DiscoversSent;    /**< Discover requests sent on it, broadcast or to an address it routes to */
-    uint32_t SendErrors;       /**< requests the system refused to send on it */
-    uint64_t BytesSent;        /**< bytes of every request sent on it (Discover, GetIP, SetIP; not probes) */
+    uint32_t DiscoversSent;              /**< Discover requests sent on it, broadcast or to an address it routes to */
+    uint32_t SendErrors;                 /**< requests the system refused to send on it */
+    uint64_t BytesSent;                  /**< bytes of every request sent on it (Discover, GetIP, SetIP; not probes) */
     char LastSendError[TVP_REPORT_TEXT_SIZE]; /**< the system's words for the last refusal; empty when none */
-    uint32_t Answers;          /**< answers accepted (discovery, GetIP, SetIP), repeats included */
-    uint32_t Devices;          /**< distinct device IDs among them */
-    uint32_t DroppedLate;      /**< answers to no open request: after its window, or unsolicited */
-    uint32_t DroppedImpossible; /**< discovery answers claiming an address no device can hold */
-    uint32_t DroppedMalformed; /**< datagrams that are no well-formed answer (oversized included) */
-    uint32_t DroppedDuplicate; /**< GetIP or SetIP answers to a request already answered */
-    uint32_t DroppedNotInUse;  /**< answers that arrived here while the library does not use it */
-    uint32_t Reserved;         /**< zero */
+    uint32_t Answers;                         /**< answers accepted (discovery, GetIP, SetIP), repeats included */
+    uint32_t Devices;                         /**< distinct device IDs among them */
+    uint32_t DroppedLate;                     /**< answers to no open request: after its window, or unsolicited */
+    uint32_t DroppedImpossible;               /**< discovery answers claiming an address no device can hold */
+    uint32_t DroppedMalformed;                /**< datagrams that are no well-formed answer (oversized included) */
+    uint32_t DroppedDuplicate;                /**< GetIP or SetIP answers to a request already answered */
+    uint32_t DroppedNotInUse;                 /**< answers that arrived here while the library does not use it */
+    uint32_t Reserved;                        /**< zero */
 } TVPInterfaceReport;
 
 /**
@@ -361,8 +367,8 @@ TVP_API int TVP_CALL TVPGetIP(const uint8_t *id);
  * \param[in] useDHCP non-zero: obtain the address by DHCP
  * \return 0 when sent, -1 for invalid arguments or a send failure
  */
-TVP_API int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char *mask,
-                              const char *gateway, uint8_t useDHCP);
+TVP_API int TVP_CALL TVPSetIP(const uint8_t *id, const char *address, const char *mask, const char *gateway,
+                              uint8_t useDHCP);
 
 /**
  * Extension beside TVPGetIP(): asks the device at an address for its IP
@@ -403,8 +409,8 @@ TVP_API int TVP_CALL TVPGetIPAt(const uint8_t *id, const char *deviceAddress);
  *         address leaves by an interface not in use, TVPNotSentFailed when
  *         the send failed or the library could not start
  */
-TVP_API int TVP_CALL TVPSetIPAt(const uint8_t *id, const char *deviceAddress, const char *address,
-                                const char *mask, const char *gateway, uint8_t useDHCP);
+TVP_API int TVP_CALL TVPSetIPAt(const uint8_t *id, const char *deviceAddress, const char *address, const char *mask,
+                                const char *gateway, uint8_t useDHCP);
 
 /**
  * Chooses a free address on the subnet of one interface: not the PC's own,
@@ -423,8 +429,7 @@ TVP_API int TVP_CALL TVPSetIPAt(const uint8_t *id, const char *deviceAddress, co
  * \param[out] gateway       TVP_ADDRESS_TEXT_SIZE bytes; empty text when there is none
  * \return 1 when an address was chosen, 0 otherwise
  */
-TVP_API int TVP_CALL TVPChooseIPAddress(const char *interfaceText, char *address, char *mask,
-                                        char *gateway);
+TVP_API int TVP_CALL TVPChooseIPAddress(const char *interfaceText, char *address, char *mask, char *gateway);
 
 /**
  * Extension beside TVPChooseIPAddress(): whether addresses on the subnet of

@@ -27,8 +27,7 @@ static void OnEvent(uint32_t code, const void *record)
 {
     if (code == TVPEventDeviceFound) {
         const TVPDeviceFoundRecord *r = (const TVPDeviceFoundRecord *)record;
-        printf("found %s %s \"%s\" \"%s\"\n", Text(r->ID), Text(r->IPAddress), Text(r->Name),
-               Text(r->Type));
+        printf("found %s %s \"%s\" \"%s\"\n", Text(r->ID), Text(r->IPAddress), Text(r->Name), Text(r->Type));
         ++found;
     } else if (code == TVPEventGetIPReply) {
         const TVPGetIPReplyRecord *r = (const TVPGetIPReplyRecord *)record;
@@ -36,8 +35,7 @@ static void OnEvent(uint32_t code, const void *record)
         snprintf(mask, sizeof mask, "%s", Text(r->SubnetMask));
         snprintf(gateway, sizeof gateway, "%s", Text(r->DefaultGateway));
         useDHCP = r->UseDHCP ? 1 : 0;
-        printf("getip %s %s %s %s %u\n", Text(r->ID), address, mask, gateway[0] ? gateway : "-",
-               (unsigned)useDHCP);
+        printf("getip %s %s %s %s %u\n", Text(r->ID), address, mask, gateway[0] ? gateway : "-", (unsigned)useDHCP);
         gotGetIP = 1;
     } else if (code == TVPEventSetIPReply) {
         const TVPSetIPReplyRecord *r = (const TVPSetIPReplyRecord *)record;
