@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build clang libclang-rt-14-dev
+    build-essential cmake ninja-build clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-svg-dev libqt6svg6
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     googletest  # its sources, built again for the Windows tests

@@ -12,6 +12,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 # every source file names its licence
 scripts/check-spdx.sh
+# and is laid out as .clang-format says
+scripts/check-format.sh
 
 jobs=$(nproc)
 # The trees are the presets of CMakePresets.json. The packages want
