@@ -60,6 +60,10 @@ set(NETSCRY_WINE_GUI_SKIPPED_test_ipcommands_devsim
 set(NETSCRY_WINE_GUI_SKIPPED_test_addressplan
     AddressPlan.ApplyMovesTheDevicesRollsBackTheOneThatVanishesAndSavesTheResults)
 set(NETSCRY_WINE_GUI_SKIPPED_test_upgrade_devsim UpgradeDevsim.DevicesOutcomesReachTheUser)
+# likewise: the fleet's uploads go to on-link devices of the Windows simulator
+set(NETSCRY_WINE_GUI_SKIPPED_test_fleetupgrade
+    FleetUpgradeDevsim.TenDevicesRightOutcomesWhileTheLoopTurns
+    FleetUpgradeDevsim.EnterOnAFocusedButtonDoesItsAction)
 set(NETSCRY_WINE_GUI_SKIPPED_test_dialog_keys DialogKeys.UpgradeDialogsFocusedButtonTakesEnterAndOnlyUpgradeSends)
 # Qt's font database stays empty in the test programs under Wine (not in
 # the program itself, whose screenshots show its fonts), so every glyph is
