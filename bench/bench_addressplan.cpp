@@ -17,47 +17,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 
 #include "addressplan.h"
 #include "application.h"
 #include "devices.h"
 #include "devsim_process.h"
+#include "gui_bench.h"
 #include "gui_helpers.h"
 #include "shell.h"
 
 namespace {
-
-// Runs `work` from the event loop and turns the loop until `done` holds
-// (or the deadline passes); returns the longest gap between two beats of
-// a 1 ms timer meanwhile: how long the loop was away at most.
-double LongestGap(const std::function<void()> &work, const std::function<bool()> &done, int deadlineMs)
-{
-    double longest = 0;
-    QElapsedTimer sinceBeat;
-    QTimer beat;
-    beat.setTimerType(Qt::PreciseTimer);
-    beat.setInterval(1);
-    QObject::connect(&beat, &QTimer::timeout, [&] {
-        longest = std::max(longest, sinceBeat.nsecsElapsed() / 1e6);
-        sinceBeat.start();
-    });
-    QTimer::singleShot(0, [&] {
-        sinceBeat.start();
-        beat.start();
-        work();
-    });
-    QElapsedTimer deadline;
-    deadline.start();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    while (!done() && deadline.elapsed() < deadlineMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return longest;
-}
 
 // The generated devices (tvp-devsim --devices) each moved to 127.2.x.y:
 // the same IDs and /8 mask the simulator gives them.
@@ -77,17 +48,11 @@ void WritePlan(const std::string &path, int devices)
 
 int main(int argc, char **argv)
 {
-    if (!std::getenv("NETSCRY_BIN_DIR"))
-        setenv("NETSCRY_BIN_DIR", std::filesystem::path(argv[0]).parent_path().c_str(), 1);
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    SetGuiBenchEnvironment(argv[0]);
     const int devices = argc > 1 ? std::clamp(std::atoi(argv[1]), 1, 64000) : 1000;
     testsupport::DevSim sim({"--devices", std::to_string(devices), "--quiet"});
-    if (!sim.Start()) {
-        std::fprintf(stderr, "tvp-devsim did not start\n");
+    if (!StartSimulator(sim))
         return 1;
-    }
-    sim.UseFromThisProcess();
 
     TApplication app(argc, argv);
     // records instead of flushing the machine's ARP cache

@@ -17,13 +17,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "application.h"
 #include "devices.h"
 #include "devsim_process.h"
+#include "gui_bench.h"
 #include "gui_helpers.h"
 #include "shell.h"
 #include "tvpinterface.h"
@@ -107,19 +107,13 @@ long PeakMemoryKiB()
 
 int main(int argc, char **argv)
 {
-    if (!std::getenv("NETSCRY_BIN_DIR"))
-        setenv("NETSCRY_BIN_DIR", std::filesystem::path(argv[0]).parent_path().c_str(), 1);
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    SetGuiBenchEnvironment(argv[0]);
     if (argc > 1)
         kDevices = std::max(1, std::atoi(argv[1]));
     kUnreachable = kDevices / 10;
     testsupport::DevSim sim({"--devices", std::to_string(kDevices), "--unreachable", "0.1", "--quiet"});
-    if (!sim.Start()) {
-        std::fprintf(stderr, "tvp-devsim did not start\n");
+    if (!StartSimulator(sim))
         return 1;
-    }
-    sim.UseFromThisProcess();
 
     TApplication app(argc, argv);
     // records instead of flushing the machine's ARP cache
