@@ -68,6 +68,20 @@ QStringList FakePrograms::Calls(const QString &name) const
     return QString::fromUtf8(calls.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+namespace {
+
+// The process that holds an X display number, as its lock file says; 0
+// while there is none.
+qint64 LockHolder(int number)
+{
+    QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(number));
+    if (!lock.open(QIODevice::ReadOnly))
+        return 0;
+    return QString::fromLatin1(lock.readAll()).trimmed().toLongLong();
+}
+
+} // namespace
+
 XServer::XServer() = default;
 
 XServer::~XServer()
@@ -110,17 +124,20 @@ bool XServer::Start()
             return false;
         }
         pid_ = pid;
-        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
         QDeadlineTimer deadline(5000);
         while (!deadline.hasExpired()) {
-            int status = 0;
-            if (::waitpid(pid_t(pid), &status, WNOHANG) == pid_t(pid)) {
-                pid_ = 0; // ended: the number was taken after all
+            // Another test may have taken the number since the look above:
+            // then the display answers, but from that test's server, which
+            // goes when that test ends. The lock file names the holder.
+            const qint64 holder = LockHolder(number);
+            if ((holder > 0 && holder != pid) || ::kill(pid_t(pid), 0) != 0) {
+                ::kill(pid_t(pid), SIGTERM);
+                pid_ = 0;
                 break;
             }
             QProcess probe;
             probe.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-display"), display});
-            if (QFile::exists(socket) && probe.waitForFinished(2000) && probe.exitCode() == 0) {
+            if (holder == pid && probe.waitForFinished(2000) && probe.exitCode() == 0) {
                 display_ = display;
                 return true;
             }
