@@ -26,8 +26,8 @@ if command -v x86_64-w64-mingw32-objdump >/dev/null; then
     declared=$(grep -oE 'TVP_API [^(]* TVP_CALL (TVP[A-Za-z]+)' "$here/../../tvp/include/tvp.h" |
         awk '{print $NF}' | sort)
     exported=$(x86_64-w64-mingw32-objdump -p "$win/bin/tarvextvp.dll" |
-        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -oE '\] [A-Za-z_][A-Za-z0-9_]*' |
-        awk '{print $2}' | sort)
+        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -oE '^\s*\[ *[0-9]+\] [A-Za-z_][A-Za-z0-9_]*' |
+        awk '{print $NF}' | sort)
     if [[ $declared != "$exported" ]]; then
         echo "FAIL tarvextvp.dll exports $(echo $exported | wc -w) names, tvp.h declares $(echo $declared | wc -w):"
         diff <(echo "$declared") <(echo "$exported") || true
