@@ -27,6 +27,12 @@ RecordingShell &FakeShell();
 // program applies its enabling rules.
 void RunUntilIdle();
 
+// The names of the simulator's sample LAN, in the list's order.
+inline const QStringList SampleNames = {
+    "Boiler Room Gateway", "Chiller Monitor",    "Dock Door Sensor",   "Line 2 Serial Server",
+    "Old Firmware Unit",   "Packing PLC Bridge", "Test Bench Adapter", "Warehouse Bridge",
+};
+
 QTreeWidget *DeviceList(TDeviceForm &form);
 QStringList Column(TDeviceForm &form, int column);
 

@@ -30,14 +30,10 @@
 #include "tvpinterface.h"
 
 using mwtest::DeviceList;
+using mwtest::SampleNames;
 using testsupport::WaitFor;
 
 namespace {
-
-const QStringList SampleNames = {
-    "Boiler Room Gateway", "Chiller Monitor",    "Dock Door Sensor",   "Line 2 Serial Server",
-    "Old Firmware Unit",   "Packing PLC Bridge", "Test Bench Adapter", "Warehouse Bridge",
-};
 
 class ListCommands : public ::testing::Test
 {

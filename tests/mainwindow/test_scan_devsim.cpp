@@ -23,13 +23,9 @@ using mwtest::Column;
 using mwtest::DeviceList;
 using mwtest::FakeShell;
 using mwtest::RunUntilIdle;
+using mwtest::SampleNames;
 
 namespace {
-
-const QStringList SampleNames = {
-    "Boiler Room Gateway", "Chiller Monitor",    "Dock Door Sensor",   "Line 2 Serial Server",
-    "Old Firmware Unit",   "Packing PLC Bridge", "Test Bench Adapter", "Warehouse Bridge",
-};
 
 class ScanAgainstSimulator : public ::testing::Test
 {
