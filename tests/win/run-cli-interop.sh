@@ -38,17 +38,6 @@ on_exit() { stop_simulator; }
 wine_prefix netscry-wine-cli
 wine_boot
 
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@" >"$work/check.log" 2>&1; then
-        pass "$what"
-    else
-        fail "$what"
-        sed 's/^/     /' "$work/check.log"
-    fi
-}
-
 # start_simulator LAN [fault options...]: ports from its READY line
 start_simulator() {
     local lan=$1

@@ -51,17 +51,6 @@ on_exit() {
     fi
 }
 
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@" >"$work/check.log" 2>&1; then
-        pass "$what"
-    else
-        fail "$what"
-        sed 's/^/     /' "$work/check.log"
-    fi
-}
-
 # the recording netsh in place of Wine's; no browser or menu integration
 wine_prefix netscry-wine-setup "mscoree,mshtml,winebrowser.exe,winemenubuilder.exe=;netsh.exe=n"
 wine_boot

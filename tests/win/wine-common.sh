@@ -63,3 +63,16 @@ fail() {
     echo "FAIL $*"
     failed=$((failed + 1))
 }
+
+# check WHAT COMMAND...: runs COMMAND, counts it as passed or failed, and
+# shows its output when it failed (needs $work, from wine_prefix)
+check() { # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@" >"$work/check.log" 2>&1; then
+        pass "$what"
+    else
+        fail "$what"
+        sed 's/^/     /' "$work/check.log"
+    fi
+}
