@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <netinet/in.h>
@@ -52,18 +53,27 @@ protected:
         close(fd_);
     }
 
-    // The next request the library sent; false after 1 s.
+    // The next request the library sent, reachability probes skipped (the
+    // library probes a device it found whenever it sees fit); false after 1 s.
     bool Receive(wire::Message *m, size_t *size = nullptr)
     {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 1000) <= 0)
-            return false;
-        uint8_t buffer[2048];
-        socklen_t len = sizeof library_;
-        ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&library_), &len);
-        if (size)
-            *size = size_t(n);
-        return n > 0 && wire::Decode(buffer, size_t(n), m);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0)
+                return false;
+            uint8_t buffer[2048];
+            socklen_t len = sizeof library_;
+            ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&library_), &len);
+            if (size)
+                *size = size_t(n);
+            if (n <= 0 || !wire::Decode(buffer, size_t(n), m))
+                return false;
+            if (m->opcode != wire::Probe)
+                return true;
+        }
     }
     void Send(const std::vector<uint8_t> &bytes)
     {
