@@ -49,9 +49,6 @@ set(NETSCRY_WINE_GUI_SKIPPED_test_scan_devsim
 set(NETSCRY_WINE_GUI_SKIPPED_test_listcommands_devsim
     ListCommands.FilterShowsMatchingRowsInOrderAndCountsTheUnreachable
     ListCommands.ScanRowsAreFilteredAndEscShowsEveryRowInTheWindowAsBefore)
-# (ApplyWrites... also fails after the cases before it in one process, on
-# Linux too, where ctest runs each case alone; under Wine every program
-# runs once.)
 set(NETSCRY_WINE_GUI_SKIPPED_test_ipcommands_devsim
     IPCommands.ApplyWritesTheTypedSettingsAndTheRescanListsTheNewAddress
     IPCommands.AutoIPGivesAnUnreachableDeviceAFreeAddressAndIgnoresTheAckInTheDialog)
