@@ -98,6 +98,16 @@ public:
     // `Rate` requests per second; what answers only then is listed as
     // behind a router.
     void ScanAddresses(std::vector<site::Range> Targets, double Rate);
+    // Whether the last Scan Addresses is still asking its addresses.
+    bool Sweeping() const;
+    // The rate the user chose for it: what a link to a routed site bears.
+    double SweepRequestRate() const { return SweepRate; }
+    // A row new to the list is marked, with the rows it shares its address
+    // with, when another device reports that address too.
+    bool NoteSharedAddress(QTreeWidgetItem *Row);
+    // A listed row's device answered at a new address: it no longer counts
+    // at `Before`, and is marked where it shares the new one.
+    void AddressChanged(QTreeWidgetItem *Row, const QString &Before);
 
 public slots:
     void ScanExecute();
@@ -154,7 +164,6 @@ private:
     void UpdateFindCount();
     std::string ListText(ListFormat Format) const;
     // devices_sitecommands.cpp
-    bool NoteSharedAddress(QTreeWidgetItem *Row);
     void MarkShared(QTreeWidgetItem *Row, const QStringList &Others);
     void ShowSharedLegend();
     void PlaceSharedLegend();

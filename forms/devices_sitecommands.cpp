@@ -58,6 +58,17 @@ bool TDeviceForm::NoteSharedAddress(QTreeWidgetItem *Row)
     return true;
 }
 
+void TDeviceForm::AddressChanged(QTreeWidgetItem *Row, const QString &Before)
+{
+    const auto at = IDsAt.find(Before);
+    if (at != IDsAt.end()) {
+        at->removeAll(Row->text(ColID));
+        if (at->isEmpty())
+            IDsAt.erase(at);
+    }
+    NoteSharedAddress(Row);
+}
+
 void TDeviceForm::MarkShared(QTreeWidgetItem *Row, const QStringList &Others)
 {
     Row->setData(ColID, SharedRole, Others);
@@ -107,6 +118,11 @@ void TDeviceForm::ScanAddresses(std::vector<site::Range> Targets, double Rate)
     Sweep = new TAddressSweep(ProtocolInterface, std::move(Targets), Rate, this);
     connect(Sweep, &TAddressSweep::Finished, this, &TDeviceForm::SweepFinished);
     QTimer::singleShot(BroadcastAnswersMs, Sweep, &TAddressSweep::Start);
+}
+
+bool TDeviceForm::Sweeping() const
+{
+    return Sweep && !Sweep->Done();
 }
 
 void TDeviceForm::SweepFinished()

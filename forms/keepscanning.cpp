@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "keepscanning.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QDateTime>
 #include <QEvent>
@@ -109,17 +111,49 @@ bool TKeepScanning::Busy() const
 
 bool TKeepScanning::Rescan()
 {
-    if (!IsRunning() || Gathering || Busy() || Protocol->DiscoveryTimer->isActive())
+    // an address scan's answers are the main window's to list, as routed
+    if (!IsRunning() || Gathering || Busy() || Protocol->DiscoveryTimer->isActive() || Form->Sweeping())
         return false;
     Found.clear();
     FoundIDs.clear();
+    FoundRouted.clear();
+    NoteRouted();
     Gathering = true;
     Sent = 1;
     Protocol->Discover();
+    AskRouted();
     BroadcastTimer->start();
     // the next one a whole interval after this one
     Beat->start();
     return true;
+}
+
+void TKeepScanning::NoteRouted()
+{
+    RoutedIDs.clear();
+    RoutedAddresses.clear();
+    RoutedAsked = 0;
+    std::set<QString> addresses;
+    for (int i = 0; i < List->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *row = List->topLevelItem(i);
+        if (!TDeviceForm::Routed(row))
+            continue;
+        RoutedIDs.insert(row->text(TDeviceForm::ColID).toStdString());
+        if (addresses.insert(row->text(TDeviceForm::ColIPAddress)).second)
+            RoutedAddresses.push_back(row->text(TDeviceForm::ColIPAddress));
+    }
+}
+
+void TKeepScanning::AskRouted()
+{
+    if (RoutedAddresses.empty())
+        return;
+    // each address at most once per broadcast, so a lost request is asked
+    // again, and no faster than the rate the user gave the address scan
+    const size_t perBroadcast =
+        std::min(RoutedAddresses.size(), std::max<size_t>(1, size_t(Form->SweepRequestRate() * BroadcastMs / 1000)));
+    for (size_t i = 0; i < perBroadcast && RoutedAsked < RoutedAddresses.size() * Broadcasts; ++i, ++RoutedAsked)
+        Protocol->DiscoverAddress(RoutedAddresses[RoutedNext++ % RoutedAddresses.size()]);
 }
 
 void TKeepScanning::Drop()
@@ -135,10 +169,15 @@ void TKeepScanning::DeviceEvent(uint32_t Code, const TDeviceInfo &Info)
 {
     if (!Gathering || Code != TVPEventDeviceFound || !FoundIDs.insert(Info.ID.toStdString()).second)
         return;
+    const std::string id = Info.ID.toStdString();
+    const bool routed = RoutedIDs.count(id) || std::find(RoutedAddresses.begin(), RoutedAddresses.end(),
+                                                         Info.IPAddress) != RoutedAddresses.end();
+    if (routed)
+        FoundRouted.insert(id);
     // the library probed the device before its answer arrived: no wait
-    Found.push_back({Info.ID.toStdString(), Info.Name.toStdString(), Info.Type.toStdString(),
-                     Info.IPAddress.toStdString(), std::string(), Info.Interface.toStdString(),
-                     PingDevice(Info.IPAddress)});
+    Found.push_back({id, Info.Name.toStdString(), Info.Type.toStdString(), Info.IPAddress.toStdString(), std::string(),
+                     (routed ? TDeviceForm::RoutedInterfaceText(Info.Interface) : Info.Interface).toStdString(),
+                     routed ? PingAddress(Info.IPAddress) : PingDevice(Info.IPAddress)});
 }
 
 void TKeepScanning::BroadcastTick()
@@ -150,6 +189,7 @@ void TKeepScanning::BroadcastTick()
     if (Sent < Broadcasts) {
         ++Sent;
         Protocol->Discover();
+        AskRouted();
         return;
     }
     BroadcastTimer->stop();
@@ -193,9 +233,11 @@ void TKeepScanning::Show(const std::vector<site::WatchEvent> &Events, site::Wall
             ShowAppeared(row, e.device, At);
         else if (!row)
             continue;
-        else if (e.kind == site::WatchEventKind::Changed)
+        else if (e.kind == site::WatchEventKind::Changed) {
             SetField(row, e.field, Text(e.after));
-        else if (e.kind == site::WatchEventKind::Reachable || e.kind == site::WatchEventKind::Unreachable)
+            if (e.field == "ip")
+                Form->AddressChanged(row, Text(e.before));
+        } else if (e.kind == site::WatchEventKind::Reachable || e.kind == site::WatchEventKind::Unreachable)
             Form->SetReachable(row, e.kind == site::WatchEventKind::Reachable);
         else if (e.kind == site::WatchEventKind::Disappeared)
             ShowMissing(row, e.device.id);
@@ -216,8 +258,13 @@ void TKeepScanning::ShowAppeared(QTreeWidgetItem *Row, const site::WatchDevice &
         info.ID = Text(Device.id);
         info.Interface = Text(Device.interfaceText);
         Row = Form->InsertDeviceRow(info);
+        Row->setData(TDeviceForm::ColInterface, TDeviceForm::RoutedRole, FoundRouted.count(Device.id) > 0);
+        Form->SetReachable(Row, Device.reachable);
+        // a newcomer at a listed device's address: both rows say so
+        Form->NoteSharedAddress(Row);
     } else {
         // back after it went missing: as it answers now
+        const QString before = Row->text(TDeviceForm::ColIPAddress);
         const std::pair<const char *, const std::string *> fields[] = {
             {"ip", &Device.ip}, {"type", &Device.type}, {"interface", &Device.interfaceText}, {"name", &Device.name}};
         for (const auto &[field, value] : fields)
@@ -227,8 +274,10 @@ void TKeepScanning::ShowAppeared(QTreeWidgetItem *Row, const site::WatchDevice &
             Row->setData(c, Qt::ForegroundRole, QVariant());
             Row->setToolTip(c, QString());
         }
+        Form->SetReachable(Row, Device.reachable);
+        if (Row->text(TDeviceForm::ColIPAddress) != before)
+            Form->AddressChanged(Row, before);
     }
-    Form->SetReachable(Row, Device.reachable);
     MarkNew(Row, true);
     if (NewSince.empty())
         qApp->installEventFilter(this);

@@ -57,7 +57,8 @@ public:
     // and the next one starts from the list as the scan leaves it.
     void ListCleared();
     // A rescan now rather than at the next beat; false when none starts
-    // (off, a dialog open, a name being edited, a scan or rescan under way).
+    // (off, a dialog open, a name being edited, a scan, an address scan or
+    // a rescan under way).
     bool Rescan();
 
 signals:
@@ -70,6 +71,8 @@ protected:
 private:
     void DeviceEvent(uint32_t Code, const TDeviceInfo &Info);
     void BroadcastTick();
+    void NoteRouted();
+    void AskRouted();
     void Drop();
     bool Busy() const;
     std::vector<site::WatchDevice> Listed() const;
@@ -94,4 +97,11 @@ private:
     std::vector<site::WatchDevice> Found;
     std::set<std::string> FoundIDs;
     std::map<std::string, site::WallClock::time_point> NewSince; // by ID
+    // No broadcast reaches a device behind a router: each rescan asks the
+    // addresses of such rows directly, and what answers there stays routed.
+    std::set<std::string> RoutedIDs;
+    std::vector<QString> RoutedAddresses;
+    size_t RoutedNext = 0; // where the next rescan goes on asking
+    size_t RoutedAsked = 0;
+    std::set<std::string> FoundRouted;
 };

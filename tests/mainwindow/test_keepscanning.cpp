@@ -57,8 +57,11 @@ protected:
     // Listed as a finished scan leaves them: nothing answers probes here.
     void List(const std::vector<TDeviceInfo> &devices)
     {
-        for (const TDeviceInfo &d : devices)
-            form->SetReachable(form->InsertDeviceRow(d), false);
+        for (const TDeviceInfo &d : devices) {
+            QTreeWidgetItem *row = form->InsertDeviceRow(d);
+            form->SetReachable(row, false);
+            form->NoteSharedAddress(row);
+        }
     }
 
     // Keep Scanning checked, and its first rescan with these answers.
@@ -83,8 +86,8 @@ protected:
     site::WallClock::time_point now = site::WallClock::now();
     std::unique_ptr<TDeviceForm> form;
     QTreeWidget *list = nullptr;
-    const TDeviceInfo alpha = Device("Alpha", "02:00:00:00:00:01");
-    const TDeviceInfo bravo = Device("Bravo", "02:00:00:00:00:02");
+    const TDeviceInfo alpha = Device("Alpha", "02:00:00:00:00:01", "127.0.0.21");
+    const TDeviceInfo bravo = Device("Bravo", "02:00:00:00:00:02", "127.0.0.22");
 };
 
 TEST_F(KeepScanningTest, ANewRowIsBoldUntilTheUsersNextKeyOrClickOrForAMinute)
@@ -171,7 +174,7 @@ TEST_F(KeepScanningTest, ScanStillClearsAndRefillsAndUncheckingStops)
     List({alpha, bravo});
     list->setCurrentItem(Row("02:00:00:00:00:02"));
     ASSERT_TRUE(Check({alpha, bravo}));
-    const TDeviceInfo charlie = Device("Charlie", "02:00:00:00:00:03");
+    const TDeviceInfo charlie = Device("Charlie", "02:00:00:00:00:03", "127.0.0.23");
     // Scan during a rescan: the rescan is dropped, the scan does what it always did
     EXPECT_FALSE(KeepScanningRescan(*form, [&] {
         form->ScanExecute();
@@ -195,6 +198,30 @@ TEST_F(KeepScanningTest, ScanStillClearsAndRefillsAndUncheckingStops)
     const long stopped = DiscoversSent();
     EXPECT_FALSE(form->Rescanner->Rescan());
     EXPECT_EQ(DiscoversSent(), stopped);
+}
+
+// A device that turns up at a listed device's address, or moves onto one,
+// marks both rows; the address it left no longer counts against it.
+TEST_F(KeepScanningTest, ANewcomerAtAListedAddressMarksBothRows)
+{
+    const TDeviceInfo atFive = Device("Alpha", "02:00:00:00:00:01", "127.0.0.5");
+    const TDeviceInfo bravoAtFive = Device("Bravo", "02:00:00:00:00:02", "127.0.0.5");
+    const TDeviceInfo bravoAtSix = Device("Bravo", "02:00:00:00:00:02", "127.0.0.6");
+    const TDeviceInfo charlieAtFive = Device("Charlie", "02:00:00:00:00:03", "127.0.0.5");
+    const TDeviceInfo deltaAtSeven = Device("Delta", "02:00:00:00:00:04", "127.0.0.7");
+    const TDeviceInfo deltaAtSix = Device("Delta", "02:00:00:00:00:04", "127.0.0.6");
+    List({atFive, deltaAtSeven});
+    ASSERT_TRUE(Check({atFive, deltaAtSeven}));
+    ASSERT_TRUE(Rescan({atFive, bravoAtFive, deltaAtSeven}));
+    EXPECT_EQ(TDeviceForm::SharedWith(Row("02:00:00:00:00:01")), QStringList{"02:00:00:00:00:02"});
+    EXPECT_EQ(TDeviceForm::SharedWith(Row("02:00:00:00:00:02")), QStringList{"02:00:00:00:00:01"});
+    EXPECT_TRUE(testsupport::MarkedNotReachable(Row("02:00:00:00:00:02")));
+
+    ASSERT_TRUE(Rescan({atFive, bravoAtSix, charlieAtFive, deltaAtSix}));
+    EXPECT_EQ(TDeviceForm::SharedWith(Row("02:00:00:00:00:03")), QStringList{"02:00:00:00:00:01"})
+        << "Bravo left 127.0.0.5";
+    EXPECT_EQ(TDeviceForm::SharedWith(Row("02:00:00:00:00:04")), QStringList{"02:00:00:00:00:02"})
+        << "Delta moved onto Bravo's new address";
 }
 
 TEST_F(KeepScanningTest, TheViewTheSelectionAndTheUsersNamesStay)

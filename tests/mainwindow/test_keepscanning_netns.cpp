@@ -3,7 +3,8 @@
 // added, re-addressed by the program's SetIP, made silent to probes (its
 // firmware still answers discovery) and removed. Its row changes in place,
 // shows as new, gets the mark, is greyed after three rescans without an
-// answer; the row the user selected stays selected throughout.
+// answer; the row the user selected stays selected throughout. A device
+// behind a router stays listed as such.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -20,6 +21,7 @@
 #include "keepscanning.h"
 #include "mainwindow_support.h"
 #include "netns_lan.h"
+#include "ranges.h"
 #include "test_support.h"
 #include "tvp.h"
 #include "tvpinterface.h"
@@ -130,6 +132,52 @@ TEST(KeepScanningOnALan, ARowFollowsItsDeviceAddedReaddressedSilencedAndRemovedA
             EXPECT_FALSE(ShownNew(r) || MarkedNotReachable(r) || !MissingTip(r).isEmpty()) << other;
         }
     }
+    form.reset();
+    TVPCleanup();
+}
+
+// PC 10.132.0.1 -- 10.132.0.254 router 10.133.0.254 -- a device that no
+// broadcast reaches, found by Scan Addresses
+TEST(KeepScanningOnALan, ADeviceBehindARouterIsAskedAtItsAddressAndStaysListedAsRouted)
+{
+    if (auto why = testsupport::NetnsLan::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    testsupport::TempDir dir;
+    testsupport::NetnsLan lan;
+    const int office = lan.AddSegment();
+    const int site = lan.AddSegment();
+    const std::string pc = lan.AddPcLink(office, "10.132.0.1/24");
+    const std::string router = lan.AddHost(office, "10.132.0.254/24");
+    ASSERT_FALSE(pc.empty() || router.empty());
+    ASSERT_FALSE(lan.AddLink(router, site, "10.133.0.254/24").empty());
+    ASSERT_TRUE(lan.Run(router, "sysctl -qw net.ipv4.ip_forward=1"));
+    ASSERT_TRUE(lan.Run("", "ip route add 10.133.0.0/24 via 10.132.0.254"));
+    auto remote = testsupport::StartLanDevice(
+        lan, site, {"Remote Gateway", "02:0D:0F:00:01:01", "10.133.0.20/24", "10.133.0.254"}, dir.path());
+    ASSERT_TRUE(remote);
+    setenv("TVP_INTERFACES", pc.c_str(), 1);
+    setenv("TVP_PORT", "30718", 1);
+    TVPCleanup();
+
+    mwtest::FakeShell().Reset();
+    auto form = std::make_unique<TDeviceForm>();
+    std::string error;
+    form->ScanAddresses({*site::ParseTarget("10.133.0.16/28", &error)}, 100);
+    QTreeWidgetItem *row = nullptr;
+    ASSERT_TRUE(
+        testsupport::WaitFor([&] { return (row = form->DeviceRow("02:0D:0F:00:01:01")) && !form->Sweeping(); }, 8000));
+    const QString routedText = QStringLiteral("via a router on ") + QString::fromStdString(pc) + " (10.132.0.1)";
+    ASSERT_EQ(row->text(TDeviceForm::ColInterface), routedText);
+
+    form->findChild<QAction *>(QStringLiteral("KeepScanning"))->setChecked(true);
+    // three rescans without its answer would grey it
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(KeepScanningRescan(*form)) << i;
+    EXPECT_EQ(form->DeviceRow("02:0D:0F:00:01:01"), row);
+    EXPECT_EQ(MissingTip(row), "");
+    EXPECT_TRUE(TDeviceForm::Routed(row));
+    EXPECT_EQ(row->text(TDeviceForm::ColInterface), routedText);
+    EXPECT_FALSE(MarkedNotReachable(row)) << "probed through the router";
     form.reset();
     TVPCleanup();
 }
