@@ -26,6 +26,7 @@ json InterfaceJson(const site::DoctorFacts &facts, const site::DoctorInterface &
             {"kind", site::KindText(i.kind)},
             {"up", i.up},
             {"addresses", addresses},
+            {"port_of", i.portOf.empty() ? json() : json(i.portOf)},
             {"broadcast", i.broadcast},
             {"used", i.use == site::InterfaceUse::Used},
             {"reason", i.use == site::InterfaceUse::Used ? json() : json(i.notUsedWhy)},

@@ -27,6 +27,7 @@ struct LinuxLinkFacts
     int tunFlags = -1;                                       // tun_flags; -1 when it is no tun or tap
     bool physicalPort = false;                               // a bridge: one of its ports is a physical card
     bool physicalLower = false;                              // a VLAN or macvlan: the card under it is physical
+    std::string portOf;                                      // the bridge it is a port of (brport/, master)
 };
 site::InterfaceKind ClassifyLinux(const LinuxLinkFacts &facts);
 

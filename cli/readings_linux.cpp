@@ -11,8 +11,10 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <ifaddrs.h>
+#include <climits>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -123,6 +125,12 @@ LinuxLinkFacts LinkFacts(const std::string &name)
     if (f.bridge)
         f.physicalPort = AnyPhysical(Entries(dir + "/brif"));
     f.physicalLower = AnyPhysical(Entries(dir, "lower_"));
+    if (Exists(dir + "/brport")) {
+        char target[PATH_MAX];
+        const ssize_t n = readlink((dir + "/master").c_str(), target, sizeof target - 1);
+        if (n > 0)
+            f.portOf = std::filesystem::path(std::string(target, size_t(n))).filename().string();
+    }
     return f;
 }
 
@@ -247,7 +255,9 @@ std::vector<site::DoctorInterface> SystemInterfaces()
         if (!entry) {
             entry = &list.emplace_back();
             entry->name = i->ifa_name;
-            entry->kind = ClassifyLinux(LinkFacts(entry->name));
+            const LinuxLinkFacts facts = LinkFacts(entry->name);
+            entry->kind = ClassifyLinux(facts);
+            entry->portOf = facts.portOf;
             if (PlainName(entry->name))
                 entry->rpFilter = ReadNumber("/proc/sys/net/ipv4/conf/" + entry->name + "/rp_filter");
         }

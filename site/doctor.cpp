@@ -136,6 +136,9 @@ private:
                 Add("interface-down", i.name, i.name + " is down: plug in the cable or enable it", false, idle);
                 break;
             case InterfaceUse::NoIPv4:
+                // a bridge's port rightly has none: the bridge holds it
+                if (!i.portOf.empty())
+                    break;
                 Add("no-ipv4", i.name,
                     i.name + " has no IPv4 address: give it one on the devices' subnet (or let DHCP give it one)",
                     false, idle);
@@ -518,7 +521,7 @@ std::string InterfaceLine(const DoctorFacts &facts, const DoctorInterface &i)
     for (const auto &[address, mask] : i.addresses)
         line += ", " + Quad(address) + "/" + std::to_string(tvp::wire::PrefixLength(mask));
     if (i.addresses.empty())
-        line += ", no IPv4 address";
+        line += i.portOf.empty() ? ", no IPv4 address" : ", a port of " + i.portOf;
     line += i.broadcast ? ", broadcast" : ", no broadcast";
     if (!i.firewallProfile.empty())
         line += ", " + i.firewallProfile + " network";

@@ -33,6 +33,7 @@ struct DoctorInterface
     bool up = false, broadcast = false;
     std::vector<std::pair<uint32_t, uint32_t>> addresses; // address, mask
     InterfaceKind kind = InterfaceKind::Unknown;
+    std::string portOf;          // a port of this bridge, which holds the address for it
     std::optional<int> rpFilter; // Linux: net.ipv4.conf.<name>.rp_filter
     std::string firewallProfile; // Windows: "domain", "private" or "public"; empty when unknown
     // the library's (TVPInterfaceReport)

@@ -171,6 +171,15 @@ TEST_F(Doctor, AContainerBridgeWithNoDevice)
            "no answer on " + bridge +
                ", a container or virtual bridge: devices are not expected there; search the card that faces their LAN",
            0);
+    // the bridge's port has no address of its own, and needs none
+    int code = -1;
+    const json report = Run(&code);
+    EXPECT_EQ(Finding(report, "no-ipv4"), "");
+    std::string portOf;
+    for (const auto &i : report.value("interfaces", json::array()))
+        if (i.value("name", "") == "v" + bridge)
+            portOf = i.value("port_of", "");
+    EXPECT_EQ(portOf, bridge);
 }
 
 // A device configured for another site answers from its own address; the

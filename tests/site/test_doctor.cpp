@@ -94,6 +94,14 @@ const std::vector<Case> kCases = {
      {"missing-interface", "no-ipv4", "not-named", "all-well"},
      "TVP_INTERFACES names eth9, which does not exist: correct the name",
      0},
+    {"the ports of a bridge have no IPv4 address of their own, rightly",
+     [](DoctorFacts &f) {
+         f.interfaces.push_back(Unused("veth1a2b", InterfaceUse::NoIPv4, "has no IPv4 address"));
+         f.interfaces.back().portOf = "docker0";
+     },
+     {"all-well"},
+     "3 devices answered on eth0; nothing blocks their answers",
+     0},
     {"no answer on the wireless card",
      [](DoctorFacts &f) { f.interfaces.push_back(Card("wlan0", 0x0a010001)); },
      {"no-answer", "all-well"},
@@ -267,6 +275,9 @@ TEST(Doctor, AnInterfaceLineSaysWhatTheCardIsAndWhatCameBack)
               "devices; dropped 2 late; rp_filter 1");
     EXPECT_EQ(InterfaceLine(f, Unused("eth1", InterfaceUse::Down, "is down")),
               "eth1: wired, down, no IPv4 address, no broadcast; not used: is down");
+    DoctorInterface port = Unused("eth2", InterfaceUse::NoIPv4, "has no IPv4 address");
+    port.portOf = "br0";
+    EXPECT_EQ(InterfaceLine(f, port), "eth2: wired, down, a port of br0, no broadcast; not used: has no IPv4 address");
 }
 
 } // namespace
