@@ -86,17 +86,12 @@ protected:
             GTEST_SKIP() << why;
         lan_ = std::make_unique<testsupport::NetnsLan>();
         // PC 10.71.0.1 -- 10.71.0.254 router 10.72.0.254 -- the site's devices
-        office_ = lan_->AddSegment();
-        const int site = lan_->AddSegment();
-        ASSERT_GE(office_, 0);
-        ASSERT_GE(site, 0);
-        pc_ = lan_->AddPcLink(office_, "10.71.0.1/24");
-        ASSERT_FALSE(pc_.empty());
-        router_ = lan_->AddHost(office_, "10.71.0.254/24");
-        ASSERT_FALSE(router_.empty());
-        ASSERT_FALSE(lan_->AddLink(router_, site, "10.72.0.254/24").empty());
-        ASSERT_TRUE(lan_->Run(router_, "sysctl -qw net.ipv4.ip_forward=1"));
-        ASSERT_TRUE(lan_->Run("", "ip route add 10.72.0.0/24 via 10.71.0.254"));
+        const auto routed = lan_->AddRoutedSite("10.71.0", "10.72.0");
+        ASSERT_FALSE(routed.pc.empty());
+        office_ = routed.office;
+        const int site = routed.site;
+        pc_ = routed.pc;
+        router_ = routed.router;
         for (const auto &d : kSite) {
             // each device in a namespace of its own, holding only its own
             // address, its default route via the router

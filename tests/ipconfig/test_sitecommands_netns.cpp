@@ -122,15 +122,10 @@ protected:
     {
         if (auto why = testsupport::NetnsLan::Unavailable(); !why.empty())
             GTEST_SKIP() << why;
-        const int office = lan.AddSegment();
-        const int site = lan.AddSegment();
-        pc = lan.AddPcLink(office, "10.71.0.1/24");
-        ASSERT_FALSE(pc.empty());
-        const std::string router = lan.AddHost(office, "10.71.0.254/24");
-        ASSERT_FALSE(router.empty());
-        ASSERT_FALSE(lan.AddLink(router, site, "10.72.0.254/24").empty());
-        ASSERT_TRUE(lan.Run(router, "sysctl -qw net.ipv4.ip_forward=1"));
-        ASSERT_TRUE(lan.Run("", "ip route add 10.72.0.0/24 via 10.71.0.254"));
+        const auto routed = lan.AddRoutedSite("10.71.0", "10.72.0");
+        ASSERT_FALSE(routed.pc.empty());
+        const int office = routed.office, site = routed.site;
+        pc = routed.pc;
         office_ = testsupport::StartLanDevice(lan, office, {"Office Unit", "02:0C:00:00:00:01", "10.71.0.10/24", ""},
                                               dir.path());
         remote = testsupport::StartLanDevice(

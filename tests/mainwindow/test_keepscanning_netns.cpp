@@ -144,16 +144,11 @@ TEST(KeepScanningOnALan, ADeviceBehindARouterIsAskedAtItsAddressAndStaysListedAs
         GTEST_SKIP() << why;
     testsupport::TempDir dir;
     testsupport::NetnsLan lan;
-    const int office = lan.AddSegment();
-    const int site = lan.AddSegment();
-    const std::string pc = lan.AddPcLink(office, "10.132.0.1/24");
-    const std::string router = lan.AddHost(office, "10.132.0.254/24");
-    ASSERT_FALSE(pc.empty() || router.empty());
-    ASSERT_FALSE(lan.AddLink(router, site, "10.133.0.254/24").empty());
-    ASSERT_TRUE(lan.Run(router, "sysctl -qw net.ipv4.ip_forward=1"));
-    ASSERT_TRUE(lan.Run("", "ip route add 10.133.0.0/24 via 10.132.0.254"));
+    const auto routed = lan.AddRoutedSite("10.132.0", "10.133.0");
+    ASSERT_FALSE(routed.pc.empty());
+    const std::string &pc = routed.pc;
     auto remote = testsupport::StartLanDevice(
-        lan, site, {"Remote Gateway", "02:0D:0F:00:01:01", "10.133.0.20/24", "10.133.0.254"}, dir.path());
+        lan, routed.site, {"Remote Gateway", "02:0D:0F:00:01:01", "10.133.0.20/24", "10.133.0.254"}, dir.path());
     ASSERT_TRUE(remote);
     setenv("TVP_INTERFACES", pc.c_str(), 1);
     setenv("TVP_PORT", "30718", 1);

@@ -120,6 +120,23 @@ std::string NetnsLan::AddLink(const std::string &host, int segment, const std::s
     return dev;
 }
 
+NetnsLan::RoutedSite NetnsLan::AddRoutedSite(const std::string &office, const std::string &site)
+{
+    RoutedSite r;
+    r.office = AddSegment();
+    r.site = AddSegment();
+    const std::string router = AddHost(r.office, office + ".254/24");
+    if (r.office < 0 || r.site < 0 || router.empty() || AddLink(router, r.site, site + ".254/24").empty() ||
+        !Run(router, "sysctl -qw net.ipv4.ip_forward=1"))
+        return r;
+    const std::string pc = AddPcLink(r.office, office + ".1/24");
+    if (pc.empty() || !Run("", "ip route add " + site + ".0/24 via " + office + ".254"))
+        return r;
+    r.pc = pc;
+    r.router = router;
+    return r;
+}
+
 bool NetnsLan::Run(const std::string &host, const std::string &command) const
 {
     return Sh(host.empty() ? command : "ip netns exec " + host + " " + command);

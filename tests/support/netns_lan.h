@@ -38,6 +38,18 @@ public:
     // inside the host ("eth1", ...).
     std::string AddLink(const std::string &host, int segment, const std::string &cidr);
 
+    // An office segment with the PC at OFFICE.1 and a router at OFFICE.254,
+    // whose second link holds SITE.254 on a site segment that no broadcast
+    // of the PC reaches; the PC routes SITE.0/24 through it. OFFICE and
+    // SITE are /24 prefixes such as "10.71.0". `pc` is empty when it could
+    // not be built.
+    struct RoutedSite
+    {
+        int office = -1, site = -1;
+        std::string pc, router;
+    };
+    RoutedSite AddRoutedSite(const std::string &office, const std::string &site);
+
     // Runs a command inside a host namespace (or here when host is empty);
     // true when it exited 0.
     bool Run(const std::string &host, const std::string &command) const;
