@@ -5,6 +5,7 @@
 #include "tvp.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -13,53 +14,33 @@ namespace cli {
 
 namespace {
 
-enum Phase { Queued, Sending, Pausing, Done };
-
 struct Job
 {
     const UpgradeTarget *target = nullptr;
     UploadProgress progress;
-    std::atomic<int> phase{Queued};
-    std::atomic<int64_t> pauseEndsMs{0}; // steady-clock milliseconds
-    // written by the worker before phase turns Done
     int result = -1;
     int attempts = 0;
     std::optional<bool> answers;
 };
 
-int64_t NowMs()
+// One attempt's upload on a thread of its own: TVPUpgradeDevice blocks
+// until the transfer ends.
+struct Attempt
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
-}
+    std::thread thread;
+    std::atomic<bool> ended{false};
+    int result = -1;
+};
 
-void Work(const std::string &file, std::vector<std::unique_ptr<Job>> &jobs, std::atomic<size_t> &next)
+void StartAttempt(Attempt &attempt, Job &job, const std::string &file)
 {
-    for (;;) {
-        const size_t i = next++;
-        if (i >= jobs.size())
-            return;
-        Job &job = *jobs[i];
-        if (job.target->ip.empty()) {
-            job.phase.store(Done);
-            continue;
-        }
+    job.progress.total = -1;
+    attempt.thread = std::thread([&attempt, &job, &file] {
         SetCurrentUpload(&job.progress);
-        job.phase = Sending;
-        int r = TVPUpgradeDevice(file.c_str(), job.target->ip.c_str());
-        job.attempts = 1;
-        if (r == TVPUpgradeNoAnswer) {
-            job.pauseEndsMs = NowMs() + std::chrono::milliseconds(kRetryPause).count();
-            job.phase = Pausing;
-            std::this_thread::sleep_for(kRetryPause);
-            job.progress.total = -1;
-            job.phase = Sending;
-            r = TVPUpgradeDevice(file.c_str(), job.target->ip.c_str());
-            job.attempts = 2;
-        }
+        attempt.result = TVPUpgradeDevice(file.c_str(), job.target->ip.c_str());
         SetCurrentUpload(nullptr);
-        job.result = r;
-        job.phase.store(Done);
-    }
+        attempt.ended.store(true);
+    });
 }
 
 std::string Who(const UpgradeTarget &t)
@@ -105,13 +86,13 @@ Record ToRecord(const Job &job)
     return r;
 }
 
-std::string Bar(const Job &job)
+std::string Bar(const Job &job, const site::FleetDevice &device)
 {
     const std::string who = Who(*job.target).substr(0, 34);
     std::string line = who + std::string(36 - who.size(), ' ');
-    if (job.phase == Pausing) {
-        const int64_t left = std::max<int64_t>(0, (job.pauseEndsMs - NowMs() + 999) / 1000);
-        return line + "busy, trying again in " + std::to_string(left) + " s";
+    if (device.upload == site::Upload::Pausing) {
+        const auto left = std::chrono::ceil<std::chrono::seconds>(device.pauseEnds - Clock::now()).count();
+        return line + "busy, trying again in " + std::to_string(std::max<int64_t>(0, left)) + " s";
     }
     const int64_t total = job.progress.total, position = job.progress.position;
     if (total < 0)
@@ -122,48 +103,69 @@ std::string Bar(const Job &job)
            std::to_string(percent) + "%";
 }
 
-// Runs the jobs on `workers` threads, pumping the library's events and
+bool Uploading(const site::FleetDevice &device)
+{
+    return device.upload == site::Upload::Sending || device.upload == site::Upload::Pausing;
+}
+
+// Uploads to the resolved jobs as the fleet schedule starts them (a device
+// in its retry pause holds no slot), pumping the library's events and
 // drawing the progress bars meanwhile; text outcomes are printed as
 // transfers end when `live`.
-void RunJobs(Library &library, std::vector<std::unique_ptr<Job>> &jobs, const UpgradeSettings &settings, bool live,
+void RunJobs(Library &library, const std::vector<Job *> &jobs, const UpgradeSettings &settings, bool live,
              std::ostream &out)
 {
-    std::atomic<size_t> next{0};
-    std::vector<std::thread> workers;
-    const size_t count = std::min<size_t>(size_t(std::max(1, settings.jobs)), jobs.size());
-    for (size_t i = 0; i < count; ++i)
-        workers.emplace_back(Work, std::cref(settings.file), std::ref(jobs), std::ref(next));
-
+    site::FleetSettings fleet;
+    fleet.jobs = settings.jobs;
+    site::FleetSchedule schedule(jobs.size(), fleet);
+    std::vector<std::unique_ptr<Attempt>> running(jobs.size());
     std::vector<bool> reported(jobs.size(), false);
     int drawn = 0;
-    size_t done = 0;
-    while (done < jobs.size()) {
-        library.Pump(Clock::now() + std::chrono::milliseconds(100));
+    for (;;) {
+        const auto now = Clock::now();
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            if (!running[i] || !running[i]->ended.load())
+                continue;
+            running[i]->thread.join();
+            schedule.Finished(i, running[i]->result, now);
+            running[i].reset();
+        }
+        for (const site::FleetStart &start : schedule.Step(now).start) {
+            running[start.device] = std::make_unique<Attempt>();
+            StartAttempt(*running[start.device], *jobs[start.device], settings.file);
+        }
+        // --verify asks in its own way once every upload has ended
+        if (schedule.Verifying())
+            schedule.Cancel();
         if (settings.progress && drawn > 0) {
             std::fprintf(stderr, "\033[%dF\033[J", drawn);
             drawn = 0;
         }
         for (size_t i = 0; i < jobs.size(); ++i) {
-            if (reported[i] || jobs[i]->phase.load() != Done)
+            const site::FleetDevice &device = schedule.Device(i);
+            const bool ended = device.upload == site::Upload::Upgraded || device.upload == site::Upload::Failed ||
+                               device.upload == site::Upload::NotStarted;
+            if (reported[i] || !ended)
                 continue;
             reported[i] = true;
-            ++done;
+            jobs[i]->result = device.result;
+            jobs[i]->attempts = device.attempts;
             if (live)
                 out << Who(*jobs[i]->target) << ": " << Outcome(*jobs[i]) << std::endl;
         }
         if (settings.progress) {
-            for (const auto &job : jobs) {
-                const int phase = job->phase.load();
-                if (phase == Sending || phase == Pausing) {
-                    std::fprintf(stderr, "%s\n", Bar(*job).c_str());
-                    ++drawn;
-                }
+            for (size_t i = 0; i < jobs.size(); ++i) {
+                if (!Uploading(schedule.Device(i)))
+                    continue;
+                std::fprintf(stderr, "%s\n", Bar(*jobs[i], schedule.Device(i)).c_str());
+                ++drawn;
             }
             std::fflush(stderr);
         }
+        if (schedule.Done())
+            break;
+        library.Pump(now + std::chrono::milliseconds(100));
     }
-    for (auto &w : workers)
-        w.join();
     if (settings.progress && drawn > 0)
         std::fprintf(stderr, "\033[%dF\033[J", drawn);
 }
@@ -187,13 +189,20 @@ int RunUpgrades(Library &library, const std::vector<UpgradeTarget> &targets, con
                 std::ostream &out)
 {
     std::vector<std::unique_ptr<Job>> jobs;
+    std::vector<Job *> resolved;
     for (const auto &t : targets) {
         jobs.push_back(std::make_unique<Job>());
         jobs.back()->target = &t;
+        if (!t.ip.empty())
+            resolved.push_back(jobs.back().get());
     }
     // outcomes are printed as transfers end, unless the verification adds to them
     const bool live = settings.format == Format::Text && !settings.verify;
-    RunJobs(library, jobs, settings, live, out);
+    if (live)
+        for (const auto &job : jobs)
+            if (job->target->ip.empty())
+                out << Who(*job->target) << ": " << Outcome(*job) << std::endl;
+    RunJobs(library, resolved, settings, live, out);
     if (settings.verify)
         Verify(library, jobs, settings.verifyTimeoutS);
 

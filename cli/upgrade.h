@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Firmware uploads to many devices, several at a time, with the retry
-// rule of the upgrade dialog.
+// rule of the upgrade dialog: the fleet schedule's (site/fleet.h).
 #pragma once
 
 #include "library.h"
@@ -11,10 +11,6 @@
 #include <vector>
 
 namespace cli {
-
-// A first answer of "no answer or busy" is tried once more after this pause;
-// the devices' firmware expects the same pause as from the upgrade dialog.
-constexpr std::chrono::seconds kRetryPause{10};
 
 struct UpgradeTarget
 {
