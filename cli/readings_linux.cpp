@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <ifaddrs.h>
-#include <climits>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -125,12 +124,9 @@ LinuxLinkFacts LinkFacts(const std::string &name)
     if (f.bridge)
         f.physicalPort = AnyPhysical(Entries(dir + "/brif"));
     f.physicalLower = AnyPhysical(Entries(dir, "lower_"));
-    if (Exists(dir + "/brport")) {
-        char target[PATH_MAX];
-        const ssize_t n = readlink((dir + "/master").c_str(), target, sizeof target - 1);
-        if (n > 0)
-            f.portOf = std::filesystem::path(std::string(target, size_t(n))).filename().string();
-    }
+    std::error_code noLink;
+    if (Exists(dir + "/brport"))
+        f.portOf = std::filesystem::read_symlink(dir + "/master", noLink).filename().string();
     return f;
 }
 

@@ -143,9 +143,7 @@ void RunJobs(Library &library, const std::vector<Job *> &jobs, const UpgradeSett
         }
         for (size_t i = 0; i < jobs.size(); ++i) {
             const site::FleetDevice &device = schedule.Device(i);
-            const bool ended = device.upload == site::Upload::Upgraded || device.upload == site::Upload::Failed ||
-                               device.upload == site::Upload::NotStarted;
-            if (reported[i] || !ended)
+            if (reported[i] || !site::UploadEnded(device.upload))
                 continue;
             reported[i] = true;
             jobs[i]->result = device.result;

@@ -7,6 +7,11 @@
 
 namespace site {
 
+bool UploadEnded(Upload upload)
+{
+    return upload == Upload::Upgraded || upload == Upload::Failed || upload == Upload::NotStarted;
+}
+
 FleetSchedule::FleetSchedule(size_t devices, FleetSettings settings)
     : devices_(devices),
       settings_(settings)
@@ -48,9 +53,8 @@ void FleetSchedule::StartUploads(Time now, FleetStep &step)
             ++running;
         }
     }
-    const bool busy = std::any_of(devices_.begin(), devices_.end(), [](const FleetDevice &d) {
-        return d.upload == Upload::Queued || d.upload == Upload::Sending || d.upload == Upload::Pausing;
-    });
+    const bool busy =
+        std::any_of(devices_.begin(), devices_.end(), [](const FleetDevice &d) { return !UploadEnded(d.upload); });
     if (busy)
         return;
     bool upgraded = false;

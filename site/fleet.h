@@ -37,6 +37,9 @@ enum class Upload {
     NotStarted, // cancelled before its first or its second attempt
 };
 
+// Upgraded, failed or not started: nothing more will happen to its upload.
+bool UploadEnded(Upload upload);
+
 enum class Answer {
     NotAsked, // not upgraded: nothing to check
     Waiting,
