@@ -147,6 +147,7 @@ TEST(KeepScanningOnALan, ADeviceBehindARouterIsAskedAtItsAddressAndStaysListedAs
     const auto routed = lan.AddRoutedSite("10.132.0", "10.133.0");
     ASSERT_FALSE(routed.pc.empty());
     const std::string &pc = routed.pc;
+    ASSERT_FALSE(lan.AddHost(routed.site, "10.133.0.18/24", "10.133.0.254").empty()) << "a plain host in the range";
     auto remote = testsupport::StartLanDevice(
         lan, routed.site, {"Remote Gateway", "02:0D:0F:00:01:01", "10.133.0.20/24", "10.133.0.254"}, dir.path());
     ASSERT_TRUE(remote);
